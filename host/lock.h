@@ -1,0 +1,26 @@
+// The engine lock: one mutex guarding all engine, track and pool state. Non-real-time threads
+// nest it freely through a thread-local depth; the audio thread locks the mutex directly once
+// per frame and never nests.
+#pragma once
+
+#include <pthread.h>
+
+// The mutex itself, for the process callback (and benchmarks that time what it does).
+pthread_mutex_t* engine_mutex();
+
+void engine_lock();
+// Prints "BUG: jack_release_lock" and exits with status 1 when the thread holds no lock.
+void engine_unlock();
+// Depth of the engine lock held by the calling thread.
+int engine_lock_depth();
+
+// Scoped engine_lock / engine_unlock.
+struct EngineLockGuard {
+  EngineLockGuard() { engine_lock(); }
+  ~EngineLockGuard() { engine_unlock(); }
+  EngineLockGuard(const EngineLockGuard&) = delete;
+  EngineLockGuard& operator=(const EngineLockGuard&) = delete;
+};
+
+// Wakes the main loop without ever blocking: try-lock, signal, unlock. Safe from the audio thread.
+void wake_main_loop();
