@@ -1,0 +1,37 @@
+// Port connections: the saved ".zt4.connections" file replayed at start-up, and automatic
+// connection of every raw-MIDI port in the system to ZT4:MIDIIN / ZT4:MIDIOUT.
+// The registration callback runs in a JACK thread; everything else on the main thread.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <cstdint>
+
+constexpr int registration_fifo_slots = 64;  // at most 63 ports wait at a time
+
+struct PortConnections {
+  // Single-producer (JACK registration thread) / single-consumer (idle tick) ring of port ids.
+  jack_port_id_t fifo[registration_fifo_slots] = {};
+  std::atomic<uint32_t> fifo_head{0};  // next slot to write
+  std::atomic<uint32_t> fifo_tail{0};  // next slot to read
+  std::atomic<int32_t> midi_connect_all{1};
+};
+
+extern PortConnections port_connections;
+
+void port_connections_reset();
+
+// Replays ".zt4.connections" from the working directory.
+void read_connections();
+
+// Queues one port id; prints "FIFO full" and drops it when 63 already wait. Returns success.
+bool registration_fifo_push(PortConnections& pc, jack_port_id_t id);
+// Takes the oldest queued id; false when empty.
+bool registration_fifo_pop(PortConnections& pc, jack_port_id_t& id);
+
+void port_registration_callback(jack_port_id_t port_id, int registered, void* arg);
+void port_connect_callback(jack_port_id_t a, jack_port_id_t b, int connect, void* arg);
+
+// First call of every idle tick: connects queued ports, and on the first tick every raw-MIDI port.
+void midi_autoconnect();

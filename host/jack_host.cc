@@ -1,0 +1,86 @@
+#include "host/jack_host.h"
+
+#include <jack/midiport.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/console.h"
+#include "engine/engine.h"
+#include "host/connections.h"
+#include "host/lock.h"
+#include "midi/midi_queue.h"
+
+Host host;
+
+int process_callback(jack_nframes_t nframes, void*) {
+  void* midi_in = jack_port_get_buffer(host.port_midi_in, nframes);
+  void* midi_out = jack_port_get_buffer(host.port_midi_out, nframes);
+  jack_midi_clear_buffer(midi_out);
+
+  const jack_nframes_t events = jack_midi_get_event_count(midi_in);
+  for (jack_nframes_t e = 0; e < events; ++e) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, midi_in, e) != 0) continue;
+    for (size_t b = 0; b < event.size; ++b) midi_in_put(event.buffer[b]);
+  }
+  while (midi_out_pending() > 0) {
+    const int n = midi_out_length();
+    const uint8_t* bytes = midi_out_take();
+    jack_midi_event_write(midi_out, 0, bytes, size_t(n));
+  }
+
+  const auto* in_l = static_cast<const float*>(jack_port_get_buffer(host.port_in_l, nframes));
+  const auto* in_r = static_cast<const float*>(jack_port_get_buffer(host.port_in_r, nframes));
+  auto* out_l = static_cast<float*>(jack_port_get_buffer(host.port_out_l, nframes));
+  auto* out_r = static_cast<float*>(jack_port_get_buffer(host.port_out_r, nframes));
+  pthread_mutex_t* mutex = engine_mutex();
+  for (jack_nframes_t i = 0; i < nframes; ++i) {
+    int32_t in[2] = {sample_from_float(in_l[i]), sample_from_float(in_r[i])};
+    int32_t out_main[2], out_aux1[2], out_aux2[2];
+    pthread_mutex_lock(mutex);
+    engine_process_sample(in, out_main, out_aux1, out_aux2);
+    pthread_mutex_unlock(mutex);
+    out_l[i] = sample_to_float(out_main[0]);
+    out_r[i] = sample_to_float(out_main[1]);
+  }
+  return 0;
+}
+
+void shutdown_callback(void*) { exit(1); }
+
+namespace {
+[[noreturn]] void no_ports() {
+  fprintf(stderr, "no more JACK ports available\n");
+  exit(1);
+}
+}  // namespace
+
+void host_open() {
+  jack_status_t status;
+  host.client = jack_client_open("ZT4", JackNullOption, &status);
+  if (host.client == nullptr) {
+    fprintf(stderr, "jack_client_open() failed, status = 0x%2.0x\n", unsigned(status));
+    if (status & JackServerFailed) fprintf(stderr, "Unable to connect to JACK server\n");
+    exit(1);
+  }
+  if (status & JackServerStarted) fprintf(stderr, "JACK server started\n");
+  if (status & JackNameNotUnique)
+    fprintf(stderr, "unique name `%s' assigned\n", jack_get_client_name(host.client));
+
+  jack_set_process_callback(host.client, process_callback, nullptr);
+  jack_on_shutdown(host.client, shutdown_callback, nullptr);
+  console_printf("engine sample rate: %d\n", int(jack_get_sample_rate(host.client)));
+
+  host.port_in_l = jack_port_register(host.client, "INL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  host.port_in_r = jack_port_register(host.client, "INR", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  host.port_out_l = jack_port_register(host.client, "OUTL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  host.port_out_r = jack_port_register(host.client, "OUTR", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  if (!host.port_in_l || !host.port_in_r || !host.port_out_l || !host.port_out_r) no_ports();
+  host.port_midi_in = jack_port_register(host.client, "MIDIIN", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  host.port_midi_out = jack_port_register(host.client, "MIDIOUT", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (!host.port_midi_in || !host.port_midi_out) no_ports();
+
+  jack_set_port_connect_callback(host.client, port_connect_callback, nullptr);
+  jack_set_port_registration_callback(host.client, port_registration_callback, nullptr);
+}

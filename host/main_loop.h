@@ -1,0 +1,43 @@
+// The main loop and its idle tick: every non-real-time service of the looper runs here, on the
+// main thread. The audio thread only wakes the loop (wake_main_loop, by try-lock).
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+struct MainLoop {
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;  // held by the loop except while it waits
+  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  std::atomic<int32_t> idle_enabled{0};    // the idle tick runs only when set
+  std::atomic<int32_t> more_idle_work{0};  // dirty blocks remain: skip the next wait once
+  int32_t idle_depth = 0;                  // nesting of idle_tick (idle_service from a handler)
+  int32_t last_idle_ms = 0;
+  uint32_t last_quarter = 0;               // wall-clock ms / 250 at the last 250 ms service
+  uint32_t last_second = 0;                // wall-clock seconds at the last 1 s service
+  int32_t restart_countdown = 0;           // seconds until exit(0); 0 = not armed
+  int32_t ten_ms_countdown = 0;
+  std::atomic<uint32_t> console_mailbox{0};  // console byte posted by the network server
+};
+
+extern MainLoop main_loop;
+
+// Restores the start-of-program values (tests).
+void main_loop_reset();
+
+// Wall-clock milliseconds from CLOCK_REALTIME in wrapping 32-bit arithmetic.
+int32_t now_ms();
+
+// One idle tick: the periodic services. Refused with "IDLE CHECKS ERROR" past two nested ticks.
+void idle_tick();
+// Runs idle_tick when idle_enabled; for handlers that wait inside the main thread.
+void idle_service();
+
+// Handles one console byte: "m" MIDI statistics, "s" pool line and looper statistics.
+void console_command(int c);
+
+// One pass of the main loop (the caller holds main_loop.mutex); waits up to 50 ms unless more
+// idle work is pending.
+void main_loop_pass();
+[[noreturn]] void main_loop_run();

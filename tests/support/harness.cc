@@ -1,0 +1,354 @@
+#include "tests/support/harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <jack/midiport.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace zt4test {
+
+namespace {
+using clock_type = std::chrono::steady_clock;
+
+void set_server_env() {
+  setenv("JACK_DEFAULT_SERVER", server_name, 1);
+  setenv("JACK_NO_START_SERVER", "1", 1);
+}
+
+bool wait_child(pid_t pid, int* status, double timeout_s) {
+  return wait_until([&] { return waitpid(pid, status, WNOHANG) == pid; }, timeout_s);
+}
+}  // namespace
+
+bool wait_until(const std::function<bool()>& cond, double timeout_s) {
+  const auto deadline = clock_type::now() + std::chrono::duration<double>(timeout_s);
+  for (;;) {
+    if (cond()) return true;
+    if (clock_type::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/zt4test.XXXXXX";
+  const char* p = mkdtemp(tmpl);
+  path_ = p != nullptr ? p : "/tmp";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (path_ != "/tmp") std::filesystem::remove_all(path_, ec);
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const {
+  std::ofstream f(file(name), std::ios::binary | std::ios::trunc);
+  f << bytes;
+}
+
+std::optional<std::string> TempDir::read(const std::string& name) const {
+  std::ifstream f(file(name), std::ios::binary);
+  if (!f) return std::nullopt;
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+bool JackServer::start() {
+  set_server_env();
+  pid_ = fork();
+  if (pid_ == 0) {
+    int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, STDOUT_FILENO);
+    dup2(devnull, STDERR_FILENO);
+    execlp("jackd", "jackd", "-n", server_name, "-r", "-d", "dummy", "-r", "48000", "-p", "256",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid_ < 0) return false;
+  return wait_until(
+      [&] {
+        jack_status_t status;
+        jack_client_t* c = jack_client_open("zt4ping", JackNoStartServer, &status);
+        if (c == nullptr) return false;
+        jack_client_close(c);
+        return true;
+      },
+      10);
+}
+
+void JackServer::stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status;
+  if (!wait_child(pid_, &status, 10)) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+}
+
+bool Zt4Process::start(const std::vector<std::string>& extra_env) {
+  set_server_env();
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return false;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in_pipe[0], STDIN_FILENO);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+      close(fd);
+    if (chdir(workdir_.c_str()) != 0) _exit(126);
+    for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    execl(ZT4_BINARY, ZT4_BINARY, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  stdin_fd_ = in_pipe[1];
+  out_thread_ = std::thread(&Zt4Process::reader, this, out_pipe[0], &out_);
+  err_thread_ = std::thread(&Zt4Process::reader, this, err_pipe[0], &err_);
+  return pid_ > 0;
+}
+
+void Zt4Process::reader(int fd, std::string* into) {
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    std::lock_guard<std::mutex> g(mutex_);
+    into->append(buf, size_t(n));
+  }
+  close(fd);
+}
+
+std::string Zt4Process::output() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return out_;
+}
+
+std::string Zt4Process::errors() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return err_;
+}
+
+bool Zt4Process::wait_for_output(const std::string& text, double timeout_s) {
+  return wait_for_count(text, 1, timeout_s);
+}
+
+bool Zt4Process::wait_for_count(const std::string& text, int count, double timeout_s) {
+  return wait_until(
+      [&] {
+        std::string s = output();
+        int found = 0;
+        for (size_t at = s.find(text); at != std::string::npos; at = s.find(text, at + 1))
+          if (++found >= count) return true;
+        return false;
+      },
+      timeout_s);
+}
+
+void Zt4Process::send_console(const std::string& bytes) {
+  if (stdin_fd_ >= 0) (void)!::write(stdin_fd_, bytes.data(), bytes.size());
+}
+
+int Zt4Process::wait_exit(double timeout_s) {
+  if (pid_ <= 0) return exit_status_;
+  int status;
+  if (!wait_child(pid_, &status, timeout_s)) return -1;
+  pid_ = -1;
+  exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (out_thread_.joinable()) out_thread_.join();
+  if (err_thread_.joinable()) err_thread_.join();
+  return exit_status_;
+}
+
+void Zt4Process::stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    if (wait_exit(5) < 0) {
+      kill(pid_, SIGKILL);
+      wait_exit(5);
+    }
+  }
+  if (stdin_fd_ >= 0) close(stdin_fd_);
+  stdin_fd_ = -1;
+  if (out_thread_.joinable()) out_thread_.join();
+  if (err_thread_.joinable()) err_thread_.join();
+}
+
+bool TestClient::open() {
+  set_server_env();
+  jack_status_t status;
+  client_ = jack_client_open("zt4probe", JackNoStartServer, &status);
+  if (client_ == nullptr) return false;
+  out_l_ = jack_port_register(client_, "out_l", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  out_r_ = jack_port_register(client_, "out_r", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  in_l_ = jack_port_register(client_, "in_l", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  in_r_ = jack_port_register(client_, "in_r", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  midi_out_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  midi_in_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  jack_set_process_callback(client_, &TestClient::process, this);
+  if (jack_activate(client_) != 0) return false;
+  // ZT4 connects MIDI ports by itself as well; a second connect just fails.
+  jack_connect(client_, "zt4probe:out_l", "ZT4:INL");
+  jack_connect(client_, "zt4probe:out_r", "ZT4:INR");
+  jack_connect(client_, "ZT4:OUTL", "zt4probe:in_l");
+  jack_connect(client_, "ZT4:OUTR", "zt4probe:in_r");
+  jack_connect(client_, "zt4probe:midi_out", "ZT4:MIDIIN");
+  jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
+  return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0;
+}
+
+void TestClient::close() {
+  if (client_ == nullptr) return;
+  jack_deactivate(client_);
+  jack_client_close(client_);
+  client_ = nullptr;
+}
+
+void TestClient::play(Generator g) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  generator_ = std::move(g);
+}
+
+void TestClient::play_sine(double hz, float amplitude) {
+  play([hz, amplitude](uint64_t f) {
+    float v = amplitude * float(std::sin(2 * M_PI * hz * double(f) / sample_rate));
+    return std::pair<float, float>(v, v);
+  });
+}
+
+void TestClient::play_silence() { play(nullptr); }
+
+std::vector<std::pair<float, float>> TestClient::record(size_t frames, double timeout_s) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recording_.clear();
+    recording_.reserve(frames);
+    record_wanted_ = frames;
+  }
+  wait_until(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return recording_.size() >= frames;
+      },
+      timeout_s);
+  std::lock_guard<std::mutex> lock(mutex_);
+  record_wanted_ = 0;
+  return recording_;
+}
+
+void TestClient::send_midi(const std::vector<uint8_t>& message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  midi_pending_.push_back(message);
+}
+
+std::vector<uint8_t> TestClient::midi_received() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return midi_received_;
+}
+
+void TestClient::clear_midi_received() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  midi_received_.clear();
+}
+
+bool TestClient::wait_midi(const std::function<bool(const std::vector<uint8_t>&)>& cond,
+                           double timeout_s) {
+  return wait_until([&] { return cond(midi_received()); }, timeout_s);
+}
+
+// The probe is test equipment, not the product: it may take its own mutex in the callback.
+int TestClient::process(jack_nframes_t n, void* arg) {
+  auto* self = static_cast<TestClient*>(arg);
+  auto* ol = static_cast<float*>(jack_port_get_buffer(self->out_l_, n));
+  auto* orr = static_cast<float*>(jack_port_get_buffer(self->out_r_, n));
+  const auto* il = static_cast<const float*>(jack_port_get_buffer(self->in_l_, n));
+  const auto* ir = static_cast<const float*>(jack_port_get_buffer(self->in_r_, n));
+  void* mo = jack_port_get_buffer(self->midi_out_, n);
+  void* mi = jack_port_get_buffer(self->midi_in_, n);
+  jack_midi_clear_buffer(mo);
+  std::lock_guard<std::mutex> lock(self->mutex_);
+  const uint64_t base = self->frame_.load();
+  for (jack_nframes_t i = 0; i < n; ++i) {
+    auto v = self->generator_ ? self->generator_(base + i) : std::pair<float, float>(0, 0);
+    ol[i] = v.first;
+    orr[i] = v.second;
+    if (self->recording_.size() < self->record_wanted_) self->recording_.emplace_back(il[i], ir[i]);
+  }
+  for (const auto& m : self->midi_pending_)
+    jack_midi_event_write(mo, 0, m.data(), m.size());
+  self->midi_pending_.clear();
+  const jack_nframes_t events = jack_midi_get_event_count(mi);
+  for (jack_nframes_t e = 0; e < events; ++e) {
+    jack_midi_event_t ev;
+    if (jack_midi_event_get(&ev, mi, e) == 0)
+      self->midi_received_.insert(self->midi_received_.end(), ev.buffer, ev.buffer + ev.size);
+  }
+  self->frame_ = base + n;
+  return 0;
+}
+
+UdpPeer::UdpPeer() {
+  fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+}
+
+UdpPeer::~UdpPeer() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void UdpPeer::send(const std::string& bytes) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(udp_port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}
+
+std::optional<std::string> UdpPeer::receive(double timeout_s) {
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, int(timeout_s * 1000)) <= 0) return std::nullopt;
+  char buf[65536];
+  ssize_t n = recv(fd_, buf, sizeof buf, 0);
+  if (n < 0) return std::nullopt;
+  return std::string(buf, size_t(n));
+}
+
+void Zt4Test::SetUp() { ASSERT_TRUE(server.start()) << "cannot start jackd -n " << server_name; }
+
+void Zt4Test::TearDown() {
+  client.close();
+  if (zt4) zt4->stop();
+  server.stop();
+}
+
+void Zt4Test::start_zt4() {
+  zt4.emplace(dir.path());
+  ASSERT_TRUE(zt4->start());
+  ASSERT_TRUE(zt4->wait_for_output("V3.07\n", 20)) << zt4->output() << zt4->errors();
+}
+
+void Zt4Test::open_client() { ASSERT_TRUE(client.open()) << "test client cannot connect"; }
+
+}  // namespace zt4test

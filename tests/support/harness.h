@@ -1,0 +1,155 @@
+// Integration-test support: a private JACK dummy server, the real zt4 binary in a temporary
+// working directory, a JACK test client that feeds ZT4's inputs and records its outputs, and a
+// UDP peer for the remote-control port. Tests that use these never run in parallel.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zt4test {
+
+// One fixed private server name: JACK keeps few servers in its registry and reclaims a dead
+// server's entry only when a server of the same name starts again.
+constexpr const char* server_name = "zt4test";
+constexpr int sample_rate = 48000;
+constexpr int period_frames = 256;
+constexpr int udp_port = 5667;
+
+// Polls cond every 10 ms until it holds or timeout_s passes.
+bool wait_until(const std::function<bool()>& cond, double timeout_s);
+
+// A fresh directory under /tmp, removed with its contents on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void write(const std::string& name, const std::string& bytes) const;
+  std::optional<std::string> read(const std::string& name) const;
+  bool exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// jackd -n zt4test -r -d dummy -r 48000 -p 256, stopped with SIGTERM.
+class JackServer {
+ public:
+  ~JackServer() { stop(); }
+  bool start();  // returns once a client can connect
+  void stop();
+  bool running() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The real zt4 binary, its standard output and error collected, standard input a pipe.
+class Zt4Process {
+ public:
+  explicit Zt4Process(std::string workdir) : workdir_(std::move(workdir)) {}
+  ~Zt4Process() { stop(); }
+  // extra_env: "NAME=value" entries added to the environment (JACK_DEFAULT_SERVER is set).
+  bool start(const std::vector<std::string>& extra_env = {});
+  bool wait_for_output(const std::string& text, double timeout_s = 10);
+  // Waits until text has appeared `count` times in standard output.
+  bool wait_for_count(const std::string& text, int count, double timeout_s = 10);
+  std::string output();
+  std::string errors();
+  void send_console(const std::string& bytes);
+  // Waits for the process to end by itself; returns its exit status, or -1 on time-out.
+  int wait_exit(double timeout_s);
+  void stop();  // SIGTERM, then SIGKILL after 5 s
+  pid_t pid() const { return pid_; }
+
+ private:
+  void reader(int fd, std::string* into);
+  std::string workdir_;
+  pid_t pid_ = -1;
+  int stdin_fd_ = -1;
+  int exit_status_ = -1;
+  std::mutex mutex_;
+  std::string out_, err_;
+  std::thread out_thread_, err_thread_;
+};
+
+// JACK client "zt4probe": out_l/out_r feed ZT4:INL/INR, in_l/in_r record ZT4:OUTL/OUTR,
+// midi_out feeds ZT4:MIDIIN and midi_in collects ZT4:MIDIOUT.
+class TestClient {
+ public:
+  ~TestClient() { close(); }
+  bool open();  // opens, activates and connects to ZT4's ports (ZT4 must be running)
+  void close();
+
+  // Input generator: called per frame with the frame number since open; returns {left, right}.
+  using Generator = std::function<std::pair<float, float>(uint64_t frame)>;
+  void play(Generator g);
+  void play_sine(double hz, float amplitude);
+  void play_silence();
+
+  // Records the next `frames` frames of ZT4's main output (after a round trip).
+  std::vector<std::pair<float, float>> record(size_t frames, double timeout_s = 10);
+
+  void send_midi(const std::vector<uint8_t>& message);  // one event in the next period
+  std::vector<uint8_t> midi_received();                 // every byte received so far
+  void clear_midi_received();
+  bool wait_midi(const std::function<bool(const std::vector<uint8_t>&)>& cond, double timeout_s);
+
+  uint64_t frames_processed() const { return frame_.load(); }
+
+ private:
+  static int process(jack_nframes_t n, void* self);
+  jack_client_t* client_ = nullptr;
+  jack_port_t *out_l_ = nullptr, *out_r_ = nullptr, *in_l_ = nullptr, *in_r_ = nullptr;
+  jack_port_t *midi_out_ = nullptr, *midi_in_ = nullptr;
+  std::mutex mutex_;
+  Generator generator_;
+  std::vector<std::vector<uint8_t>> midi_pending_;
+  std::vector<uint8_t> midi_received_;
+  std::vector<std::pair<float, float>> recording_;
+  size_t record_wanted_ = 0;
+  std::atomic<uint64_t> frame_{0};
+};
+
+// UDP socket on an ephemeral loopback port talking to 127.0.0.1:5667.
+class UdpPeer {
+ public:
+  UdpPeer();
+  ~UdpPeer();
+  void send(const std::string& bytes);
+  std::optional<std::string> receive(double timeout_s);
+
+ private:
+  int fd_ = -1;
+};
+
+// Fixture: a private JACK server and a temporary working directory per test; start_zt4()
+// starts the binary there and waits for its start-up lines.
+class Zt4Test : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Starts zt4 and waits until it printed its version line.
+  void start_zt4();
+  // Opens the JACK test client connected to ZT4's ports.
+  void open_client();
+
+  TempDir dir;
+  JackServer server;
+  std::optional<Zt4Process> zt4;
+  TestClient client;
+};
+
+}  // namespace zt4test
