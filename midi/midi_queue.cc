@@ -1,0 +1,126 @@
+#include "midi/midi_queue.h"
+
+#include <cstring>
+
+#include "console/console.h"
+
+MidiInRing midi_in_ring;
+MidiOutQueue midi_out_queue;
+
+namespace {
+
+constexpr uint32_t midi_in_mask = midi_in_size - 1;
+constexpr uint32_t midi_out_mask = midi_out_slots - 1;
+static_assert((midi_in_size & midi_in_mask) == 0, "the input ring wraps by masking");
+static_assert((midi_out_slots & midi_out_mask) == 0, "the output ring wraps by masking");
+
+uint32_t ring_pending(const MidiOutRing& ring) {
+  const uint32_t write = ring.write_index.load(std::memory_order_acquire);
+  const uint32_t read = ring.read_index.load(std::memory_order_relaxed);
+  return (write - read) & midi_out_mask;
+}
+
+// The caller is the ring's only producer at this moment.
+int ring_put(MidiOutRing& ring, const uint8_t* bytes, int length) {
+  const uint32_t write = ring.write_index.load(std::memory_order_relaxed);
+  const uint32_t read = ring.read_index.load(std::memory_order_acquire);
+  // Full at 255 pending: the slot just before read is the one the consumer may still be sending.
+  if (((write - read) & midi_out_mask) == midi_out_mask) return 0;
+  MidiOutSlot& slot = ring.slots[write];
+  memcpy(slot.bytes, bytes, size_t(length));
+  slot.length = length;
+  ring.write_index.store((write + 1) & midi_out_mask, std::memory_order_release);
+  return length;
+}
+
+// The oldest ring holding a message: the shared lane first, then the process thread's own.
+MidiOutRing* oldest_ring() {
+  MidiOutQueue& q = midi_out_queue;
+  if (ring_pending(q.main_lane) > 0) return &q.main_lane;
+  if (ring_pending(q.audio_lane) > 0) return &q.audio_lane;
+  return nullptr;
+}
+
+bool on_consumer_thread() {
+  const MidiOutQueue& q = midi_out_queue;
+  return q.consumer_known.load(std::memory_order_acquire) &&
+         pthread_equal(q.consumer_thread.load(std::memory_order_relaxed), pthread_self());
+}
+
+}  // namespace
+
+void midi_in_put(uint8_t byte) {
+  MidiInRing& r = midi_in_ring;
+  const uint32_t write = r.write_index.load(std::memory_order_relaxed);
+  const uint32_t next = (write + 1) & midi_in_mask;
+  if (next == r.read_index.load(std::memory_order_acquire)) {
+    // No printing on the audio thread: the reader reports the loss.
+    r.overruns.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  r.bytes[write] = byte;
+  r.write_index.store(next, std::memory_order_release);
+}
+
+int midi_in_get() {
+  MidiInRing& r = midi_in_ring;
+  for (uint32_t lost = r.overruns.exchange(0, std::memory_order_relaxed); lost > 0; --lost) {
+    console_printf("in overrun\n");
+  }
+  const uint32_t read = r.read_index.load(std::memory_order_relaxed);
+  if (read == r.write_index.load(std::memory_order_acquire)) return -1;
+  const int byte = r.bytes[read];
+  r.read_index.store((read + 1) & midi_in_mask, std::memory_order_release);
+  return byte;
+}
+
+int midi_enqueue(const uint8_t* bytes, int length) {
+  if (bytes == nullptr || length <= 0 || length > midi_out_max_bytes) return 0;
+  MidiOutQueue& q = midi_out_queue;
+  if (on_consumer_thread()) return ring_put(q.audio_lane, bytes, length);
+  pthread_mutex_lock(&q.producer_mutex);
+  const int queued = ring_put(q.main_lane, bytes, length);
+  pthread_mutex_unlock(&q.producer_mutex);
+  return queued;
+}
+
+int midi_out_pending() {
+  MidiOutQueue& q = midi_out_queue;
+  // The drain loop marks its thread, so clock bytes the engine queues on it take the lock-free
+  // lane. Stored each time in case the server runs the callback on a new thread.
+  const pthread_t self = pthread_self();
+  if (!q.consumer_known.load(std::memory_order_relaxed) ||
+      !pthread_equal(q.consumer_thread.load(std::memory_order_relaxed), self)) {
+    q.consumer_thread.store(self, std::memory_order_relaxed);
+    q.consumer_known.store(true, std::memory_order_release);
+  }
+  return int(ring_pending(q.main_lane) + ring_pending(q.audio_lane));
+}
+
+int midi_out_length() {
+  const MidiOutRing* ring = oldest_ring();
+  if (ring == nullptr) return 0;
+  return ring->slots[ring->read_index.load(std::memory_order_relaxed)].length;
+}
+
+const uint8_t* midi_out_take() {
+  MidiOutRing* ring = oldest_ring();
+  if (ring == nullptr) return nullptr;
+  const uint32_t read = ring->read_index.load(std::memory_order_relaxed);
+  ring->read_index.store((read + 1) & midi_out_mask, std::memory_order_release);
+  return ring->slots[read].bytes;
+}
+
+void midi_queue_reset() {
+  MidiInRing& r = midi_in_ring;
+  r.write_index.store(0);
+  r.read_index.store(0);
+  r.overruns.store(0);
+  MidiOutQueue& q = midi_out_queue;
+  for (MidiOutRing* ring : {&q.main_lane, &q.audio_lane}) {
+    ring->write_index.store(0);
+    ring->read_index.store(0);
+  }
+  q.consumer_known.store(false);
+  q.consumer_thread.store(pthread_t{});
+}

@@ -1,0 +1,68 @@
+// The MIDI byte queues between the JACK process thread and the rest of the system: the input
+// ring (process thread writes, main thread reads) and the output queue of whole messages (any
+// thread writes, the process callback drains). Neither side of the process thread ever blocks.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+constexpr uint32_t midi_in_size = 131072;  // 128 KB of received bytes; 131071 can be pending
+constexpr int midi_out_slots = 256;        // messages; the queue is full at 255 pending
+constexpr int midi_out_max_bytes = 512;    // longest message one slot holds
+
+// Single producer (process thread), single consumer (main thread); each index has one writer.
+struct MidiInRing {
+  uint8_t bytes[midi_in_size];
+  std::atomic<uint32_t> write_index{0};
+  std::atomic<uint32_t> read_index{0};
+  std::atomic<uint32_t> overruns{0};  // bytes dropped on a full ring, not yet reported
+};
+
+struct MidiOutSlot {
+  uint8_t bytes[midi_out_max_bytes];
+  int32_t length;
+};
+
+// One ring of whole messages with one consumer. Its producers must be serialised by the caller.
+struct MidiOutRing {
+  MidiOutSlot slots[midi_out_slots];
+  std::atomic<uint32_t> write_index{0};  // 0-255
+  std::atomic<uint32_t> read_index{0};   // 0-255
+};
+
+// Producers other than the process thread share `main_lane` under `producer_mutex`. The process
+// thread (the engine's clock bytes) never waits for that mutex: it has a lane of its own, which
+// it alone fills and which its own process callback drains after the shared lane.
+struct MidiOutQueue {
+  MidiOutRing main_lane;
+  MidiOutRing audio_lane;
+  pthread_mutex_t producer_mutex = PTHREAD_MUTEX_INITIALIZER;
+  std::atomic<pthread_t> consumer_thread{};  // the thread that drains the queue
+  std::atomic<bool> consumer_known{false};
+};
+
+extern MidiInRing midi_in_ring;
+extern MidiOutQueue midi_out_queue;
+
+// Process thread: appends one received byte. On a full ring the byte is dropped and counted;
+// the main thread prints "in overrun" for it on its next read.
+void midi_in_put(uint8_t byte);
+// Main thread: the next received byte 0-255, or -1 when the ring is empty.
+int midi_in_get();
+
+// Any thread: copies one whole message (1-512 bytes) into the queue. Returns length, or 0 when
+// the message is empty, too long or the queue is full (the message is dropped, not retried).
+// Never blocks when called on the thread that drains the queue.
+int midi_enqueue(const uint8_t* bytes, int length);
+
+// Process callback only (the drain loop): messages waiting, the length of the oldest, and the
+// oldest's bytes, removing it from the queue (null when empty). The returned bytes stay valid
+// until the next midi_out_take: a full queue never reuses the slot just taken.
+int midi_out_pending();
+int midi_out_length();
+const uint8_t* midi_out_take();
+
+// Tests: both queues empty, no consumer thread known. Not safe while other threads use them.
+void midi_queue_reset();
