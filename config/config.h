@@ -163,7 +163,7 @@ extern ConfigLive config_live;
 // Fills the record with the defaults and resets the live mix and cc_switch_value.
 void config_defaults();
 // Start-up: defaults, the stored file when valid (version 1 upgraded), the repairs, then the main
-// and aux levels and the noise gate applied to the engine.
+// and aux levels and the noise gate applied to the engine. Prints "Size of config %d".
 void config_load();
 // Idle tick: stamps the checksum and hands the record to the storage thread; when the storage
 // thread is busy, config_dirty is set again so a later tick retries. Returns 0 when handed over,
@@ -174,24 +174,15 @@ uint16_t config_checksum(const uint16_t* words, int count);
 // Stores the checksum of the live record in its checksum field.
 void config_stamp_checksum();
 
-// Copies the live mix and all_main_level into preset n (0-10) and saves; -1 for any other n.
-int preset_save(int n);
-// Copies preset n (0-10) back into the live mix and all_main_level; -1 for any other n. The
-// caller applies the values to the tracks and the engine.
-int preset_use(int n);
-
-// Main level v (-8..8) to the engine's main output shift, aux level to the aux shift; then the
-// noise gate settings. Values outside -8..8 leave that shift unchanged.
+// Main level v (-8..8) to the engine's main output shift, aux level to the aux shift (a value
+// outside -8..8 leaves that shift unchanged), then the noise gate settings.
 void config_apply_to_engine();
+// The noise gate alone: gate_level = 1 << noise_gate_level, gate_delay = 50 × noise_gate_delay
+// frames (each bounded to the menu's range). Called again whenever either setting changes.
+void config_apply_noise_gate();
 
-// Result of Config Backup / Config Restore: the two display lines the menu shows.
-struct ConfigOutcome {
-  int status;          // 0 success, -1 failed
-  const char* title;   // "Backup" or "Restore"
-  const char* detail;  // " Successful", " Failed verify", " Failed version"
-};
-ConfigOutcome backup_config();
-ConfigOutcome restore_config();
+// The idle tick's configuration service: saves when config_dirty is set.
+void config_save_service();
 
 // Tests: the record, config_dirty and the live state as at program load (all zero).
 void config_reset_for_test();
