@@ -1,0 +1,26 @@
+#include "panel/selection.h"
+
+Selection selection;
+
+uint8_t selected_mask() {
+  const Selection& s = selection;
+  uint8_t mask = 0;
+  if (s.temp_group != 0) {
+    mask = s.temp_group;
+  } else if (s.current_track >= 1 && s.current_track <= panel_track_count) {
+    mask = uint8_t(1u << (s.current_track - 1));
+  } else if (s.current_track == 0) {
+    mask = all_tracks_mask;
+  } else if (s.current_track >= -config_group_count) {
+    mask = config.groups[-s.current_track - 1];
+  }
+  if (s.except_flag) mask = uint8_t(~mask);
+  return mask;
+}
+
+int single_track() {
+  const int k = selection.current_track;
+  return (k >= 1 && k <= panel_track_count) ? k : 0;
+}
+
+void selection_reset() { selection = Selection{}; }
