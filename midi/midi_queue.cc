@@ -41,10 +41,10 @@ MidiOutRing* oldest_ring() {
   return nullptr;
 }
 
-bool on_consumer_thread() {
+bool on_audio_thread() {
   const MidiOutQueue& q = midi_out_queue;
-  return q.consumer_known.load(std::memory_order_acquire) &&
-         pthread_equal(q.consumer_thread.load(std::memory_order_relaxed), pthread_self());
+  return q.audio_thread_known.load(std::memory_order_acquire) &&
+         pthread_equal(q.audio_thread.load(std::memory_order_relaxed), pthread_self());
 }
 
 }  // namespace
@@ -77,23 +77,23 @@ int midi_in_get() {
 int midi_enqueue(const uint8_t* bytes, int length) {
   if (bytes == nullptr || length <= 0 || length > midi_out_max_bytes) return 0;
   MidiOutQueue& q = midi_out_queue;
-  if (on_consumer_thread()) return ring_put(q.audio_lane, bytes, length);
+  if (on_audio_thread()) return ring_put(q.audio_lane, bytes, length);
   pthread_mutex_lock(&q.producer_mutex);
   const int queued = ring_put(q.main_lane, bytes, length);
   pthread_mutex_unlock(&q.producer_mutex);
   return queued;
 }
 
-int midi_out_pending() {
+void midi_out_register_audio_thread() {
+  if (on_audio_thread()) return;
   MidiOutQueue& q = midi_out_queue;
-  // The drain loop marks its thread, so clock bytes the engine queues on it take the lock-free
-  // lane. Stored each time in case the server runs the callback on a new thread.
-  const pthread_t self = pthread_self();
-  if (!q.consumer_known.load(std::memory_order_relaxed) ||
-      !pthread_equal(q.consumer_thread.load(std::memory_order_relaxed), self)) {
-    q.consumer_thread.store(self, std::memory_order_relaxed);
-    q.consumer_known.store(true, std::memory_order_release);
-  }
+  q.audio_thread_known.store(false, std::memory_order_relaxed);
+  q.audio_thread.store(pthread_self(), std::memory_order_relaxed);
+  q.audio_thread_known.store(true, std::memory_order_release);
+}
+
+int midi_out_pending() {
+  const MidiOutQueue& q = midi_out_queue;
   return int(ring_pending(q.main_lane) + ring_pending(q.audio_lane));
 }
 
@@ -121,6 +121,6 @@ void midi_queue_reset() {
     ring->write_index.store(0);
     ring->read_index.store(0);
   }
-  q.consumer_known.store(false);
-  q.consumer_thread.store(pthread_t{});
+  q.audio_thread_known.store(false);
+  q.audio_thread.store(pthread_t{});
 }

@@ -32,15 +32,16 @@ struct MidiOutRing {
   std::atomic<uint32_t> read_index{0};   // 0-255
 };
 
-// Producers other than the process thread share `main_lane` under `producer_mutex`. The process
-// thread (the engine's clock bytes) never waits for that mutex: it has a lane of its own, which
-// it alone fills and which its own process callback drains after the shared lane.
+// Producers other than the audio thread share `main_lane` under `producer_mutex`. The audio
+// thread (the engine's clock bytes) never waits for that mutex: once it has registered, it has a
+// lane of its own, which it alone fills and which its own process callback drains after the
+// shared lane.
 struct MidiOutQueue {
   MidiOutRing main_lane;
   MidiOutRing audio_lane;
   pthread_mutex_t producer_mutex = PTHREAD_MUTEX_INITIALIZER;
-  std::atomic<pthread_t> consumer_thread{};  // the thread that drains the queue
-  std::atomic<bool> consumer_known{false};
+  std::atomic<pthread_t> audio_thread{};  // the registered process thread
+  std::atomic<bool> audio_thread_known{false};
 };
 
 extern MidiInRing midi_in_ring;
@@ -54,8 +55,13 @@ int midi_in_get();
 
 // Any thread: copies one whole message (1-512 bytes) into the queue. Returns length, or 0 when
 // the message is empty, too long or the queue is full (the message is dropped, not retried).
-// Never blocks when called on the thread that drains the queue.
+// Never blocks when called on the registered audio thread.
 int midi_enqueue(const uint8_t* bytes, int length);
+
+// Process callback, at the start of every period: marks the calling thread as the audio thread,
+// whose midi_enqueue calls then take its own lane without the producer mutex. Cheap when the
+// thread is already registered; a new thread replaces the old one.
+void midi_out_register_audio_thread();
 
 // Process callback only (the drain loop): messages waiting, the length of the oldest, and the
 // oldest's bytes, removing it from the queue (null when empty). The returned bytes stay valid
@@ -64,5 +70,5 @@ int midi_out_pending();
 int midi_out_length();
 const uint8_t* midi_out_take();
 
-// Tests: both queues empty, no consumer thread known. Not safe while other threads use them.
+// Tests: both queues empty, no audio thread registered. Not safe while other threads use them.
 void midi_queue_reset();

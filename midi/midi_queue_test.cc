@@ -1,0 +1,184 @@
+#include "midi/midi_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/log_ring.h"
+
+namespace {
+
+class MidiQueueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    midi_queue_reset();
+    console_log_reset();
+  }
+
+  static std::string console_text() {
+    char text[log_ring_size];
+    const int n = log_take(console_log.udp_log_ring, text, log_ring_size);
+    return std::string(text, size_t(n));
+  }
+
+  // Drains the output queue as the process callback does.
+  static std::vector<std::vector<uint8_t>> drain() {
+    std::vector<std::vector<uint8_t>> messages;
+    while (midi_out_pending() > 0) {
+      const int n = midi_out_length();
+      const uint8_t* bytes = midi_out_take();
+      messages.emplace_back(bytes, bytes + n);
+    }
+    return messages;
+  }
+};
+
+TEST_F(MidiQueueTest, InputRingKeepsOrderAcrossTheWrap) {
+  EXPECT_EQ(midi_in_get(), -1);
+  // Three times round the ring in uneven chunks, so both indices wrap at every offset.
+  constexpr uint32_t chunk = 1000 + 7;
+  uint32_t sent = 0, received = 0;
+  while (received < 3 * midi_in_size) {
+    for (uint32_t i = 0; i < chunk; ++i) midi_in_put(uint8_t(sent++ * 13));
+    for (uint32_t i = 0; i < chunk; ++i) ASSERT_EQ(midi_in_get(), uint8_t(received++ * 13));
+  }
+  EXPECT_EQ(midi_in_get(), -1);
+  EXPECT_EQ(console_text(), "");
+}
+
+TEST_F(MidiQueueTest, FullInputRingDropsNewBytesAndReportsEachOne) {
+  for (uint32_t i = 0; i < midi_in_size + 1; ++i) midi_in_put(uint8_t(i));
+  // 131071 bytes fit; the last two were dropped and are reported by the reader.
+  EXPECT_EQ(midi_in_get(), 0);
+  EXPECT_EQ(console_text(), "in overrun\nin overrun\n");
+  for (uint32_t i = 1; i < midi_in_size - 1; ++i) ASSERT_EQ(midi_in_get(), uint8_t(i));
+  EXPECT_EQ(midi_in_get(), -1);
+  midi_in_put(0x90);
+  EXPECT_EQ(midi_in_get(), 0x90);
+  EXPECT_EQ(console_text(), "");
+}
+
+TEST_F(MidiQueueTest, EnqueueAcceptsOnlyWholeMessagesOfOneTo512Bytes) {
+  struct Case {
+    int length;
+    int queued;
+  };
+  const Case cases[] = {{-1, 0}, {0, 0}, {1, 1}, {3, 3}, {512, 512}, {513, 0}, {2000, 0}};
+  std::vector<uint8_t> bytes(2000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    EXPECT_EQ(midi_enqueue(bytes.data(), c.length), c.queued);
+  }
+  EXPECT_EQ(midi_enqueue(nullptr, 3), 0);
+  const auto messages = drain();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[2], std::vector<uint8_t>(bytes.begin(), bytes.begin() + 512));
+}
+
+TEST_F(MidiQueueTest, PendingLengthAndTakeFollowQueueOrderAcrossTheWrap) {
+  EXPECT_EQ(midi_out_pending(), 0);
+  EXPECT_EQ(midi_out_length(), 0);
+  EXPECT_EQ(midi_out_take(), nullptr);
+  // 600 messages, up to three waiting at a time, so the indices wrap twice.
+  int next_in = 0, next_out = 0;
+  while (next_out < 600) {
+    while (next_in < 600 && next_in - next_out < 3) {
+      const uint8_t message[3] = {0x90, uint8_t(next_in % 128), uint8_t(next_in / 128)};
+      const int length = 1 + next_in % 3;
+      ASSERT_EQ(midi_enqueue(message, length), length);
+      ++next_in;
+    }
+    ASSERT_EQ(midi_out_pending(), next_in - next_out);
+    ASSERT_EQ(midi_out_length(), 1 + next_out % 3);
+    const uint8_t* bytes = midi_out_take();
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(bytes[0], 0x90);
+    if (next_out % 3 > 0) {
+      EXPECT_EQ(bytes[1], next_out % 128);
+    }
+    if (next_out % 3 > 1) {
+      EXPECT_EQ(bytes[2], next_out / 128);
+    }
+    ++next_out;
+  }
+  EXPECT_EQ(midi_out_pending(), 0);
+}
+
+TEST_F(MidiQueueTest, FullQueueRefusesAndKeepsTheSlotJustTaken) {
+  for (int i = 0; i < midi_out_slots - 1; ++i) {
+    const uint8_t message[2] = {0xC0, uint8_t(i % 128)};
+    ASSERT_EQ(midi_enqueue(message, 2), 2);
+  }
+  const uint8_t extra[2] = {0xC0, 0x7F};
+  EXPECT_EQ(midi_enqueue(extra, 2), 0);
+  EXPECT_EQ(midi_out_pending(), 255);
+
+  // The consumer may still be sending the message it just took: refilling must not touch it.
+  const uint8_t* taken = midi_out_take();
+  ASSERT_NE(taken, nullptr);
+  EXPECT_EQ(midi_enqueue(extra, 2), 2);
+  EXPECT_EQ(midi_enqueue(extra, 2), 0);
+  EXPECT_EQ(taken[1], 0);
+  const auto rest = drain();
+  ASSERT_EQ(rest.size(), 255u);
+  EXPECT_EQ(rest[0][1], 1);
+  EXPECT_EQ(rest[254], std::vector<uint8_t>(extra, extra + 2));
+}
+
+TEST_F(MidiQueueTest, AudioThreadEnqueuesWithoutWaitingForOtherProducers) {
+  midi_out_register_audio_thread();  // this thread now plays the process callback
+  const uint8_t from_other[3] = {0x90, 0x3C, 0x64};
+  std::atomic<bool> holding{false}, clock_queued{false};
+  // Another producer holds the queue's mutex, as while it copies a long message.
+  std::thread other([&] {
+    pthread_mutex_lock(&midi_out_queue.producer_mutex);
+    holding = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!clock_queued && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    pthread_mutex_unlock(&midi_out_queue.producer_mutex);
+    midi_enqueue(from_other, 3);
+  });
+  while (!holding) std::this_thread::yield();
+  const uint8_t clock = 0xF8;
+  EXPECT_EQ(midi_enqueue(&clock, 1), 1);
+  EXPECT_TRUE(holding);
+  clock_queued = true;
+  other.join();
+
+  // One drain sends both: the shared lane first, then the audio thread's own.
+  EXPECT_EQ(midi_out_pending(), 2);
+  const auto messages = drain();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], std::vector<uint8_t>(from_other, from_other + 3));
+  EXPECT_EQ(messages[1], std::vector<uint8_t>{0xF8});
+}
+
+TEST_F(MidiQueueTest, ConcurrentProducersLoseNothingWhileTheQueueHasRoom) {
+  // Two producer threads of 100 messages each: 200 pending, below the 255 limit.
+  constexpr int per_thread = 100;
+  auto produce = [](uint8_t tag) {
+    for (int i = 0; i < per_thread; ++i) {
+      const uint8_t message[3] = {tag, uint8_t(i), 0x40};
+      ASSERT_EQ(midi_enqueue(message, 3), 3);
+    }
+  };
+  std::thread a(produce, uint8_t{0x90}), b(produce, uint8_t{0x91});
+  a.join();
+  b.join();
+  int next[2] = {0, 0};
+  for (const auto& m : drain()) {
+    ASSERT_EQ(m.size(), 3u);
+    const int lane = m[0] - 0x90;
+    EXPECT_EQ(m[1], next[lane]++);  // each producer's messages stay in order
+  }
+  EXPECT_EQ(next[0], per_thread);
+  EXPECT_EQ(next[1], per_thread);
+}
+
+}  // namespace
