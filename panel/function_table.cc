@@ -38,7 +38,9 @@ constexpr int function_rows = 24;
 static_assert(std::size(function_table) == function_rows + 1);
 }  // namespace
 
+// Continuous controls; the id is the row index.
 constexpr FunctionEntry controller_function_table[] = {
+    {0, 0, "General Use", cc_general_use, 0},
     {-1, -1, nullptr, nullptr, 0},
 };
 

@@ -16,3 +16,6 @@ void start_temporary_group(int track);
 // MIDI output and display settings.
 int32_t cmd_midi_stop(int32_t unused);      // sends MIDI Stop
 int32_t cmd_midi_bypass(int32_t value);     // zt6_display 0 or 1
+
+// Controller functions: the argument is the whole controller input code.
+int32_t cc_general_use(int32_t code);  // quantise steps of all tracks; CC 119 bounce destination
