@@ -1,0 +1,213 @@
+#include "engine/engine.h"
+
+#include "config/config.h"
+#include "drums/drums.h"
+#include "engine/input_conditioning.h"
+#include "engine/voice.h"
+#include "host/lock.h"
+#include "midi/clock.h"
+
+Engine engine;
+
+namespace {
+
+constexpr int max_gain_steps = 8;  // ±8 steps of 6 dB
+constexpr int refused = -22;
+
+int32_t* output_pair(int32_t output, int32_t* main_pair, int32_t* aux1, int32_t* aux2) {
+  if (output == 1) return aux1;
+  if (output == 2) return aux2;
+  return main_pair;
+}
+
+// A new loop is written at its length, which grows with every frame. When the pool runs dry
+// the take is abandoned and the track is left empty.
+void record_frame(int n, const int32_t in[2]) {
+  Track& t = tracks[n];
+  const int32_t length = t.length;
+  int32_t* block = nullptr;
+  if (uint32_t(length) < uint32_t(max_track_frames)) {
+    int32_t*& entry = track_blocks[n][length / block_frames];
+    if (entry == nullptr) entry = pool_alloc_zeroed_engine();
+    block = entry;
+  }
+  if (block == nullptr) {
+    engine_state.record_track = -1;
+    t.length = 0;
+    t.position = 0;
+    if (length >= block_frames) {
+      for (int32_t*& entry : track_blocks[n]) {
+        if (entry != nullptr) {
+          pool_free_engine(entry);
+          entry = nullptr;
+        }
+      }
+    }
+    return;
+  }
+  t.audio_changed = 1;
+  int32_t* frame = block + 2 * (length % block_frames);
+  frame[0] = in[0];
+  frame[1] = in[1];
+  int32_t step = t.position_fraction + t.rate;
+  t.length = length + (step >> 8);
+  t.position_fraction = step & 255;
+}
+
+// Old audio kept and the input added; the feedback level shapes only what is heard.
+void overdub_frame(int n, const int32_t in[2], int32_t pair[2]) {
+  Track& t = tracks[n];
+  ReadPoint point = main_read_point(t, n);
+  if (point.frame == nullptr) {
+    engine_state.overdub_track = -1;
+    return;
+  }
+  int32_t* frame = point.frame;
+  int32_t left = frame[0];
+  int32_t right = frame[1];
+  if (left > t.peak) t.peak = left;
+  if (right > t.peak) t.peak = right;
+  if (point.silent) left = right = 0;
+  apply_fade(t, frame);
+  shape_voice(t, left, right);
+  pair[0] = wrap_add(pair[0], apply_gain(left, t.current_level[0]));
+  pair[1] = wrap_add(pair[1], apply_gain(right, t.current_level[1]));
+  frame[0] = wrap_add(frame[0], in[0]);
+  frame[1] = wrap_add(frame[1], in[1]);
+  t.audio_changed = 1;
+  advance_voice(t, -1, n);
+}
+
+// Old audio attenuated by the track's level and the input added.
+void replace_frame(int n, const int32_t in[2], int32_t pair[2]) {
+  Track& t = tracks[n];
+  int32_t* frame = track_frame(n, t.position);
+  if (frame == nullptr) {
+    engine_state.replace_track = -1;
+    return;
+  }
+  int32_t left = frame[0];
+  int32_t right = frame[1];
+  if (left > t.peak) t.peak = left;
+  if (right > t.peak) t.peak = right;
+  apply_fade(t, frame);
+  shape_voice(t, left, right);
+  int32_t kept_left = apply_gain(left, t.current_level[0]);
+  int32_t kept_right = apply_gain(right, t.current_level[1]);
+  if (t.keep_original) {
+    pair[0] = wrap_add(pair[0], apply_gain(frame[0], t.current_level[0]));
+    pair[1] = wrap_add(pair[1], apply_gain(frame[1], t.current_level[1]));
+  } else {
+    pair[0] = wrap_add(pair[0], kept_left);
+    pair[1] = wrap_add(pair[1], kept_right);
+  }
+  frame[0] = wrap_add(kept_left, in[0]);
+  frame[1] = wrap_add(kept_right, in[1]);
+  t.audio_changed = 1;
+  advance_voice(t, -1, n);
+}
+
+int set_shifts(int g, int32_t& left, int32_t& right) {
+  if (g < -max_gain_steps || g > max_gain_steps) return refused;
+  EngineLockGuard lock;
+  left = g > 0 ? g : 0;
+  right = g < 0 ? -g : 0;
+  return 0;
+}
+
+}  // namespace
+
+void engine_reset() { engine = Engine{}; }
+
+int set_main_gain(int g) {
+  return set_shifts(g, engine_state.main_shift_left, engine_state.main_shift_right);
+}
+
+int set_aux_gain(int g) {
+  return set_shifts(g, engine_state.aux_shift_left, engine_state.aux_shift_right);
+}
+
+void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[2],
+                           int32_t out_aux2[2]) {
+  EngineState& s = engine_state;
+  Engine& e = engine;
+  const ConfigRecord& cfg = config;
+
+  s.frame_counter = s.frame_counter + 1u;
+  clock_follower.measure_frames = int32_t(uint32_t(clock_follower.measure_frames) + 1u);
+
+  capture_input(e, s, in);
+  for (int c = 0; c < 2; c++) in[c] = noise_gate(e, s, dc_remove(s.dc_state[c], in[c]), c);
+  meter_window(s);
+  if (cfg.mono_input_mode != 0) in[0] = in[1] = wrap_add(in[0], in[1]);
+
+  out_main[0] = in[0] & s.dry_mask;
+  out_main[1] = in[1] & s.dry_mask;
+  out_aux1[0] = out_aux1[1] = 0;
+  out_aux2[0] = out_aux2[1] = 0;
+  drum_step_frame(output_pair(cfg.drum_audio_port, out_main, out_aux1, out_aux2));
+
+  int32_t sums[2] = {in[0], in[1]};
+  const uint32_t playing = s.play_list;
+  const uint32_t muted = s.muted_list;
+  const uint32_t fading = s.fading_list;
+  const uint32_t fading_2 = s.fading_list_2;
+  uint32_t active = (playing | muted | fading | fading_2) & 0xFFu;
+  while (active != 0) {
+    const int n = __builtin_ctz(active);
+    const uint32_t bit = 1u << n;
+    active &= active - 1;
+    int32_t* pair = output_pair(s.track_output[n], out_main, out_aux1, out_aux2);
+    if (playing & bit) {
+      play_main_voice(tracks[n], n, pair, sums);
+    } else if (muted & bit) {
+      advance_voice(tracks[n], 0, n);
+    }
+    if (fading & bit) play_aux_voice(fading_voices[n], n, pair, sums);
+    if (fading_2 & bit) play_aux_voice(fading_voices_2[n], n, pair, sums);
+  }
+
+  if (s.bounce_active) {
+    in[0] = sums[0];
+    in[1] = sums[1];
+  }
+  e.last_input[0] = in[0];
+  e.last_input[1] = in[1];
+
+  int32_t gain = s.record_gain;
+  if (gain != ramp_unity) {
+    in[0] = scale_512(in[0], gain);
+    in[1] = scale_512(in[1], gain);
+  }
+  gain += s.record_gain_step;
+  s.record_gain = gain;
+  if (gain == s.record_gain_end) s.record_gain_step = 0;
+
+  const int32_t record = s.record_track;
+  const int32_t overdub = s.overdub_track;
+  const int32_t replace = s.replace_track;
+  if (record >= 0) {
+    if (record < track_count) record_frame(record, in);
+  } else if (overdub >= 0) {
+    if (overdub < track_count)
+      overdub_frame(overdub, in, output_pair(s.track_output[overdub], out_main, out_aux1, out_aux2));
+  } else if (replace >= 0) {
+    if (replace < track_count)
+      replace_frame(replace, in, output_pair(s.track_output[replace], out_main, out_aux1, out_aux2));
+  }
+
+  if (out_main[0] > s.output_peak) s.output_peak = out_main[0];
+  if (out_main[1] > s.output_peak) s.output_peak = out_main[1];
+
+  for (int c = 0; c < 2; c++) {
+    out_main[c] = shift_output(out_main[c], s.main_shift_left, s.main_shift_right);
+    out_aux1[c] = shift_output(out_aux1[c], s.aux_shift_left, s.aux_shift_right);
+    out_aux2[c] = shift_output(out_aux2[c], s.aux_shift_left, s.aux_shift_right);
+  }
+  if (cfg.mono_aux_out != 0) {
+    out_aux1[0] = int32_t((int64_t(out_aux1[0]) + out_aux1[1]) / 2);
+    out_aux1[1] = int32_t((int64_t(out_aux2[0]) + out_aux2[1]) / 2);
+  }
+
+  clock_follow_frame();
+}

@@ -1,0 +1,48 @@
+// The per-sample engine: one call per stereo frame from the process callback, on the audio
+// thread with the engine mutex held. It conditions the input, plays every track's voices, runs
+// the recording role and scales the outputs. set_main_gain / set_aux_gain: any thread.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/sample_math.h"
+#include "engine/track.h"
+
+constexpr int capture_ring_words = 4096;    // the last 2048 raw input frames, interleaved
+constexpr int clock_pulse_slots = 2400;     // clock-out pulse positions per track
+constexpr int drift_history_length = 100;   // phase errors kept per MIDI-clock track
+
+// State the engine owns beside the track model.
+struct Engine {
+  int16_t gate_quiet_count[2];  // consecutive quiet samples while passing
+  int16_t gate_loud_count[2];   // loud samples counted while closed
+  int16_t gate_shift[2];        // right shift on passed samples: 24, 16, 8 or 0
+  int32_t gate_last[2];         // last sample the gate passed
+  int32_t capture_ring[capture_ring_words];
+  int32_t last_input[2];        // the frame offered to the recording role, before the record gain
+  int32_t clock_out_track;      // the track whose pulses become MIDI clock out
+  int32_t clock_pulse_table[track_count][clock_pulse_slots];
+  int32_t clock_pulse_index[track_count];
+  int32_t clock_pulse_count[track_count];
+  int32_t drift_history[track_count][drift_history_length];
+};
+
+extern Engine engine;
+
+// Start-of-program values of the engine record (all zero). Tests; the track model has its own
+// tracks_reset().
+void engine_reset();
+
+// One frame. in is the raw input and is overwritten with the signal that was recorded; the six
+// output words are all written.
+void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[2],
+                           int32_t out_aux2[2]);
+
+// Output gain in 6 dB steps, g in -8..8 (else -22, nothing changes). Takes the engine lock.
+int set_main_gain(int g);
+int set_aux_gain(int g);
+
+// Advances the main voice of track n by its rate and does the per-frame work tied to its
+// position: wrap, MIDI-clock restart and drift check, clock-out pulse, trigger. mode 1 from
+// playback, 0 for a muted track, -1 from overdub and replace.
+void advance_voice(Track& track, int mode, int n);

@@ -1,0 +1,56 @@
+#include "engine/input_conditioning.h"
+
+void capture_input(Engine& e, EngineState& s, const int32_t in[2]) {
+  int32_t i = s.capture_index;
+  if (i < 0) return;
+  if (i > capture_ring_words - 2) i = 0;  // an index set from outside may be odd or too large
+  e.capture_ring[i] = in[0];
+  e.capture_ring[i + 1] = in[1];
+  i += 2;
+  if (i >= capture_ring_words) i = 0;
+  s.capture_index = i;
+}
+
+int32_t dc_remove(int64_t& state, int32_t x) {
+  // t = S × 32767 + x × 65536; S' = t / 32768, so S settles at mean × 65536 and t / 2^31 at the
+  // mean. Both shifts are arithmetic.
+  int64_t t = state * 32767 + int64_t(x) * 65536;
+  state = t >> 15;
+  int32_t estimate = int32_t(t >> 31);  // the low 32 bits
+  return int32_t(uint32_t(x) - uint32_t(estimate));
+}
+
+int32_t noise_gate(Engine& e, EngineState& s, int32_t x, int c) {
+  if (x > s.input_peak) s.input_peak = x;
+  int16_t& shift = e.gate_shift[c];
+  if (shift > 0 && (x == 0 || (x < 0) != (e.gate_last[c] < 0))) shift = int16_t(shift - 8);
+  const int32_t level = s.gate_level;
+  const int32_t delay = s.gate_delay;
+  const bool quiet = x != 0 && x < level && x > -level;
+  if (quiet) {
+    if (e.gate_quiet_count[c] <= delay) {
+      e.gate_quiet_count[c]++;
+      e.gate_last[c] = x;
+      return x >> shift;
+    }
+    e.gate_loud_count[c] = 0;  // closed
+    return 0;
+  }
+  if (e.gate_loud_count[c] > (delay >> 3)) {
+    e.gate_quiet_count[c] = 0;
+    e.gate_last[c] = x;
+    return x >> shift;
+  }
+  e.gate_loud_count[c]++;  // still closed: opening starts from the quietest shift
+  shift = 24;
+  return 0;
+}
+
+void meter_window(EngineState& s) {
+  if (--s.meter_countdown >= 0) return;
+  s.output_peak_shown = s.output_peak;
+  s.input_peak_shown = s.input_peak;
+  s.output_peak = 0;
+  s.input_peak = 0;
+  s.meter_countdown = meter_window_frames;
+}

@@ -1,0 +1,147 @@
+#include "pool/pool.h"
+
+#include <cstring>
+
+#include "console/console.h"
+#include "host/lock.h"
+
+Pool pool;
+
+namespace {
+
+const char* pool_start() { return reinterpret_cast<const char*>(pool.memory); }
+
+enum class FreeCheck { ok, bad_address, out_of_bounds, not_held };
+
+// Validates ref and, when it is a held block, pushes it onto the dirty stack. Caller holds the
+// engine mutex.
+FreeCheck release_block(int32_t* ref) {
+  Pool& p = pool;
+  const char* start = pool_start();
+  uintptr_t address = reinterpret_cast<uintptr_t>(ref);
+  uintptr_t base = reinterpret_cast<uintptr_t>(start);
+  uint32_t offset = uint32_t(address - base);  // 32-bit offset, as the block arithmetic uses
+  if (offset % block_bytes != 0) return FreeCheck::bad_address;
+  if (address < base || address >= base + uint64_t(pool_bytes)) return FreeCheck::out_of_bounds;
+  int index = int(offset / block_bytes);
+  // A second release of the same block would put it on the stack twice and give it two holders.
+  // (A held block is on neither stack, so the dirty stack has room for it.)
+  if (!(p.block_state[index] & block_held)) return FreeCheck::not_held;
+  p.block_state[index] &= uint8_t(~block_held);
+  p.dirty_stack[p.dirty_count++] = int16_t(index);
+  return FreeCheck::ok;
+}
+
+int32_t* pop_free(Pool& p) {
+  if (p.free_count <= 0) return nullptr;
+  int index = p.free_stack[--p.free_count];
+  p.block_state[index] |= block_held | block_written;
+  return p.memory[index];
+}
+
+int32_t* pop_dirty(Pool& p) {
+  if (p.dirty_count <= 0) return nullptr;
+  int index = p.dirty_stack[--p.dirty_count];
+  p.block_state[index] |= block_held | block_written;
+  return p.memory[index];
+}
+
+void reset_stacks(Pool& p) {
+  for (int i = 0; i < pool_blocks; i++) {
+    p.dirty_stack[i] = int16_t(i);
+    p.block_state[i] &= uint8_t(~block_held);
+  }
+  p.free_count = 0;
+  p.dirty_count = pool_blocks;
+  p.engine_refused_frees = 0;
+  p.engine_last_refused = nullptr;
+}
+
+}  // namespace
+
+void pool_init() {
+  console_printf("Initializing %d audio blocks\n", pool_blocks);
+  reset_stacks(pool);
+}
+
+void pool_reset_for_test() { reset_stacks(pool); }
+
+int32_t* pool_alloc_zeroed() {
+  EngineLockGuard lock;
+  return pop_free(pool);
+}
+
+int32_t* pool_alloc_zeroed_engine() { return pop_free(pool); }
+
+int32_t* pool_alloc_any() {
+  EngineLockGuard lock;
+  if (pool.dirty_count > 0) return pop_dirty(pool);
+  // Let the audio thread in between before falling back to the zeroed stack.
+  engine_unlock();
+  engine_lock();
+  return pop_free(pool);
+}
+
+void pool_free(int32_t* ref) {
+  FreeCheck result;
+  {
+    EngineLockGuard lock;
+    result = release_block(ref);
+  }
+  const long start = long(reinterpret_cast<uintptr_t>(pool_start()));
+  switch (result) {
+    case FreeCheck::ok:
+      break;
+    case FreeCheck::bad_address:
+      console_printf("free: bad addr %lx, %lx, %x\n", long(reinterpret_cast<uintptr_t>(ref)), start,
+                     block_bytes);
+      break;
+    case FreeCheck::out_of_bounds:
+      console_printf("free: addr out of bounds %lx, %lx, %lx\n",
+                     long(reinterpret_cast<uintptr_t>(ref)), start, long(start + pool_bytes));
+      break;
+    case FreeCheck::not_held:
+      console_printf("free: block %d not in use\n", pool_block_index(ref));
+      break;
+  }
+}
+
+void pool_free_engine(int32_t* ref) {
+  if (release_block(ref) != FreeCheck::ok) {
+    pool.engine_refused_frees++;
+    pool.engine_last_refused = ref;
+  }
+}
+
+int pool_clean_one() {
+  Pool& p = pool;
+  int index;
+  {
+    EngineLockGuard lock;
+    if (p.dirty_count <= 0) return 0;
+    index = p.dirty_stack[--p.dirty_count];
+  }
+  if (index < 0) return 0;
+  // The block is on neither stack now, so no one else can obtain it while it is cleared.
+  if (p.block_state[index] & block_written) {
+    std::memset(p.memory[index], 0, block_bytes);
+    p.block_state[index] &= uint8_t(~block_written);
+  }
+  EngineLockGuard lock;
+  p.free_stack[p.free_count++] = int16_t(index);
+  return p.dirty_count;
+}
+
+int pool_available() { return pool.free_count + pool.dirty_count; }
+
+void pool_report() {
+  console_printf("Dirty %d, Free %d, Max %d, Undo blocks %d\n", int(pool.dirty_count),
+                 int(pool.free_count), pool_blocks, undo_level_blocks);
+}
+
+int pool_block_index(const int32_t* ref) {
+  uintptr_t address = reinterpret_cast<uintptr_t>(ref);
+  uintptr_t base = reinterpret_cast<uintptr_t>(pool_start());
+  if (address < base || address >= base + uint64_t(pool_bytes)) return -1;
+  return int((address - base) / block_bytes);
+}

@@ -1,0 +1,60 @@
+// The audio block pool: 8192 blocks of 64 KB in static storage, handed out and taken back through
+// a stack of zeroed blocks and a stack of dirty ones. The engine-side calls run on the audio
+// thread (which already holds the engine mutex); all others take the engine lock themselves.
+#pragma once
+
+#include <cstdint>
+
+constexpr int block_frames = 8192;                   // stereo frames per block
+constexpr int block_words = 2 * block_frames;         // interleaved left, right
+constexpr int block_bytes = block_words * 4;          // 65536: 8192 frames × 2 × int32
+constexpr int pool_blocks = 8192;
+constexpr int64_t pool_bytes = int64_t(pool_blocks) * block_bytes;  // 512 MiB
+constexpr int undo_level_blocks = 181;                // block references in one undo level
+
+// Per-block bookkeeping bits (block_state).
+constexpr uint8_t block_held = 1;     // handed out and not yet released
+constexpr uint8_t block_written = 2;  // may hold nonzero samples: clear it before it is free
+
+struct Pool {
+  alignas(block_bytes) int32_t memory[pool_blocks][block_words];
+  int16_t free_stack[pool_blocks];   // every block on it is all zeros
+  int16_t dirty_stack[pool_blocks];  // released blocks that still hold old audio
+  int16_t free_count;
+  int16_t dirty_count;
+  uint8_t block_state[pool_blocks];
+  // Releases refused on the audio thread, which never prints; the bad reference of the last one.
+  int32_t engine_refused_frees;
+  int32_t* engine_last_refused;
+};
+
+extern Pool pool;
+
+// Start-up: prints "Initializing 8192 audio blocks" and puts every block on the dirty stack.
+void pool_init();
+
+// Pops a zeroed block, or null when none is free.
+int32_t* pool_alloc_zeroed();
+int32_t* pool_alloc_zeroed_engine();  // audio thread, engine mutex already held
+// For callers that overwrite the whole block: a dirty block if any, else a zeroed one, or null.
+int32_t* pool_alloc_any();
+
+// Gives a block back to the dirty stack. A reference that is not a block of the pool, or a block
+// that is not handed out, is reported and ignored.
+void pool_free(int32_t* ref);
+// The same for the audio thread: a refused reference is counted, never printed.
+void pool_free_engine(int32_t* ref);
+
+// Clears one dirty block (without holding the lock during the clear) and moves it to the free
+// stack. Returns the number of dirty blocks left. Main loop, once per idle tick.
+int pool_clean_one();
+
+int pool_available();  // free + dirty
+void pool_report();    // "Dirty %d, Free %d, Max %d, Undo blocks %d"
+
+// Block index of a reference into the pool, or -1.
+int pool_block_index(const int32_t* ref);
+
+// Tests: the state just after pool_init, without printing and without touching block memory.
+// Blocks that were written since the program loaded are cleared when they are next cleaned.
+void pool_reset_for_test();
