@@ -1,0 +1,294 @@
+#include "config/config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "console/log_ring.h"
+#include "storage/storage_thread.h"
+#include "storage/test_workdir.h"
+
+namespace {
+
+constexpr char checksum_message[] = "Config checksum mismatch.  Using default config.\n";
+constexpr char version_message[] = "Config version mismatch.  Using default config.\n";
+
+uint16_t sum_of(const ConfigRecord& r) {
+  return config_checksum(reinterpret_cast<const uint16_t*>(&r), config_word_count);
+}
+
+// A record as config_defaults leaves it, with a correct checksum.
+ConfigRecord valid_record() {
+  config_defaults();
+  config_stamp_checksum();
+  return config;
+}
+
+void restamp(ConfigRecord& r) {
+  r.checksum = 0;
+  r.checksum = sum_of(r);
+}
+
+void store(const ConfigRecord& r) { write_whole_file(config_file_name, &r, sizeof r); }
+
+// The record in ".zt4.config.1"; fails the test when the file is not a whole valid record.
+ConfigRecord stored_record() {
+  std::string bytes = read_whole_file(config_file_name);
+  ConfigRecord r;
+  memset(&r, 0, sizeof r);
+  EXPECT_EQ(bytes.size(), size_t(config_size));
+  if (bytes.size() == sizeof r) memcpy(&r, bytes.data(), sizeof r);
+  EXPECT_EQ(sum_of(r), 0) << "stored record fails its checksum";
+  return r;
+}
+
+class ConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config_reset_for_test();
+    storage_init();
+    console_log_reset();
+  }
+  // Runs what the first idle tick and the next storage pass do.
+  void save_and_write() {
+    config_save_service();
+    pthread_mutex_lock(&storage.storage_mutex);
+    storage_pass();
+    pthread_mutex_unlock(&storage.storage_mutex);
+  }
+  TestWorkdir dir;
+};
+
+TEST(ConfigChecksum, IsTheInternetChecksum) {
+  EXPECT_EQ(config_checksum(nullptr, 0), 0xFFFF);
+  // The worked example of RFC 1071: the folded sum is 0xDDF2.
+  const uint16_t words[] = {0x0001, 0xF203, 0xF4F5, 0xF6F7};
+  EXPECT_EQ(config_checksum(words, 4), uint16_t(~0xDDF2));
+  // A stamped record sums to zero, and so does one whose words all carry.
+  ConfigRecord r;
+  memset(&r, 0xFF, sizeof r);
+  restamp(r);
+  EXPECT_EQ(sum_of(r), 0);
+}
+
+TEST_F(ConfigTest, DefaultsFillEveryFieldAndTheLiveMix) {
+  config_defaults();
+  const ConfigRecord& c = config;
+  const int16_t switched[8] = {0, 0, 0, 1, 1, 1, 1, 0};
+  EXPECT_EQ(0, memcmp(c.switched, switched, sizeof switched));
+  EXPECT_EQ(c.version, 2);
+  EXPECT_EQ(c.reserved_68, 770);
+  EXPECT_EQ(c.quant_cc, 126);
+  EXPECT_EQ(c.cc_dejitter, 1);
+  EXPECT_EQ(c.rnd_restart_max, 5);
+  EXPECT_EQ(c.all_aux_level, -2);
+  EXPECT_EQ(c.all_main_level, -2);
+  EXPECT_EQ(c.noise_gate_level, 12);
+  EXPECT_EQ(c.noise_gate_delay, 20);
+  EXPECT_EQ(c.beats_per_measure, 4);
+  EXPECT_EQ(c.midi_clock_out, 1);
+  EXPECT_EQ(c.panel_version, 1);
+  EXPECT_EQ(c.fade_time, 10);
+  EXPECT_EQ(c.volume_minimum, -128);
+  for (int i = 0; i < config_list_count; ++i) {
+    for (int k = 0; k < config_list_length; ++k) ASSERT_EQ(c.midi_lists[i][k], -1);
+  }
+  for (int i = 0; i < config_cc_count; ++i) {
+    ASSERT_EQ(c.cc_max[i], 127);
+    ASSERT_EQ(c.cc_min[i], 0);
+    ASSERT_EQ(c.cc_controller[i], -1);
+    ASSERT_EQ(c.reserved_9056[i], -1);
+    ASSERT_EQ(config_live.cc_switch_value[i], -1);
+  }
+  for (auto& list : c.user_button_lists) EXPECT_EQ(list[7], -1);
+  for (int t = 0; t < 8; ++t) {
+    EXPECT_EQ(c.q_steps[t], 1);
+    EXPECT_EQ(config_live.mix_level[t], 0);
+    EXPECT_EQ(config_live.mix_pan[t], 0);
+    EXPECT_EQ(config_live.mix_feedback[t], 100);
+    EXPECT_EQ(config_live.mix_spare[t], 100);
+  }
+  EXPECT_EQ(c.groups[9], 0);
+  EXPECT_EQ(c.presets[10].main_level, 0);
+}
+
+TEST_F(ConfigTest, MissingFileGivesDefaultsAndIsWrittenValidAtTheFirstSave) {
+  config_load();
+  std::string out = take_console_output();
+  EXPECT_NE(out.find("Size of config 9972\n"), std::string::npos);
+  EXPECT_NE(out.find(checksum_message), std::string::npos);
+  EXPECT_EQ(out.find(version_message), std::string::npos);
+  EXPECT_EQ(config_dirty.load(), 1);
+  EXPECT_EQ(config.all_main_level, -2);
+  EXPECT_EQ(config.cc_controller[119], 0);  // repaired even in the defaults
+
+  save_and_write();
+  EXPECT_EQ(config_dirty.load(), 0);
+  ConfigRecord r = stored_record();
+  EXPECT_EQ(r.version, 2);
+  EXPECT_EQ(0, memcmp(&r, &config, sizeof r));
+}
+
+TEST_F(ConfigTest, ValidFileLoadsAsStoredWithoutSaving) {
+  ConfigRecord r = valid_record();
+  r.midi_channel = 9;
+  r.midi_lists[256 + 60][0] = 17;
+  r.groups[3] = 0x81;
+  r.presets[4].pans[2] = -64;
+  r.cc_controller[119] = 0;  // as every load leaves it
+  restamp(r);
+  store(r);
+  config_reset_for_test();
+
+  config_load();
+  EXPECT_EQ(take_console_output(), "Size of config 9972\n");
+  EXPECT_EQ(config_dirty.load(), 0);
+  EXPECT_EQ(0, memcmp(&config, &r, sizeof r));
+}
+
+TEST_F(ConfigTest, CorruptOrShortFilesAreRefusedWithTheChecksumMessage) {
+  ConfigRecord r = valid_record();
+  r.midi_channel = 9;
+  restamp(r);
+  struct Case {
+    const char* name;
+    int flip_byte;  // byte whose lowest bit is flipped, -1 none
+    size_t length;
+  };
+  const Case cases[] = {
+      {"flipped bit in a setting", 94, sizeof r},
+      {"flipped bit in the last preset", config_size - 1, sizeof r},
+      {"flipped bit in the checksum", 2, sizeof r},
+      {"short file", -1, sizeof r - 2},
+      {"empty file", -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfigRecord bad = r;
+    if (c.flip_byte >= 0) reinterpret_cast<uint8_t*>(&bad)[c.flip_byte] ^= 1;
+    write_whole_file(config_file_name, &bad, c.length);
+    config_reset_for_test();
+    console_log_reset();
+
+    config_load();
+    std::string out = take_console_output();
+    EXPECT_NE(out.find(checksum_message), std::string::npos);
+    EXPECT_EQ(config.midi_channel, 0);
+    EXPECT_EQ(config.version, 2);
+    EXPECT_EQ(config_dirty.load(), 1);
+  }
+}
+
+TEST_F(ConfigTest, UnknownVersionIsRefusedWithTheVersionMessage) {
+  for (uint16_t version : {uint16_t(0), uint16_t(3), uint16_t(0xFFFF)}) {
+    SCOPED_TRACE(version);
+    ConfigRecord r = valid_record();
+    r.version = version;
+    r.midi_channel = 9;
+    restamp(r);
+    store(r);
+    config_reset_for_test();
+    console_log_reset();
+
+    config_load();
+    std::string out = take_console_output();
+    EXPECT_NE(out.find(version_message), std::string::npos);
+    EXPECT_EQ(out.find(checksum_message), std::string::npos);
+    EXPECT_EQ(config.version, 2);
+    EXPECT_EQ(config.midi_channel, 0);
+    EXPECT_EQ(config_dirty.load(), 1);
+  }
+}
+
+TEST_F(ConfigTest, VersionOneIsUpgradedKeepingItsListsAndSavedAsVersionTwo) {
+  ConfigRecord r = valid_record();
+  r.version = 1;
+  for (int16_t& s : r.switched) s = 1;
+  memset(r.reserved_36, 0x5A, sizeof r.reserved_36);
+  r.all_main_level = 3;
+  r.all_aux_level = -7;
+  r.midi_channel = 4;
+  r.midi_lists[5][0] = 42;
+  r.midi_lists[256 + 36][1] = 7;
+  r.user_button_lists[2][0] = 11;
+  r.cc_controller[7] = 3;
+  restamp(r);
+  store(r);
+  config_reset_for_test();
+
+  config_load();
+  EXPECT_EQ(take_console_output(), "Size of config 9972\n");
+  EXPECT_EQ(config_dirty.load(), 1);
+  EXPECT_EQ(config.version, 2);
+  const int16_t switched[8] = {0, 0, 0, 1, 1, 1, 1, 0};
+  EXPECT_EQ(0, memcmp(config.switched, switched, sizeof switched));
+  for (int16_t w : config.reserved_36) EXPECT_EQ(w, 0);
+  EXPECT_EQ(config.all_main_level, 3);
+  EXPECT_EQ(config.all_aux_level, 3);
+  EXPECT_EQ(config.midi_channel, 4);
+
+  save_and_write();
+  ConfigRecord saved = stored_record();
+  EXPECT_EQ(saved.version, 2);
+  EXPECT_EQ(saved.all_aux_level, 3);
+  EXPECT_EQ(saved.midi_lists[5][0], 42);
+  EXPECT_EQ(saved.midi_lists[256 + 36][1], 7);
+  EXPECT_EQ(saved.user_button_lists[2][0], 11);
+  EXPECT_EQ(saved.cc_controller[7], 3);
+}
+
+TEST_F(ConfigTest, EveryLoadRepairsTheFieldsThatMustHold) {
+  ConfigRecord r = valid_record();
+  r.quant_cc = 0;
+  r.cc_controller[126] = 5;
+  r.midi_lists[128 + 126][0] = 9;
+  r.cc_max[119] = 20;
+  r.cc_min[119] = 10;
+  r.cc_controller[119] = 4;
+  r.midi_lists[128 + 119][0] = 9;
+  r.cc_trace = 1;
+  r.brightness = 5;
+  r.zt6_display = 2;
+  restamp(r);
+  store(r);
+  config_reset_for_test();
+
+  config_load();
+  EXPECT_EQ(config.quant_cc, 126);
+  EXPECT_EQ(config.cc_controller[126], 0);
+  EXPECT_EQ(config.midi_lists[128 + 126][0], -1);
+  EXPECT_EQ(config.cc_max[119], 127);
+  EXPECT_EQ(config.cc_min[119], 0);
+  EXPECT_EQ(config.cc_controller[119], 0);
+  EXPECT_EQ(config.midi_lists[128 + 119][0], -1);
+  EXPECT_EQ(config.cc_trace, 0);
+  EXPECT_EQ(config.brightness, 0);
+  EXPECT_EQ(config.zt6_display, 0);
+}
+
+TEST_F(ConfigTest, OnlyValidBrightnessValuesSurviveALoad) {
+  const struct {
+    int16_t stored, loaded;
+  } cases[] = {{0, 0}, {3, 3}, {7, 7}, {1, 0}, {5, 0}, {-3, 0}, {8, 0}};
+  for (auto c : cases) {
+    SCOPED_TRACE(c.stored);
+    ConfigRecord r = valid_record();
+    r.brightness = c.stored;
+    r.quant_cc = 20;  // a set quantise controller is left alone
+    restamp(r);
+    store(r);
+    config_reset_for_test();
+    config_load();
+    EXPECT_EQ(config.brightness, c.loaded);
+    EXPECT_EQ(config.quant_cc, 20);
+  }
+}
+
+TEST_F(ConfigTest, LoadResetsTheControllerSwitchValues) {
+  config_live.cc_switch_value[64] = 100;
+  config_load();
+  EXPECT_EQ(config_live.cc_switch_value[64], -1);
+}
+
+}  // namespace
