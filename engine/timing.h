@@ -1,0 +1,25 @@
+// Loop timing and synchronisation: quantisation step boundaries, multiplying a loop, the
+// clock-out pulse tables and the drum machine's start of the engine clock. Main thread, except
+// start_drum_clock, which the drum machine's caller runs under its own rules.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/track.h"
+
+// Loops of this many frames or more cannot be quantised (the step arithmetic is in 1/256 frame).
+constexpr int32_t max_quantised_length = 8388608;
+constexpr int32_t max_clock_pulses = 2400;
+
+// Next quantisation boundary after the position of track t (0-7) for the given steps; -22 when
+// the loop is empty or too long, or steps < 1.
+int32_t quant_step_boundary(int32_t t, int32_t steps);
+// The rounded length of a synchronised recording closed at recorded length l with unit s: the
+// next multiple of s more than 2 frames beyond l.
+int64_t synchronised_length(int64_t l, int64_t s);
+// Appends factor - 1 copies of track k's (1-8) loop: 0, -22 (bad or busy track), -12 (no blocks).
+int multiply_track(int32_t k, int32_t factor);
+// Rebuilds the clock-out pulse table of track t (0-7) for a loop of the given length.
+void build_clock_pulses(int32_t t, int32_t length);
+// Primes the engine clock for the drum machine: clocks per measure and frames per clock pulse.
+void start_drum_clock(int32_t clocks, double period);
