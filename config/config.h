@@ -16,7 +16,8 @@ constexpr int config_version = 2;
 constexpr int config_size = 9972;                  // bytes in the file
 constexpr int config_word_count = config_size / 2;  // 4986 16-bit words
 constexpr int config_list_length = 8;              // function ids per function list
-constexpr int config_list_count = 512;             // 128 programs, 128 switches, 128 notes, 128 spare
+// 128 program changes, 128 controllers as switches, 128 notes, 128 spare.
+constexpr int config_list_count = 512;
 constexpr int config_cc_count = 128;
 constexpr int config_preset_count = 11;            // presets 0-10
 constexpr int config_group_count = 10;

@@ -52,6 +52,8 @@ inline std::string take_console_output() {
   std::string text;
   char chunk[4096];
   int n;
-  while ((n = log_take(console_log.udp_log_ring, chunk, int(sizeof chunk))) > 0) text.append(chunk, size_t(n));
+  while ((n = log_take(console_log.udp_log_ring, chunk, int(sizeof chunk))) > 0) {
+    text.append(chunk, size_t(n));
+  }
   return text;
 }
