@@ -1,5 +1,7 @@
 #include "host/idle_services.h"
 
+#include "config/config.h"
+#include "console/statistics.h"
 #include "panel/command_queue.h"
 #include "panel/input.h"
 #include "pool/pool.h"
@@ -7,11 +9,14 @@
 void idle_quarter_service() {}
 void idle_second_service() {}
 void idle_input_service() { ui_poll(); }
-void idle_config_service() {}
+void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {}
 int32_t idle_clean_service() { return pool_clean_one(); }
 void idle_track_service() {}
 void idle_command_service() { command_execute(); }
 
-void idle_report_midi() {}
-void idle_report_looper() { pool_report(); }
+void idle_report_midi() { report_midi_statistics(); }
+void idle_report_looper() {
+  pool_report();
+  report_looper_statistics();
+}

@@ -6,18 +6,23 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/config.h"
 #include "console/console.h"
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
 #include "pool/pool.h"
+#include "storage/storage_thread.h"
 
 void startup() {
   host_open();
   main_loop.idle_enabled = 0;
 
+  config_load();
   pool_init();
   tracks_reset();
+  config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
+  storage_start();
 
   main_loop.idle_enabled = 1;
   if (jack_activate(host.client) != 0) {
@@ -29,9 +34,9 @@ void startup() {
   const int flags = fcntl(STDIN_FILENO, F_GETFL);
   if (flags != -1) fcntl(STDIN_FILENO, F_SETFL, flags | O_NONBLOCK);
 
-  console_printf("wet_only: %d\n", 0);
-  console_printf("mono_input_mode: %d\n", 0);
-  console_printf("primary_gain: %d\n", 0);
+  console_printf("wet_only: %d\n", int(config.wet_only));
+  console_printf("mono_input_mode: %d\n", int(config.mono_input_mode));
+  console_printf("primary_gain: %d\n", int(config.all_main_level));
   console_printf("V3.07\n");
   pthread_mutex_lock(&main_loop.mutex);
 }

@@ -21,7 +21,8 @@ namespace zt4test {
 
 // One fixed private server name: JACK keeps few servers in its registry and reclaims a dead
 // server's entry only when a server of the same name starts again.
-constexpr const char* server_name = "zt4test";
+// ZT4TEST_SERVER overrides it, so that two checkouts can test side by side.
+const char* server_name();
 constexpr int sample_rate = 48000;
 constexpr int period_frames = 256;
 constexpr int udp_port = 5667;
