@@ -64,6 +64,9 @@ int cue_track(int32_t k);
 void release_cues(int32_t offset);
 int erase_track(int32_t k);
 
+// Starts replacing track t (0-7) without saving an undo level: the punch of a quantised replace.
+int begin_replace(int32_t t, int32_t keep);
+
 // Loader entries. begin_track_load names the track (0-7) that append_track_audio fills from
 // offset 0. append_track_audio copies byte_count bytes of interleaved frames and returns the
 // frames written; append_track_block hands over a whole pool block and returns the frames added.

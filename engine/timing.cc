@@ -1,0 +1,192 @@
+#include "engine/timing.h"
+
+#include <algorithm>
+#include <bitset>
+#include <climits>
+#include <cstring>
+
+#include "config/config.h"
+#include "console/console.h"
+#include "engine/engine.h"
+#include "engine/track_ops.h"
+#include "engine/transport.h"
+#include "engine/undo.h"
+#include "host/lock.h"
+#include "midi/clock.h"
+#include "pool/pool.h"
+
+namespace {
+
+constexpr int32_t fraction_one = 256;         // step lengths in 1/256 frame
+constexpr double max_pulse_spacing = 2000.0;  // frames between clock-out pulses at most
+constexpr int32_t no_pulse = -1;              // a table head no position ever equals
+
+// An empty pulse table: nothing is sent, and the engine's index stays on the sentinel.
+void clear_pulses(Engine& e, int32_t t) {
+  e.clock_pulse_index[t] = 0;
+  e.clock_pulse_count[t] = 0;
+  e.clock_pulse_table[t][0] = no_pulse;
+}
+
+// Releases the blocks a failed multiply took, clearing their table entries first.
+void release_taken(int32_t t, const std::bitset<pool_blocks>& taken) {
+  for (int i = 0; i < pool_blocks; i++) {
+    if (!taken[i]) continue;
+    int32_t* block;
+    {
+      EngineLockGuard lock;
+      block = track_blocks[t][i];
+      track_blocks[t][i] = nullptr;
+    }
+    pool_free(block);
+  }
+}
+
+// Appends copies 1..factor-1 of the first length frames behind the loop. Destination blocks come
+// from the pool as needed; stretches whose source block is missing are skipped. false when the
+// pool ran out (taken then names every block this call installed).
+bool append_copies(int32_t t, int64_t length, int32_t factor, std::bitset<pool_blocks>& taken) {
+  for (int32_t c = 1; c < factor; c++) {
+    int64_t src = 0;
+    int64_t dst = c * length;
+    while (src < length) {
+      int64_t run = length - src;
+      run = std::min<int64_t>(run, block_frames - src % block_frames);
+      run = std::min<int64_t>(run, block_frames - dst % block_frames);
+      const int32_t* from = track_blocks[t][src / block_frames];
+      if (from != nullptr) {
+        int32_t*& entry = track_blocks[t][dst / block_frames];
+        if (entry == nullptr) {
+          int32_t* block = take_zeroed_block();
+          if (block == nullptr) return false;
+          EngineLockGuard lock;
+          entry = block;
+          taken.set(size_t(dst / block_frames));
+        }
+        // Beyond the loop's end: the engine reads none of it until the length grows.
+        std::memcpy(entry + 2 * (dst % block_frames), from + 2 * (src % block_frames),
+                    size_t(run) * 2 * sizeof(int32_t));
+      }
+      src += run;
+      dst += run;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t quant_step_boundary(int32_t t, int32_t steps) {
+  if (!valid_track_index(t) || steps < 1) return -22;
+  const Track& v = tracks[t];
+  const int64_t length = v.length;
+  if (length <= 0 || length >= max_quantised_length) return -22;
+  const int64_t q = length * fraction_one / steps;  // step length in 1/256 frame
+  if (q <= 0) return -22;
+  const int64_t i = int64_t(v.position) * fraction_one / q;
+  const int64_t start = i == steps ? 0 : i * q / fraction_one;
+  if (v.rate < 0) return int32_t(start);
+  int64_t boundary = start + q / fraction_one;
+  if (boundary > length - 1) boundary = length - 1;
+  return int32_t(boundary);
+}
+
+int64_t synchronised_length(int64_t l, int64_t s) {
+  if (s <= 0) return l;
+  return l + s + 2 - (l + 2) % s;
+}
+
+int multiply_track(int32_t k, int32_t factor) {
+  if (!valid_track_number(k)) return -22;
+  const int32_t t = k - 1;
+  Track& v = tracks[t];
+  int64_t length;
+  {
+    EngineLockGuard lock;
+    if (track_in_role(t)) return -22;
+    length = v.length;
+  }
+  if (length <= 0 || factor < 1 || factor * length > max_track_frames ||
+      factor * length > INT32_MAX)
+    return -22;
+  if (factor > 1) {
+    std::bitset<pool_blocks> taken;
+    if (!append_copies(t, length, factor, taken)) {
+      release_taken(t, taken);
+      return -12;
+    }
+  }
+  undo_save(v, t, undo_length_only);
+  Engine& e = engine;
+  int32_t count;
+  {
+    EngineLockGuard lock;
+    count = e.clock_pulse_count[t];
+    if (int64_t(factor) * count <= max_clock_pulses) {
+      int32_t* table = e.clock_pulse_table[t];
+      for (int32_t r = 1; r < factor; r++)
+        for (int32_t j = 0; j < count; j++)
+          table[r * count + j] = int32_t(table[j] + r * length);
+      count *= factor;
+      e.clock_pulse_count[t] = count;
+    } else {
+      count = 0;
+      clear_pulses(e, t);
+    }
+    v.length = int32_t(factor * length);
+    set_play_window(v);
+  }
+  console_printf("New clock pulse count %d\n", count);
+  return 0;
+}
+
+void build_clock_pulses(int32_t t, int32_t length) {
+  if (!valid_track_index(t)) return;
+  Engine& e = engine;
+  EngineLockGuard lock;
+  if (tracks[t].clock_source == sync_midi) {
+    clear_pulses(e, t);
+    return;
+  }
+  // The loop is one measure, or a power-of-two number of measures when pulses would otherwise
+  // lie more than 2000 frames apart.
+  int32_t beats = config.beats_per_measure < 1 ? 1 : config.beats_per_measure;
+  int32_t pulses = beats * clock_pulses_per_beat;
+  double spacing = double(length) / pulses;
+  while (spacing > max_pulse_spacing) {
+    spacing /= 2;
+    pulses *= 2;
+  }
+  if (pulses > max_clock_pulses) {
+    clear_pulses(e, t);
+    return;
+  }
+  double at = 0;
+  for (int32_t k = 0; k < pulses; k++) {
+    e.clock_pulse_table[t][k] = int32_t(at);
+    at += spacing;
+  }
+  e.clock_pulse_index[t] = 1;
+  e.clock_pulse_count[t] = pulses;
+}
+
+void start_drum_clock(int32_t clocks, double period) {
+  ClockFollower& c = clock_follower;
+  EngineLockGuard lock;
+  c.clocks_in_measure = clocks;
+  c.clocks_last_measure = clocks;
+  c.clock_period = period;
+  c.clock_lock = 1;
+  c.beat_position = 0;
+  c.last_clock_time = uint32_t(engine_state.frame_counter) - uint32_t(int64_t(period));
+  // Whole-frame intervals whose running sum follows the fractional period.
+  double carry = 0;
+  int32_t sum = 0;
+  for (int32_t& interval : c.intervals) {
+    interval = int32_t(period + carry);
+    carry = period + carry - interval;
+    sum += interval;
+  }
+  c.beat_length = sum;
+  c.interval_index = 0;
+}

@@ -1,0 +1,51 @@
+#include "engine/track_ops.h"
+
+#include <cstring>
+
+#include "host/lock.h"
+#include "pool/pool.h"
+
+namespace {
+
+void release_table(int32_t* (&table)[pool_blocks]) {
+  for (int32_t*& entry : table) {
+    if (entry == nullptr) continue;
+    int32_t* block;
+    {
+      EngineLockGuard lock;
+      block = entry;
+      entry = nullptr;
+    }
+    pool_free(block);
+  }
+}
+
+}  // namespace
+
+bool track_in_role(int32_t t) {
+  const EngineState& s = engine_state;
+  return s.record_track == t || s.overdub_track == t || s.replace_track == t;
+}
+
+bool any_role_active() {
+  const EngineState& s = engine_state;
+  return s.record_track >= 0 || s.overdub_track >= 0 || s.replace_track >= 0;
+}
+
+void release_track_blocks(int32_t t) { release_table(track_blocks[t]); }
+
+void release_unscramble_blocks(int32_t t) { release_table(unscramble_blocks[t]); }
+
+int32_t* take_zeroed_block() {
+  int32_t* block = pool_alloc_zeroed();
+  if (block != nullptr) return block;
+  block = pool_alloc_any();
+  if (block != nullptr) std::memset(block, 0, block_bytes);
+  return block;
+}
+
+int32_t track_block_count(int32_t t) {
+  int32_t count = 0;
+  for (const int32_t* entry : track_blocks[t]) count += entry != nullptr;
+  return count;
+}

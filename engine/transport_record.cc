@@ -1,0 +1,440 @@
+// Recording roles: record, close, overdub and replace, with their punch ramps.
+#include <cstdlib>
+
+#include "config/config.h"
+#include "console/console.h"
+#include "engine/engine_wait.h"
+#include "engine/fades.h"
+#include "engine/timing.h"
+#include "engine/track_ops.h"
+#include "engine/transport.h"
+#include "engine/undo.h"
+#include "host/lock.h"
+#include "midi/clock.h"
+#include "pool/pool.h"
+
+namespace {
+
+constexpr int32_t blocks_under_lock = 2;  // a closed loop's first new blocks, taken at once
+
+// The record gain ramps up from silence while the role register names the track. Caller holds
+// the engine lock.
+void punch_in(EngineWord<int32_t>& role, int32_t t) {
+  EngineState& s = engine_state;
+  s.record_gain_end = s.record_gain_full;
+  s.record_gain = 0;
+  s.record_gain_step = 1;
+  role = t;
+}
+
+// The record gain ramps down to silence. Caller holds the engine lock.
+void punch_out() {
+  EngineState& s = engine_state;
+  s.record_gain_step = -1;
+  s.record_gain = s.record_gain_full;
+  s.record_gain_end = 0;
+}
+
+void wait_record_gain() {
+  EngineState& s = engine_state;
+  wait_for_engine([&] { return s.record_gain == s.record_gain_end; });
+}
+
+int32_t non_negative(int32_t rate) { return rate < 0 ? -rate : rate; }
+
+void normalise_vsp(Track& v) {
+  if (v.length > 0 && v.vsp < 0) v.vsp = wrap_into_loop(v.vsp, v.length);
+}
+
+// A recording that cannot go on leaves the track empty: no role, no blocks, not the clock source.
+void abandon_recording(int32_t t) {
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  {
+    EngineLockGuard lock;
+    if (s.record_track == t) s.record_track = -1;
+    if (s.overdub_track == t) s.overdub_track = -1;
+    v.length = 0;
+    v.position = 0;
+    if (s.clock_source_track == t) s.clock_source_track = -1;
+  }
+  release_track_blocks(t);
+}
+
+// Synchronised to the clock source: the loop starts at the source's nearest loop start.
+void sync_to_clock_source(Track& v, int32_t t) {
+  EngineLockGuard lock;
+  const int32_t src = engine_state.clock_source_track;
+  if (!valid_track_index(src) || src == t || tracks[src].length <= 0) {
+    // No loop to follow: the recording is free.
+    v.clock_source = sync_free;
+    return;
+  }
+  const int32_t unit = tracks[src].length;
+  const int32_t u = track_phase(tracks[src]);
+  v.multiple = unit;
+  v.vsp = u > unit / 2 ? unit - u : -u;
+}
+
+// Synchronised to MIDI clock; false when no clock runs.
+bool sync_to_midi_clock(Track& v, int32_t t, int32_t beats) {
+  int32_t other = -1;
+  for (int32_t i = 0; i < track_count && other < 0; i++)
+    if (i != t && tracks[i].clock_source == sync_midi && tracks[i].length > 0) other = i;
+  EngineLockGuard lock;
+  const double period = clock_follower.clock_period;
+  if (period <= 0) return false;
+  if (other >= 0) {
+    v.clock_period = tracks[other].clock_period;
+    v.multiple = tracks[other].multiple;
+  } else {
+    v.clock_period = period;
+  }
+  if (beats != 0 || other < 0) {
+    const int32_t n = beats >= 1 ? beats : config.beats_per_measure;
+    v.multiple = int32_t(n * v.clock_period * clock_pulses_per_beat - 1);
+  }
+  v.vsp = -clock_follower.beat_position;
+  v.measure_offset = clock_follower.measure_frames;
+  return true;
+}
+
+// The blocks a closed loop needs beyond the recorded audio, first index to last.
+struct BlockRange {
+  int32_t first;
+  int32_t last;
+};
+
+}  // namespace
+
+int start_record(int32_t t, int32_t mode, int32_t beats) {
+  if (!valid_track_index(t) || mode < sync_midi || mode >= track_count || beats < 0) return -22;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  {
+    EngineLockGuard lock;
+    if (any_role_active() || on_list(s.play_list, t)) return -22;
+    if (mode == t) {
+      // Against itself: free, and it gives up the clock source role until it takes it below.
+      mode = sync_free;
+      s.clock_source_track = -1;
+    }
+    list_remove(s.muted_list, t);
+  }
+  release_track_blocks(t);
+  release_unscramble_blocks(t);
+  undo_clear(t);
+  bool became_source = false;
+  {
+    EngineLockGuard lock;
+    v.length = 0;
+    if (s.clock_source_track < 0) {
+      s.clock_source_track = t;
+      became_source = true;
+    }
+    v.clock_period = 0;
+    v.clock_source = mode;
+    v.multiple = 0;
+    v.vsp = 0;
+    v.start_delay = 0;
+    v.stop_countdown = 0;
+    v.loop_count = 0;
+    v.drift_count = 0;
+    v.segment_count = 1;
+    v.position_fraction = 0;
+    v.scrambled = 0;
+    v.q_replace_steps = 0;
+    clear_trigger(v);
+  }
+  if (mode >= 0) {
+    sync_to_clock_source(v, t);
+  } else if (mode == sync_midi && !sync_to_midi_clock(v, t, beats)) {
+    // No clock: the track stays erased and takes no role.
+    EngineLockGuard lock;
+    v.clock_source = sync_free;
+    if (became_source) s.clock_source_track = -1;
+    return -22;
+  }
+  {
+    EngineLockGuard lock;
+    v.position = 0;
+    v.loop_start = 0;
+    v.loop_end = 0;
+    v.rate = non_negative(v.rate);
+    int32_t targets[2];
+    level_targets(v.atten, v.pan, targets);
+    for (int c = 0; c < 2; c++) v.target_level[c] = v.current_level[c] = targets[c];
+    v.ramp_gain = ramp_unity;
+    v.ramp_end = ramp_unity;
+    v.ramp_step = 0;
+    punch_in(s.record_track, t);
+  }
+  if (beats > 0 && v.multiple > 0) {
+    // Fixed length: the loop is closed at once at its unit and plays when it first wraps.
+    wait_for_engine([&] { return v.length != 0 || s.record_track != t; });
+    if (close_loop(t) == 0) {
+      EngineLockGuard lock;
+      clear_trigger(v);
+      v.trigger_action = action_play;
+      v.trigger_position = 0;
+    }
+  }
+  wait_record_gain();
+  return 0;
+}
+
+int close_loop(int32_t t) {
+  if (!valid_track_index(t)) return -22;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  int32_t unit;
+  {
+    EngineLockGuard lock;
+    if (s.record_track != t) return -22;
+    unit = v.multiple;
+  }
+  if (unit <= 0) {
+    {
+      EngineLockGuard lock;
+      v.position = 0;
+      v.rate = non_negative(v.rate);
+      set_play_window(v);
+      s.overdub_track = t;
+      s.record_track = -1;
+      normalise_vsp(v);
+    }
+    build_clock_pulses(t, v.length);
+    return 0;
+  }
+
+  // Synchronised: the loop ends on the next multiple of its unit more than 2 frames ahead; the
+  // rest up to there is recorded as an overdub on silence.
+  int64_t target = synchronised_length(v.length, unit);
+  // Blocks are taken before the lock so that none is cleared while it is held.
+  int32_t* spare[blocks_under_lock];
+  for (int32_t*& block : spare) block = take_zeroed_block();
+  BlockRange range{0, -1};
+  bool failed = false;
+  int32_t next = 0;
+  {
+    EngineLockGuard lock;
+    const int32_t recorded = v.length;
+    while (target <= recorded) target += unit;
+    if (target >= max_track_frames) {
+      failed = true;
+    } else {
+      range = {recorded / block_frames, int32_t(target / block_frames)};
+      int used = 0;
+      for (next = range.first; next <= range.last && !failed; next++) {
+        int32_t*& entry = track_blocks[t][next];
+        if (entry != nullptr) continue;
+        if (used == blocks_under_lock) break;
+        if (spare[used] == nullptr) {
+          failed = true;
+        } else {
+          entry = spare[used];
+          spare[used++] = nullptr;
+        }
+      }
+    }
+    if (failed) {
+      s.record_track = -1;
+    } else {
+      v.position = recorded;
+      v.loop_start = 0;
+      v.loop_end = int32_t(target);
+      v.length = int32_t(target);
+      v.rate = non_negative(v.rate);
+      s.overdub_track = t;
+      s.record_track = -1;
+    }
+  }
+  for (int32_t* block : spare)
+    if (block != nullptr) pool_free(block);
+  if (failed) {
+    abandon_recording(t);
+    return -12;
+  }
+  for (; next <= range.last; next++) {
+    if (track_blocks[t][next] != nullptr) continue;
+    int32_t* block = take_zeroed_block();
+    if (block == nullptr) {
+      abandon_recording(t);
+      return -12;
+    }
+    EngineLockGuard lock;
+    track_blocks[t][next] = block;
+  }
+  {
+    EngineLockGuard lock;
+    normalise_vsp(v);
+  }
+  build_clock_pulses(t, int32_t(target));
+  return 0;
+}
+
+int start_overdub(int32_t k) {
+  if (!valid_track_number(k)) return -22;
+  const int32_t t = k - 1;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  {
+    EngineLockGuard lock;
+    if (!on_list(s.play_list, t) || any_role_active()) return -22;
+  }
+  undo_save(v, t, undo_incremental);
+  {
+    EngineLockGuard lock;
+    list_remove(s.play_list, t);
+    s.bounce_active = 0;
+    punch_in(s.overdub_track, t);
+  }
+  wait_record_gain();
+  return 0;
+}
+
+int end_overdub(int32_t k) {
+  if (!valid_track_number(k)) return -22;
+  const int32_t t = k - 1;
+  EngineState& s = engine_state;
+  {
+    EngineLockGuard lock;
+    if (s.overdub_track != t) return -22;
+    punch_out();
+  }
+  wait_record_gain();
+  bool bounce;
+  {
+    EngineLockGuard lock;
+    list_remove(s.muted_list, t);
+    list_add(s.play_list, t);
+    if (s.overdub_track == t) s.overdub_track = -1;
+    bounce = s.bounce_active != 0;
+  }
+  if (bounce) {
+    for (int32_t j = 0; j < track_count; j++)
+      if (tracks[j].bounce_source) mute_track(j + 1);
+    EngineLockGuard lock;
+    s.bounce_active = 0;
+  }
+  return 0;
+}
+
+int begin_replace(int32_t t, int32_t keep) {
+  if (!valid_track_index(t)) return -22;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  {
+    EngineLockGuard lock;
+    if (!on_list(s.play_list, t) || any_role_active()) return -22;
+    list_remove(s.play_list, t);
+    punch_in(s.replace_track, t);
+    // The old audio fades out of what is written back while the input fades in.
+    start_fade_out(v);
+    v.keep_original = keep;
+  }
+  wait_record_gain();
+  return 0;
+}
+
+int start_replace(int32_t k, int32_t keep) {
+  if (!valid_track_number(k)) return -22;
+  const int32_t t = k - 1;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  {
+    EngineLockGuard lock;
+    if (!on_list(s.play_list, t) || any_role_active()) return -22;
+    v.q_replace_steps = 0;
+  }
+  undo_save(v, t, undo_incremental);
+  if (!wait_for_engine([&] { return v.ramp_gain == v.ramp_end; }, fade_timeout_frames))
+    console_printf("play_fade_wait: timeout\n");
+  return begin_replace(t, keep);
+}
+
+// Runs the track service until done() holds, letting the engine run between passes: the wait
+// of a quantised replace, during which every track's pending actions go on executing.
+template <typename Done>
+void run_transport_until(Done done) {
+  int32_t inline_frames = 0;
+  for (;;) {
+    transport_update();
+    {
+      EngineLockGuard lock;
+      if (done()) return;
+    }
+    if (engine_wait.run_frame != nullptr && engine_wait.inline_frame_limit > 0 &&
+        ++inline_frames > engine_wait.inline_frame_limit) {
+      engine_wait.abandoned_waits++;
+      return;
+    }
+    engine_wait_pause();
+  }
+}
+
+int start_q_replace(int32_t k, int32_t steps, int32_t keep) {
+  if (!valid_track_number(k)) return -22;
+  const int32_t t = k - 1;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  {
+    EngineLockGuard lock;
+    if (!on_list(s.play_list, t) || any_role_active()) return -22;
+    if (steps <= 1 || v.length >= max_quantised_length) return -22;
+  }
+  undo_save(v, t, undo_incremental);
+  {
+    EngineLockGuard lock;
+    const int32_t boundary = quant_step_boundary(t, steps);
+    if (boundary < 0) return -22;
+    v.q_replace_steps = steps;
+    clear_trigger(v);
+    v.trigger_action = action_replace;
+    v.trigger_argument = keep;
+    v.trigger_position = boundary;
+  }
+  run_transport_until([&] { return v.trigger_position < 0 && v.trigger_hit == 0; });
+  int32_t replacing;
+  {
+    EngineLockGuard lock;
+    replacing = s.replace_track;
+    if (replacing != t) v.q_replace_steps = 0;
+  }
+  if (replacing != t)
+    console_printf("Q Replace error: replace track %d not equal to %d\n", replacing, t);
+  return 0;
+}
+
+int end_replace(int32_t k) {
+  if (!valid_track_number(k)) return -22;
+  const int32_t t = k - 1;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  int32_t boundary = -1;
+  {
+    EngineLockGuard lock;
+    if (s.replace_track != t) return -22;
+    if (v.q_replace_steps != 0) boundary = quant_step_boundary(t, v.q_replace_steps);
+    if (boundary >= 0) {
+      clear_trigger(v);
+      v.trigger_action = action_end_replace;
+      v.trigger_position = boundary;
+    }
+  }
+  if (boundary < 0) {
+    play_fade_wait(t);
+  } else {
+    run_transport_until([&] { return v.trigger_position < 0 && v.trigger_hit == 0; });
+    int32_t replacing;
+    {
+      EngineLockGuard lock;
+      replacing = s.replace_track;
+    }
+    if (replacing == t)
+      console_printf("Replace end error: replace track %d is %d\n", replacing, t);
+  }
+  EngineLockGuard lock;
+  v.q_replace_steps = 0;
+  return 0;
+}
