@@ -151,8 +151,9 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
   const uint32_t playing = s.play_list;
   const uint32_t muted = s.muted_list;
   const uint32_t fading = s.fading_list;
-  const uint32_t fading_2 = s.fading_list_2;
-  uint32_t active = (playing | muted | fading | fading_2) & 0xFFu;
+  // Tracks 0..7 in turn; only those with a voice to run. A MIDI-clock restart of track n adds n
+  // to fading_list_2 during its own main-voice step, so that list is read after it.
+  uint32_t active = (playing | muted | fading | s.fading_list_2) & 0xFFu;
   while (active != 0) {
     const int n = __builtin_ctz(active);
     const uint32_t bit = 1u << n;
@@ -164,7 +165,7 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
       advance_voice(tracks[n], 0, n);
     }
     if (fading & bit) play_aux_voice(fading_voices[n], n, pair, sums);
-    if (fading_2 & bit) play_aux_voice(fading_voices_2[n], n, pair, sums);
+    if (s.fading_list_2 & bit) play_aux_voice(fading_voices_2[n], n, pair, sums);
   }
 
   if (s.bounce_active) {

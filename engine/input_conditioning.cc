@@ -1,5 +1,10 @@
 #include "engine/input_conditioning.h"
 
+namespace {
+constexpr int16_t gate_closed_shift = 24;  // a gate that opens starts 144 dB down
+constexpr int16_t gate_shift_step = 8;     // and comes up 48 dB per zero crossing
+}  // namespace
+
 void capture_input(Engine& e, EngineState& s, const int32_t in[2]) {
   int32_t i = s.capture_index;
   if (i < 0) return;
@@ -23,7 +28,7 @@ int32_t dc_remove(int64_t& state, int32_t x) {
 int32_t noise_gate(Engine& e, EngineState& s, int32_t x, int c) {
   if (x > s.input_peak) s.input_peak = x;
   int16_t& shift = e.gate_shift[c];
-  if (shift > 0 && (x == 0 || (x < 0) != (e.gate_last[c] < 0))) shift = int16_t(shift - 8);
+  if (shift > 0 && (x == 0 || (x < 0) != (e.gate_last[c] < 0))) shift = int16_t(shift - gate_shift_step);
   const int32_t level = s.gate_level;
   const int32_t delay = s.gate_delay;
   const bool quiet = x != 0 && x < level && x > -level;
@@ -42,7 +47,7 @@ int32_t noise_gate(Engine& e, EngineState& s, int32_t x, int c) {
     return x >> shift;
   }
   e.gate_loud_count[c]++;  // still closed: opening starts from the quietest shift
-  shift = 24;
+  shift = gate_closed_shift;
   return 0;
 }
 
