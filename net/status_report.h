@@ -1,0 +1,44 @@
+// The status reports sent to the remote program: the text document, the compact 232-byte form
+// and the 120-byte host SysEx reply, all built from one RemoteStatus taken from the live looper.
+// The builders are pure; remote_status_read reads live state (network and main threads).
+#pragma once
+
+#include <cstdint>
+
+constexpr int status_track_count = 8;
+constexpr int status_frames_per_second = 48000;
+
+// What every report shows, copied from the looper at one moment.
+struct RemoteStatus {
+  uint32_t state_word;                     // 4-bit state code per track, track t in bits 4t..4t+3
+  int32_t length[status_track_count];      // loop length in frames
+  int32_t position[status_track_count];    // play position in frames
+  int16_t level[status_track_count];       // live mix: 0 full, negative attenuation
+  int16_t pan[status_track_count];
+  int16_t feedback[status_track_count];    // percent
+  int32_t selected;                        // 1-8 the selected track, 0 when none is
+};
+
+// Fills status from the transport's snapshot, the live mix and the panel selection.
+void remote_status_read(RemoteStatus& status);
+
+// The state code of track t (0-7) as the compact status and the SysEx status number it:
+// playing 4, stopped 3, recording 1, overdubbing 2, replacing 5, anything else 0.
+int compact_state_code(const RemoteStatus& status, int t);
+// The word the status document shows for track t.
+const char* state_word_text(const RemoteStatus& status, int t);
+
+// Longest status document, NUL included (every field at its widest fits with room to spare).
+constexpr int status_document_max = 2048;
+// Builds the "<status>" document into out (status_document_max bytes) and returns its length
+// including the terminating NUL, which is sent with it.
+int build_status_document(const RemoteStatus& status, char* out);
+
+// 58 big-endian 32-bit words.
+constexpr int compact_status_length = 232;
+void build_compact_status(const RemoteStatus& status, uint8_t* out);
+
+// Host reply code 2: header, code, track count, selected track, 14 bytes per track, F7.
+constexpr int sysex_status_length = 120;
+constexpr uint8_t sysex_status_code = 2;
+void build_sysex_status(const RemoteStatus& status, uint8_t* out);
