@@ -1,20 +1,17 @@
-// Reads the live looper into a RemoteStatus: transport state, the live mix and the selection.
+// Reads the live looper into a RemoteStatus: the transport's snapshot (taken without the engine
+// lock, as the display's is), the live mix and the panel selection.
 #include "config/config.h"
-#include "engine/track.h"
-#include "host/lock.h"
+#include "engine/transport.h"
 #include "net/status_report.h"
 #include "panel/selection.h"
 
 void remote_status_read(RemoteStatus& status) {
-  {
-    EngineLockGuard lock;
-    status.state_word = track_state_snapshot();
-    for (int t = 0; t < status_track_count; ++t) {
-      status.length[t] = tracks[t].length;
-      status.position[t] = tracks[t].position;
-    }
-  }
+  TrackStatus snapshot;
+  track_status_snapshot(snapshot);
+  status.state_word = snapshot.state;
   for (int t = 0; t < status_track_count; ++t) {
+    status.length[t] = snapshot.length[t];
+    status.position[t] = snapshot.phase[t];
     status.level[t] = config_live.mix_level[t];
     status.pan[t] = config_live.mix_pan[t];
     status.feedback[t] = config_live.mix_feedback[t];
