@@ -13,9 +13,49 @@ int32_t cmd_except_track(int32_t unused);   // toggles the Except flag
 // The temporary group of one track (track key second event).
 void start_temporary_group(int track);
 
+// Recording and playing (the current track, or each selected track).
+int32_t cmd_rec_dub(int32_t kind);           // 0 free, 1 MIDI synchronised, 2 synchronised
+int32_t cmd_q_midi_sync_rec(int32_t unused);  // MIDI recording of the track's quantise steps
+int32_t cmd_play_stop(int32_t now);
+int32_t cmd_play(int32_t kind);              // 0 play, 1 now, 2 retrigger, 3 random, 4 once
+int32_t cmd_all_play(int32_t now);
+int32_t cmd_stop(int32_t now);
+int32_t cmd_all_stop(int32_t now);
+int32_t cmd_replay_all_stop(int32_t unused);
+int32_t cmd_track_erase(int32_t unused);
+int32_t cmd_set_clock_src(int32_t unused);
+int32_t cmd_multiply(int32_t factor);        // 2..4; 0 asks for the factor
+int32_t cmd_cue(int32_t unused);
+int32_t cmd_replace(int32_t keep);           // keep 1: the loop stays audible
+int32_t cmd_q_replace(int32_t keep);
+int32_t cmd_midi_start(int32_t unused);
+int32_t cmd_quant_value(int32_t steps);      // 1..64
+int32_t cmd_undo(int32_t unused);
+int32_t cmd_redo(int32_t unused);
+// Quantise steps (1..64) of every selected track.
+int set_quant_steps(int32_t steps);
+
+// Switching and bouncing.
+int32_t cmd_switch(int32_t mode);            // 0 record, 1 play with the clock source, 2 play
+int32_t cmd_zt6_switch(int32_t unused);
+int32_t cmd_bounce(int32_t type);            // 0 free, 1 synchronised, 2 MIDI synchronised
+
+// Mix.
+int32_t cmd_track_level(int32_t level);      // 0..-96, or 30000: ask
+int32_t cmd_track_level_step(int32_t step);
+int32_t cmd_feedback(int32_t value);         // percent, 20000 +- step, or 30000: ask
+int32_t cmd_pan_center(int32_t pan);         // -127..127, or 30000: ask
+int32_t cmd_fade_swell(int32_t kind);        // 0 toggle, 1 fade, 2 swell
+int32_t cmd_use_preset(int32_t n);           // 0..10
+int32_t cmd_assign_output(int32_t dest);     // 0 main, 1 aux 1, 2 aux 2
+
 // MIDI output and display settings.
 int32_t cmd_midi_stop(int32_t unused);      // sends MIDI Stop
 int32_t cmd_midi_bypass(int32_t value);     // zt6_display 0 or 1
 
 // Controller functions: the argument is the whole controller input code.
 int32_t cc_general_use(int32_t code);  // quantise steps of all tracks; CC 119 bounce destination
+int32_t cc_track_volume(int32_t code);
+int32_t cc_feedback(int32_t code);
+int32_t cc_track_pan(int32_t code);
+int32_t cc_speed(int32_t code);
