@@ -2,17 +2,19 @@
 
 #include "config/config.h"
 #include "console/statistics.h"
+#include "engine/transport_commands.h"
 #include "panel/command_queue.h"
 #include "panel/input.h"
+#include "panel/random_restart.h"
 #include "pool/pool.h"
 
 void idle_quarter_service() {}
 void idle_second_service() {}
 void idle_input_service() { ui_poll(); }
 void idle_config_service() { config_save_service(); }
-void idle_ten_ms_service() {}
+void idle_ten_ms_service() { random_restart_service(); }
 int32_t idle_clean_service() { return pool_clean_one(); }
-void idle_track_service() {}
+void idle_track_service() { switch_action_service(); }
 void idle_command_service() { command_execute(); }
 
 void idle_report_midi() { report_midi_statistics(); }
