@@ -1,0 +1,227 @@
+#include "engine/undo.h"
+
+#include "engine/looper_test_fixture.h"
+
+namespace {
+
+class UndoTest : public LooperTest {
+ protected:
+  // Writes value into every left sample of track t's blocks.
+  static void fill_track(int32_t t, int32_t value) {
+    for (int32_t b = 0; b < pool_blocks && track_blocks[t][b] != nullptr; b++)
+      for (int32_t i = 0; i < block_frames; i++) track_blocks[t][b][2 * i] = value;
+  }
+  static const UndoHeader& header(int32_t t) { return undo_areas[t].header; }
+};
+
+TEST_F(UndoTest, ThirtyThreeSavesKeepThirtyTwoLevels) {
+  make_loop(0, 10000);
+  for (int i = 0; i < 33; i++) ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
+  EXPECT_EQ(undo_level_count(0), 32);
+  EXPECT_EQ(header(0).newest_level, 0);  // the 33rd overwrote level 0
+  EXPECT_EQ(header(0).oldest_level, 1);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
+  EXPECT_EQ(header(0).newest_level, 1);
+  EXPECT_EQ(header(0).oldest_level, 2);
+}
+
+TEST_F(UndoTest, UndoOfTheOnlyLevelEmptiesTheRing) {
+  make_loop(0, 10000);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
+  EXPECT_EQ(undo(1), 0);
+  EXPECT_EQ(header(0).newest_level, -1);
+  EXPECT_EQ(header(0).oldest_level, -1);
+  EXPECT_EQ(undo(1), -22);
+}
+
+TEST_F(UndoTest, UndoRefusesBadTracksEmptyTracksAndActiveRoles) {
+  make_loop(1, 10000, true);
+  ASSERT_EQ(undo_save(tracks[1], 1, undo_length_only), 0);
+  EXPECT_EQ(undo(0), -22);
+  EXPECT_EQ(undo(9), -22);
+  EXPECT_EQ(undo(1), -22);  // empty
+  engine_state.overdub_track = 1;
+  EXPECT_EQ(undo(2), -22);
+  engine_state.overdub_track = -1;
+  EXPECT_EQ(undo(2), 0);
+}
+
+TEST_F(UndoTest, UndoRedoRedoSwapsTheAudioBackAndForth) {
+  make_loop(2, 2 * block_frames);
+  fill_track(2, 111);
+  const int available = pool_available();
+  ASSERT_EQ(undo_save(tracks[2], 2, undo_full_copy), 0);
+  EXPECT_EQ(pool_available(), available - 2);
+  fill_track(2, 222);
+
+  ASSERT_EQ(undo(3), 0);
+  EXPECT_EQ(left_sample(2, 100), 111);
+  EXPECT_EQ(left_sample(2, block_frames + 5), 111);
+  EXPECT_EQ(engine_state.redo_track, 2);
+  EXPECT_EQ(engine_state.redo_length, 2 * block_frames);
+  EXPECT_EQ(tracks[2].audio_changed, 1);
+  ASSERT_EQ(redo(), 0);
+  EXPECT_EQ(left_sample(2, 100), 222);
+  ASSERT_EQ(redo(), 0);
+  EXPECT_EQ(left_sample(2, block_frames + 5), 111);
+  EXPECT_EQ(pool_available(), available - 2);  // the other take waits in the redo slot
+
+  tracks[2].length = 5;
+  EXPECT_EQ(redo(), -22);  // the track no longer has the length the slot belongs to
+}
+
+TEST_F(UndoTest, AnotherTracksUndoTakesOverTheRedoSlot) {
+  make_loop(2, block_frames);
+  make_loop(4, block_frames);
+  const int available = pool_available();
+  ASSERT_EQ(undo_save(tracks[2], 2, undo_full_copy), 0);
+  ASSERT_EQ(undo_save(tracks[4], 4, undo_full_copy), 0);
+  fill_track(4, 9);
+  ASSERT_EQ(undo(3), 0);
+  ASSERT_EQ(undo(5), 0);
+  EXPECT_EQ(engine_state.redo_track, 4);
+  EXPECT_EQ(pool_available(), available - 1);  // track 3's redo block went back to the pool
+  ASSERT_EQ(redo(), 0);
+  EXPECT_EQ(left_sample(4, 0), 9);
+}
+
+TEST_F(UndoTest, IncrementalSaveCopiesFromThePlayHeadOneBlockPerTick) {
+  make_loop(0, 8 * block_frames, true, 2 * block_frames + 10);
+  fill_track(0, 7);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_incremental), 0);
+  const UndoHeader& h = header(0);
+  const UndoLevel& level = undo_areas[0].levels[0];
+  EXPECT_EQ(h.saving_level, 0);
+  EXPECT_EQ(h.newest_level, -1);
+  EXPECT_EQ(h.save_next_block, 7);  // blocks 2-6 copied at once
+  EXPECT_EQ(h.save_last_block, 1);
+  for (int b : {2, 3, 4, 5, 6}) EXPECT_NE(level.blocks[b], nullptr) << b;
+  EXPECT_EQ(level.blocks[7], nullptr);
+  EXPECT_EQ(level.blocks[1], nullptr);
+
+  transport_update();
+  transport_update();
+  EXPECT_EQ(h.save_next_block, 1);  // wrapped past the end
+  EXPECT_EQ(h.newest_level, -1);
+  transport_update();
+  EXPECT_EQ(h.newest_level, 0);
+  EXPECT_EQ(h.saving_level, -1);
+  EXPECT_EQ(level.blocks[1][0], 7);
+}
+
+TEST_F(UndoTest, ReversedIncrementalSaveRunsBackwards) {
+  make_loop(0, 8 * block_frames, true, 1 * block_frames);
+  tracks[0].rate = -256;
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_incremental), 0);
+  EXPECT_EQ(header(0).save_direction, -1);
+  EXPECT_EQ(header(0).save_last_block, 2);
+  EXPECT_EQ(header(0).save_next_block, 4);  // 1, 0, 7, 6, 5 copied
+}
+
+TEST_F(UndoTest, IncrementalSaveFailureReturnsTheLevelsBlocks) {
+  make_loop(0, 8 * block_frames, true);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
+  held.hold_all_but(6);
+  const int available = pool_available();
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_incremental), 0);
+  EXPECT_EQ(pool_available(), 1);
+  undo_save_step(0);  // block 5 copied
+  undo_save_step(0);  // no block left
+  EXPECT_EQ(console_text(), "Undo save failed.\n");
+  EXPECT_EQ(header(0).saving_level, -1);
+  EXPECT_EQ(header(0).newest_level, 0);  // the earlier level is still the newest
+  EXPECT_EQ(undo_level_count(0), 1);
+  EXPECT_EQ(pool_available(), available);
+}
+
+TEST_F(UndoTest, FullCopyFailureReturnsItsBlocksAndKeepsTheRing) {
+  make_loop(0, 4 * block_frames);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
+  held.hold_all_but(3);
+  const int available = pool_available();
+  EXPECT_EQ(undo_save(tracks[0], 0, undo_full_copy), -12);
+  EXPECT_EQ(pool_available(), available);
+  EXPECT_EQ(header(0).newest_level, 0);
+  EXPECT_EQ(header(0).oldest_level, 0);
+  EXPECT_EQ(undo_level_count(0), 1);
+}
+
+TEST_F(UndoTest, TracksTooLongForAudioLevelsKeepOnlyLengths) {
+  tracks[0].length = undo_max_length;
+  EXPECT_EQ(undo_save(tracks[0], 0, undo_incremental), -22);
+  EXPECT_EQ(undo_save(tracks[0], 0, undo_full_copy), -22);
+  EXPECT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
+  EXPECT_EQ(undo_level_count(0), 1);
+}
+
+TEST_F(UndoTest, LengthUndoWrapsThePositionIntoTheSavedLength) {
+  make_loop(0, 48000, true);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
+  tracks[0].length = 150000;
+  tracks[0].position = 100000;
+  ASSERT_EQ(undo(1), 0);
+  EXPECT_EQ(tracks[0].position, 4000);
+  EXPECT_EQ(tracks[0].length, 48000);
+  EXPECT_EQ(tracks[0].loop_end, 48000);
+  EXPECT_EQ(engine_state.redo_track, -1);  // nothing to redo
+}
+
+TEST_F(UndoTest, FirstTakeUndoRestoresTheLengthAndDropsTheRedo) {
+  make_loop(0, 20000, true, 10000);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_first_take), 0);
+  tracks[0].length = 40000;
+  ASSERT_EQ(undo(1), 0);
+  EXPECT_EQ(tracks[0].length, 20000);
+  EXPECT_EQ(tracks[0].position, 5000);  // scaled with the length
+  EXPECT_EQ(engine_state.redo_track, -1);
+}
+
+TEST_F(UndoTest, ScrambleLevelTakesTheRestoreBlocks) {
+  make_loop(0, 2 * block_frames);
+  int32_t* restore[2] = {take_zeroed_block(), take_zeroed_block()};
+  unscramble_blocks[0][0] = restore[0];
+  unscramble_blocks[0][1] = restore[1];
+  tracks[0].scrambled = 1;
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_scramble), 0);
+  EXPECT_EQ(unscramble_blocks[0][0], nullptr);
+  EXPECT_EQ(tracks[0].scrambled, 0);
+  int32_t* scrambled = track_blocks[0][0];
+  ASSERT_EQ(undo(1), 0);
+  EXPECT_EQ(track_blocks[0][0], restore[0]);
+  EXPECT_EQ(redo_blocks[0], scrambled);
+}
+
+TEST_F(UndoTest, MemoryReserveDropsTheOldestLevelOfTheBusiestTrack) {
+  make_loop(1, block_frames);
+  make_loop(2, block_frames);
+  for (int i = 0; i < 2; i++) ASSERT_EQ(undo_save(tracks[1], 1, undo_full_copy), 0);
+  for (int i = 0; i < 3; i++) ASSERT_EQ(undo_save(tracks[2], 2, undo_full_copy), 0);
+  transport_update();
+  EXPECT_EQ(undo_level_count(2), 3);  // plenty of blocks: nothing dropped
+
+  held.hold_all_but(undo_level_blocks - 2);
+  const int available = pool_available();
+  transport_update();
+  EXPECT_EQ(undo_level_count(2), 2);
+  EXPECT_EQ(header(2).oldest_level, 1);
+  EXPECT_EQ(undo_level_count(1), 2);
+  EXPECT_EQ(pool_available(), available + 1);
+  transport_update();
+  EXPECT_EQ(undo_level_count(1), 1);  // a tie goes to the lower track
+  EXPECT_EQ(undo_level_count(2), 2);
+  transport_update();  // the reserve is back
+  EXPECT_EQ(undo_level_count(1), 1);
+}
+
+TEST_F(UndoTest, ClearReturnsEveryBlock) {
+  make_loop(0, 3 * block_frames);
+  const int available = pool_available();
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_full_copy), 0);
+  ASSERT_EQ(undo_save(tracks[0], 0, undo_full_copy), 0);
+  EXPECT_EQ(pool_available(), available - 6);
+  undo_clear(0);
+  EXPECT_EQ(pool_available(), available);
+  EXPECT_EQ(undo_level_count(0), 0);
+}
+
+}  // namespace
