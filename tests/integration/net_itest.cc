@@ -1,0 +1,300 @@
+// The remote-control protocol against the real binary over loopback UDP: queries, status
+// reports, the log, text commands, host SysEx commands over UDP and over MIDI, and the
+// command-line client.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "net/sysex_codec.h"
+#include "tests/support/harness.h"
+
+namespace zt4test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string host_message(int command, const Bytes& payload) {
+  std::string m("\xF0\x00\x3F\x6A", 4);
+  m.push_back(char(command));
+  for (uint8_t b : payload) m.push_back(char(b));
+  m.push_back(char(0xF7));
+  return m;
+}
+
+std::string reply_prefix(int code) {
+  std::string p("\xF0\x00\x3F\x6A", 4);
+  p.push_back(char(code));
+  return p;
+}
+
+class NetTest : public Zt4Test {
+ protected:
+  // Next datagram that begins with prefix; the looper also sends MIDI echoes to its peer.
+  std::optional<std::string> receive_reply(const std::string& prefix, double timeout_s = 3) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(int(timeout_s * 1000));
+    for (;;) {
+      const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0) return std::nullopt;
+      auto r = peer.receive(left);
+      if (r && r->compare(0, prefix.size(), prefix) == 0) return r;
+    }
+  }
+
+  std::optional<std::string> ask(const std::string& request, const std::string& prefix) {
+    peer.send(request);
+    return receive_reply(prefix);
+  }
+
+  // Starts the looper and waits until its server answers.
+  void start() {
+    start_zt4();
+    bool up = wait_until([&] {
+      peer.send("<query>id");
+      return receive_reply("<id>", 0.2).has_value();
+    }, 10);
+    ASSERT_TRUE(up) << "no answer on UDP port 5667\n" << zt4->output();
+  }
+
+  std::string status_document() {
+    auto r = ask("<query>status", "<status>");
+    EXPECT_TRUE(r.has_value());
+    return r.value_or("");
+  }
+
+  // The block of track n in the status document.
+  std::string track_block(const std::string& document, int n) {
+    const std::string open = "<track" + std::to_string(n) + ">";
+    const std::string close = "</track" + std::to_string(n) + ">";
+    const size_t a = document.find(open), b = document.find(close);
+    if (a == std::string::npos || b == std::string::npos) return "";
+    return document.substr(a, b - a);
+  }
+
+  // Waits until the status document's block of track n contains text.
+  bool wait_track_shows(int n, const std::string& text, double timeout_s = 10) {
+    return wait_until([&] { return track_block(status_document(), n).find(text) != std::string::npos; },
+                      timeout_s);
+  }
+
+  UdpPeer peer;
+};
+
+TEST_F(NetTest, IdReplyCarriesItsNul) {
+  start();
+  const auto r = ask("<query>id", "<id>");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(*r, std::string("<id>ZT4 Version V3.07</id>\0", 27));
+}
+
+TEST_F(NetTest, StatusOfAnEmptyLooperInBothForms) {
+  start();
+  std::string want = "<status>\n";
+  for (int n = 1; n <= 8; ++n) {
+    want += "  <track" + std::to_string(n) + ">\n";
+    want += "    <state>empty</state>\n";
+    want += "    <length>0.0</length>\n";
+    want += "    <position>0.0</position>\n";
+    want += "    <level>+000</level>\n";
+    want += "    <pan>+000</pan>\n";
+    want += "    <feedback>100</feedback>\n";
+    want += n == 1 ? "<selected>yes</selected>\n" : "<selected>no</selected>\n";
+    want += "  </track" + std::to_string(n) + ">\n";
+  }
+  want += "</status>\n";
+  want.push_back('\0');
+  EXPECT_EQ(status_document(), want);
+  EXPECT_EQ(ask("<query>status</query>", "<status>").value_or(""), want);
+
+  const auto compact = ask("<query>status compact", std::string("\x00\x00\xBB\x80", 4));
+  ASSERT_TRUE(compact);
+  ASSERT_EQ(compact->size(), 232u);
+  EXPECT_EQ(compact->substr(0, 8), std::string("\x00\x00\xBB\x80\x00\x00\x00\x08", 8));
+}
+
+TEST_F(NetTest, LogQueryReturnsCharactersAfterTheRingWrapped) {
+  start();
+  // Each statistics report prints well over a kilobyte.
+  int reports = 0;
+  const std::string marker = "ZT4 Looper statistics:";
+  while (zt4->output().size() < 70000 && reports < 400) {
+    zt4->send_console("s");
+    ++reports;
+    ASSERT_TRUE(zt4->wait_for_count(marker, reports, 10)) << reports;
+  }
+  ASSERT_GT(zt4->output().size(), 65536u);
+  const auto first = ask("<query>log", "<log>");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->size(), 5u + 500 + 7);
+  EXPECT_EQ(first->substr(first->size() - 7), std::string("</log>\0", 7));
+  size_t total = first->size() - 12;
+  for (int i = 0; i < 200; ++i) {
+    const auto r = ask("<query>log", "<log>");
+    ASSERT_TRUE(r);
+    if (r->size() == 12) break;
+    total += r->size() - 12;
+  }
+  EXPECT_GE(total, 65000u);  // the ring holds 65535 characters
+  EXPECT_LE(total, 70000u);
+}
+
+TEST_F(NetTest, UserInputAndUpgradeRequestsReachTheConsole) {
+  start();
+  peer.send("<userinput>m");
+  EXPECT_TRUE(zt4->wait_for_output("ZT4 Looper MIDI statistics:", 5));
+  peer.send("<command>upgrade 0</command>");
+  EXPECT_TRUE(zt4->wait_for_output("Upgrade size bad 0", 5));
+}
+
+TEST_F(NetTest, CommandOf62CharactersRunsAndOneOf63IsDropped) {
+  start();
+  // "Select Track 1", blanks, then the number that replaces its argument: 62 and 63 characters.
+  const std::string t62 = "Select Track 1" + std::string(47, ' ') + "3";
+  const std::string t63 = "Select Track 1" + std::string(48, ' ') + "5";
+  ASSERT_EQ(t62.size(), 62u);
+  ASSERT_EQ(t63.size(), 63u);
+  peer.send("<command>" + t62 + "</command>");
+  EXPECT_TRUE(wait_track_shows(3, "<selected>yes")) << status_document();
+
+  // A dropped record request behind a command that is run: the track stays empty.
+  const std::string rec63 = "Rec/Dub" + std::string(56, ' ');
+  ASSERT_EQ(rec63.size(), 63u);
+  peer.send("<command>" + rec63 + "</command>");
+  peer.send("<command>" + t63 + "</command>");
+  peer.send("<command>Select Track 2</command>");
+  EXPECT_TRUE(wait_track_shows(2, "<selected>yes")) << status_document();
+  const std::string d = status_document();
+  for (int n = 1; n <= 8; ++n) EXPECT_NE(track_block(d, n).find("<state>empty"), std::string::npos) << d;
+}
+
+TEST_F(NetTest, RecordingStartedAndClosedWithRecDubShowsInTheStatus) {
+  start();
+  open_client();
+  client.play_sine(440, 0.25f);
+  peer.send("<command>Rec/Dub</command>");
+  ASSERT_TRUE(wait_track_shows(1, "<state>recording")) << status_document();
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  peer.send("<command>Rec/Dub</command>");
+  EXPECT_TRUE(wait_until([&] {
+    const std::string b = track_block(status_document(), 1);
+    return b.find("<state>overdubbing") != std::string::npos ||
+           b.find("<state>playing") != std::string::npos;
+  }, 10)) << status_document();
+  const std::string b = track_block(status_document(), 1);
+  EXPECT_EQ(b.find("<length>0.0</length>"), std::string::npos) << b;
+}
+
+TEST_F(NetTest, FunctionListRoundTripsThroughSysexSixteenAndFourteen) {
+  start();
+  // Note 60 is list 256 + 60 = 316 = 0x02 0x3C in 14 bits; ids 12, 300, then the end.
+  Bytes set = {0x02, 0x3C, 0x00, 0x0C, 0x02, 0x2C};
+  for (int i = 2; i < 8; ++i) set.insert(set.end(), {0x7F, 0x7F});
+  peer.send(host_message(16, set));
+  const auto r = ask(host_message(14, {0x02, 0x3C, 1}), reply_prefix(15));
+  ASSERT_TRUE(r);
+  std::string want = reply_prefix(15) + std::string("\x02\x3C\x01", 3);
+  for (size_t i = 2; i < set.size(); ++i) want.push_back(char(set[i]));
+  want.push_back(char(0xF7));
+  EXPECT_EQ(*r, want);
+}
+
+TEST_F(NetTest, ConfigurationDumpOfTheLastChunks) {
+  start();
+  // The record in memory matches the file once the first save has written it.
+  ASSERT_TRUE(wait_until([&] { return dir.read(".zt4.config.1").value_or("").size() == 9972; }, 10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::string file = *dir.read(".zt4.config.1");
+
+  const auto r77 = ask(host_message(20, {77}), reply_prefix(21));
+  ASSERT_TRUE(r77);
+  ASSERT_EQ(r77->size(), 6u + 133 + 1);
+  EXPECT_EQ(uint8_t((*r77)[5]), 77);
+  Bytes record(200);
+  const int n = unpack_8bit(reinterpret_cast<const uint8_t*>(r77->data()) + 6, 133, record.data());
+  ASSERT_EQ(n, 116);
+  EXPECT_EQ(std::string(record.begin(), record.begin() + n), file.substr(77 * 128));
+
+  const auto r78 = ask(host_message(20, {78}), reply_prefix(21));
+  ASSERT_TRUE(r78);
+  EXPECT_EQ(*r78, reply_prefix(21) + std::string("\x4E\xF7", 2));
+}
+
+TEST_F(NetTest, SysexStatusRequestFromMidiAnswersOnMidiAndUdp) {
+  start();
+  open_client();
+  ASSERT_TRUE(ask("<query>id", "<id>"));  // the peer is known from here on
+  client.clear_midi_received();
+  const std::string request = host_message(2, {});
+  client.send_midi(Bytes(request.begin(), request.end()));
+
+  const auto udp = receive_reply(reply_prefix(2), 5);
+  ASSERT_TRUE(udp);
+  EXPECT_EQ(udp->size(), 120u);
+  EXPECT_EQ(udp->substr(5, 2), std::string("\x08\x01", 2));
+  EXPECT_EQ(uint8_t(udp->back()), 0xF7);
+
+  Bytes midi;
+  ASSERT_TRUE(client.wait_midi([&](const Bytes& got) {
+    const std::string s(got.begin(), got.end());
+    const size_t at = s.find(reply_prefix(2));
+    if (at == std::string::npos || s.size() < at + 120) return false;
+    midi.assign(got.begin() + long(at), got.begin() + long(at) + 120);
+    return true;
+  }, 5));
+  EXPECT_EQ(std::string(midi.begin(), midi.end()), *udp);
+}
+
+// The command-line client, run as a user would.
+std::string remote_tool() {
+  std::string path = ZT4_BINARY;
+  return path.substr(0, path.rfind('/') + 1) + "zt4-remote";
+}
+
+int run_tool(const std::string& arguments, std::string& output) {
+  FILE* p = popen((remote_tool() + " " + arguments + " 2>&1").c_str(), "r");
+  if (p == nullptr) return -1;
+  char buffer[4096];
+  output.clear();
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) output.append(buffer, n);
+  const int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(NetTest, RemoteClientDrivesAndWatchesTheLooper) {
+  start();
+  std::string out;
+  ASSERT_EQ(run_tool("id", out), 0) << out;
+  EXPECT_EQ(out, "ZT4 Version V3.07\n");
+
+  ASSERT_EQ(run_tool("'Select Track 3'", out), 0) << out;
+  EXPECT_TRUE(wait_track_shows(3, "<selected>yes"));
+  ASSERT_EQ(run_tool("status", out), 0) << out;
+  EXPECT_NE(out.find("Track"), std::string::npos) << out;
+  EXPECT_NE(out.find("*3"), std::string::npos) << out;
+  EXPECT_NE(out.find(" 1     empty"), std::string::npos) << out;
+
+  ASSERT_EQ(run_tool("map set note 60 12 300", out), 0) << out;
+  EXPECT_EQ(out, "note 60: 12 300\n");
+  ASSERT_EQ(run_tool("map clear note 60", out), 0) << out;
+  EXPECT_EQ(out, "note 60: (empty)\n");
+  EXPECT_EQ(run_tool("map set note 128 1", out), 2) << out;
+
+  ASSERT_EQ(run_tool("--help", out), 0);
+  for (const char* word : {"status", "follow", "map get", "map set", "--host", "--timeout"}) {
+    EXPECT_NE(out.find(word), std::string::npos) << word;
+  }
+}
+
+TEST(NetClientTest, RemoteClientReportsALooperThatDoesNotAnswer) {
+  std::string out;
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(run_tool("--host 127.0.0.1 status", out), 1);
+  EXPECT_NE(out.find("no answer"), std::string::npos) << out;
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+}
+
+}  // namespace
+}  // namespace zt4test
