@@ -2,6 +2,8 @@
 
 #include "config/config.h"
 #include "console/statistics.h"
+#include "engine/fades.h"
+#include "engine/transport.h"
 #include "engine/transport_commands.h"
 #include "panel/command_queue.h"
 #include "panel/input.h"
@@ -12,9 +14,15 @@ void idle_quarter_service() {}
 void idle_second_service() {}
 void idle_input_service() { ui_poll(); }
 void idle_config_service() { config_save_service(); }
-void idle_ten_ms_service() { random_restart_service(); }
+void idle_ten_ms_service() {
+  fade_service();
+  random_restart_service();
+}
 int32_t idle_clean_service() { return pool_clean_one(); }
-void idle_track_service() { switch_action_service(); }
+void idle_track_service() {
+  switch_action_service();
+  transport_update();
+}
 void idle_command_service() { command_execute(); }
 
 void idle_report_midi() { report_midi_statistics(); }
