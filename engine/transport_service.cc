@@ -11,6 +11,7 @@
 #include "engine/timing.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
+#include "engine/transport_commands.h"
 #include "engine/undo.h"
 #include "host/lock.h"
 #include "midi/clock.h"
@@ -81,6 +82,12 @@ void execute_action(int32_t k, int32_t action, int32_t argument, int32_t oversho
     case action_stop:
       release_cues(overshoot);
       mute_track(k);
+      break;
+    case action_switch_play:
+    case action_switch_record:
+    case action_switch_solo:
+    case action_switch_free:
+      switch_step(k, action, argument);
       break;
     case action_replace:
       begin_replace(t, argument);
