@@ -104,6 +104,14 @@ class LooperTest : public testing::Test {
     EXPECT_EQ(engine_wait.abandoned_waits, 0) << "a wait for the engine never ended";
     held.release();
     engine_wait_reset();
+    // Leave the looper as a freshly loaded program finds it, for tests that do not reset it.
+    tracks_reset();
+    engine_reset();
+    clock_reset();
+    fades_reset();
+    transport_reset();
+    pool_reset_for_test();
+    midi_queue_reset();
   }
 
   // A loop of length frames on track t (0-7) whose frame i holds (i + 1, -(i + 1)), muted (or

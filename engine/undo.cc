@@ -222,8 +222,17 @@ void undo_save_step(int32_t n) {
   UndoHeader& h = area.header;
   const int32_t level_index = h.saving_level;
   if (level_index < 0) return;
+  if (level_index >= undo_levels) {
+    h.saving_level = -1;
+    return;
+  }
   UndoLevel& level = area.levels[level_index];
   const int32_t b = h.save_next_block;
+  if (b < 0 || b >= level.block_count) {
+    // Not a save this code started (the undo area was never reset): nothing to copy.
+    abandon_save(n);
+    return;
+  }
   if (level.blocks[b] == nullptr) {
     int32_t* block = pool_alloc_any();
     if (block == nullptr) {
