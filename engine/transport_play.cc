@@ -85,7 +85,9 @@ int play_track(int32_t k) {
     list_remove(s.muted_list, t);
     list_add(s.play_list, t);
   }
-  wait_for_engine([&] { return v.ramp_gain == v.ramp_end; });
+  // A voice standing on a missing block never ramps; give up after a second rather than hang
+  // the main loop (the track is already on the play list).
+  wait_for_engine([&] { return v.ramp_gain == v.ramp_end; }, fade_timeout_frames);
   return 0;
 }
 

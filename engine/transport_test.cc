@@ -278,6 +278,15 @@ TEST_F(TransportTest, SyncTrackJoiningRunningLoopsFollowsTheClockSourcePhase) {
   EXPECT_EQ(tracks[1].position, 90000 + 512);
 }
 
+TEST_F(TransportTest, PlayOfAVoiceOnAMissingBlockDoesNotHang) {
+  make_loop(0, 20000);
+  pool_free(track_blocks[0][0]);
+  track_blocks[0][0] = nullptr;  // the voice stands still on it and never ramps
+  ASSERT_EQ(play_track(1), 0);
+  EXPECT_EQ(state_of(0), track_playing);
+  EXPECT_EQ(console_text(), "");
+}
+
 TEST_F(TransportTest, MuteFadesOutThenMovesTheTrackToTheMutedList) {
   make_loop(0, 30000, true);
   ASSERT_EQ(mute_track(1), 0);
