@@ -77,7 +77,10 @@ void cmd_log(const uint8_t*, int) {
   char text[host_log_max];
   const int count = log_take(console_log.sysex_log_ring, text, host_log_max);
   // A character with its top bit set would end the SysEx message early; it travels as '?'.
-  for (int i = 0; i < count; ++i) out[n++] = uint8_t(text[i]) < 0x80 ? uint8_t(text[i]) : '?';
+  for (int i = 0; i < count; ++i) {
+    const uint8_t c = uint8_t(text[i]);
+    out[n++] = c <= seven_bit_mask ? c : uint8_t('?');
+  }
   finish_reply(out, n);
 }
 
@@ -109,6 +112,7 @@ void cmd_brightness(const uint8_t* p, int) {
   console_printf("Brightness set to %d\n", int(p[0]));
 }
 
+// Modes: 1 clock out off, 2 clock out on, 3 clock in on, 4 clock in off.
 void cmd_midi_clock(const uint8_t* p, int) {
   switch (p[0]) {
     case 1:
@@ -187,9 +191,11 @@ void cmd_set_list(const uint8_t* p, int length) {
 void cmd_get_controllers(const uint8_t*, int) {
   uint8_t out[host_controllers_length];
   int n = start_reply(out, host_reply_controllers);
-  for (int c = 0; c < config_cc_count; ++c) out[n++] = uint8_t(config.cc_controller[c] & 0x7F);
-  for (int c = 0; c < config_cc_count; ++c) out[n++] = uint8_t(config.cc_min[c] & 0x7F);
-  for (int c = 0; c < config_cc_count; ++c) out[n++] = uint8_t(config.cc_max[c] & 0x7F);
+  for (int c = 0; c < config_cc_count; ++c) {
+    out[n++] = uint8_t(config.cc_controller[c] & seven_bit_mask);
+  }
+  for (int c = 0; c < config_cc_count; ++c) out[n++] = uint8_t(config.cc_min[c] & seven_bit_mask);
+  for (int c = 0; c < config_cc_count; ++c) out[n++] = uint8_t(config.cc_max[c] & seven_bit_mask);
   finish_reply(out, n);
 }
 

@@ -13,6 +13,7 @@ constexpr int line_max = 96;  // longest single line of the document, with room 
 constexpr int sysex_level_none = 127;  // levels below -127 are sent as 127
 constexpr int pan_scale_num = 50;      // pans travel as -50..50 of the panel's -128..128
 constexpr int pan_scale_den = 128;
+constexpr int groups_35bit = 5;       // a frame count travels as five 7-bit groups
 
 // State codes of the transport's state word.
 constexpr int code_playing = 1;
@@ -60,20 +61,23 @@ void put_be32(uint8_t* out, uint32_t v) {
 
 }  // namespace
 
+// The remote program's numbering of the states.
 int compact_state_code(const RemoteStatus& status, int t) {
+  constexpr int remote_recording = 1, remote_overdubbing = 2, remote_stopped = 3,
+                remote_playing = 4, remote_replacing = 5, remote_empty = 0;
   switch (state_nibble(status, t)) {
     case code_playing:
-      return 4;
+      return remote_playing;
     case code_stopped:
-      return 3;
+      return remote_stopped;
     case code_recording:
-      return 1;
+      return remote_recording;
     case code_overdubbing:
-      return 2;
+      return remote_overdubbing;
     case code_replacing:
-      return 5;
+      return remote_replacing;
     default:
-      return 0;
+      return remote_empty;
   }
 }
 
@@ -123,13 +127,16 @@ void build_compact_status(const RemoteStatus& status, uint8_t* out) {
   v[0] = status_frames_per_second;
   v[1] = status_track_count;
   for (int t = 0; t < status_track_count; ++t) {
-    v[2 + t] = uint32_t(compact_state_code(status, t));
-    v[2 + 8 + t] = uint32_t(status.length[t]);
-    v[2 + 16 + t] = uint32_t(status.position[t]);
-    v[2 + 24 + t] = uint32_t(int32_t(status.level[t]));  // sign-extended
-    v[2 + 32 + t] = uint32_t(int32_t(status.pan[t]));
-    v[2 + 40 + t] = uint32_t(int32_t(status.feedback[t]));
-    v[2 + 48 + t] = status.selected == t + 1 ? 1u : 0u;
+    // Two header words, then seven groups of one word per track.
+    uint32_t* group = v + 2 + t;
+    constexpr int g = status_track_count;
+    group[0 * g] = uint32_t(compact_state_code(status, t));
+    group[1 * g] = uint32_t(status.length[t]);
+    group[2 * g] = uint32_t(status.position[t]);
+    group[3 * g] = uint32_t(int32_t(status.level[t]));  // sign-extended
+    group[4 * g] = uint32_t(int32_t(status.pan[t]));
+    group[5 * g] = uint32_t(int32_t(status.feedback[t]));
+    group[6 * g] = status.selected == t + 1 ? 1u : 0u;
   }
   for (int i = 0; i < words; ++i) put_be32(out + 4 * i, v[i]);
 }
@@ -153,9 +160,9 @@ void build_sysex_status(const RemoteStatus& status, uint8_t* out) {
     out[n++] = uint8_t((int(status.pan[t]) * pan_scale_num / pan_scale_den) & seven_bit_mask);
     out[n++] = uint8_t(status.feedback[t] & seven_bit_mask);
     put_35bit(out + n, uint32_t(status.length[t]));
-    n += 5;
+    n += groups_35bit;
     put_35bit(out + n, uint32_t(status.position[t]));
-    n += 5;
+    n += groups_35bit;
   }
   out[n++] = sysex_end;
 }
