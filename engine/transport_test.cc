@@ -1,5 +1,9 @@
 #include "engine/transport.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "engine/looper_test_fixture.h"
 #include "engine/timing.h"
 
@@ -544,6 +548,32 @@ TEST_F(TransportTest, ClockSourceSetterTakesTrackNumbers) {
   EXPECT_EQ(engine_state.clock_source_track, 2);
   EXPECT_EQ(set_clock_source_track(0), 0);
   EXPECT_EQ(engine_state.clock_source_track, -1);
+}
+
+// The program's way of waiting: the engine runs on its own thread in periods, as the process
+// callback runs it, while the operations sleep between polls with the lock released.
+TEST_F(TransportTest, OperationsWaitForARealAudioThread) {
+  engine_wait.run_frame = nullptr;
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    constexpr int period_frames = 64;
+    while (!stop) {
+      for (int i = 0; i < period_frames; i++) run_inline_frame();
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+  });
+  EXPECT_EQ(start_record(0, sync_free, 0), 0);
+  EXPECT_EQ(engine_state.record_gain, ramp_unity);
+  while (tracks[0].length < 2000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(close_loop(0), 0);
+  EXPECT_EQ(end_overdub(1), 0);
+  EXPECT_EQ(mute_track(1), 0);
+  EXPECT_EQ(play_track(1), 0);
+  EXPECT_EQ(tracks[0].ramp_gain, ramp_unity);
+  stop = true;
+  audio.join();
+  EXPECT_EQ(state_of(0), track_playing);
+  EXPECT_EQ(console_text(), "");
 }
 
 }  // namespace
