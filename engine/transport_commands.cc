@@ -303,26 +303,6 @@ void switch_step(int32_t k, int32_t action, int32_t a) {
   }
 }
 
-void switch_action_service() {
-  for (int32_t k = 1; k <= track_count; ++k) {
-    Track& v = tracks[k - 1];
-    int32_t action;
-    int32_t argument;
-    {
-      EngineLockGuard lock;
-      action = v.trigger_action;
-      const bool switch_action = action == action_switch_play || action == action_switch_record ||
-                                 action == action_switch_solo || action == action_switch_free;
-      if (!switch_action || !v.trigger_hit || v.trigger_position < 0) continue;
-      argument = v.trigger_argument;
-      v.trigger_position = -1;
-      v.trigger_hit = 0;
-      v.trigger_action = action_none;
-    }
-    switch_step(k, action, argument);
-  }
-}
-
 void group_start(uint32_t mask, int32_t now, int32_t retrigger, int32_t random) {
   auto start = [now](int32_t k) {
     if (now) {

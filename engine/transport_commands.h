@@ -31,9 +31,6 @@ int switch_track(int32_t k, int32_t mode);
 // The switch at the carrier's loop start, run by the transport update for the switch actions:
 // `action` is the pending action, `a` the 0-based target track.
 void switch_step(int32_t k, int32_t action, int32_t a);
-// Runs the switch of every track whose switch action the engine has reached (the idle tick's
-// track service, before transport_update): takes the trigger and calls switch_step.
-void switch_action_service();
 // Starts the tracks in `mask` together, at once or each at its own loop start; with retrigger the
 // longest loop restarts first.
 void group_start(uint32_t mask, int32_t now, int32_t retrigger, int32_t random);

@@ -27,7 +27,6 @@ class TransportCommandsTest : public LooperTest {
     for (int64_t i = 0; i < frames; i += 64) {
       if (done()) return true;
       run_frames(64);
-      switch_action_service();
       transport_update();
     }
     return done();
@@ -172,7 +171,6 @@ TEST_F(TransportCommandsTest, SwitchPlayWaitsForTheSwitchedTracksLoopStart) {
   EXPECT_EQ(tracks[3].trigger_action, action_switch_solo);
   EXPECT_EQ(tracks[3].trigger_argument, 4);
   run_frames(10000);
-  switch_action_service();
   transport_update();
   EXPECT_TRUE(playing(3));  // nothing before the loop start
   EXPECT_FALSE(playing(4));

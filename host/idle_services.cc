@@ -4,7 +4,6 @@
 #include "console/statistics.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
-#include "engine/transport_commands.h"
 #include "panel/command_queue.h"
 #include "panel/input.h"
 #include "panel/random_restart.h"
@@ -19,10 +18,7 @@ void idle_ten_ms_service() {
   random_restart_service();
 }
 int32_t idle_clean_service() { return pool_clean_one(); }
-void idle_track_service() {
-  switch_action_service();
-  transport_update();
-}
+void idle_track_service() { transport_update(); }
 void idle_command_service() { command_execute(); }
 
 void idle_report_midi() { report_midi_statistics(); }
