@@ -28,7 +28,8 @@ TEST_P(PulseTableTest, OneMeasureOrPowersOfTwoOfIt) {
   EXPECT_EQ(engine.clock_pulse_index[3], 1);
   EXPECT_EQ(engine.clock_pulse_table[3][0], 0);
   EXPECT_EQ(engine.clock_pulse_table[3][1], c.spacing);
-  EXPECT_EQ(engine.clock_pulse_table[3][c.count - 1], int32_t(double(c.length) / c.count * (c.count - 1)));
+  const double spacing = double(c.length) / c.count;
+  EXPECT_EQ(engine.clock_pulse_table[3][c.count - 1], int32_t(spacing * (c.count - 1)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Loops, PulseTableTest,
@@ -70,7 +71,8 @@ struct MultiplyPulseCase {
   int32_t result;
 };
 
-class MultiplyPulseTest : public TimingTest, public testing::WithParamInterface<MultiplyPulseCase> {};
+class MultiplyPulseTest : public TimingTest,
+                          public testing::WithParamInterface<MultiplyPulseCase> {};
 
 TEST_P(MultiplyPulseTest, ScalesOrDisablesThePulses) {
   const MultiplyPulseCase c = GetParam();

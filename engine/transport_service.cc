@@ -280,7 +280,8 @@ void track_status_snapshot(TrackStatus& out) {
   const EngineState& s = engine_state;
   out.state = track_state_snapshot();
   const int32_t source = s.clock_source_track;
-  out.clock_source = int16_t(valid_track_index(source) && tracks[source].length != 0 ? source + 1 : 0);
+  const bool source_has_audio = valid_track_index(source) && tracks[source].length != 0;
+  out.clock_source = int16_t(source_has_audio ? source + 1 : 0);
   out.input_peak = s.input_peak_shown;
   out.output_peak = s.output_peak_shown;
   out.unsynchronised_mask = 0;
