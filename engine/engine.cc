@@ -75,7 +75,7 @@ void overdub_frame(int n, const int32_t in[2], int32_t pair[2]) {
   frame[0] = wrap_add(frame[0], in[0]);
   frame[1] = wrap_add(frame[1], in[1]);
   t.audio_changed = 1;
-  advance_voice(t, -1, n);
+  advance_main_voice(t, -1, n);
 }
 
 // Old audio attenuated by the track's level and the input added.
@@ -104,7 +104,7 @@ void replace_frame(int n, const int32_t in[2], int32_t pair[2]) {
   frame[0] = wrap_add(kept_left, in[0]);
   frame[1] = wrap_add(kept_right, in[1]);
   t.audio_changed = 1;
-  advance_voice(t, -1, n);
+  advance_main_voice(t, -1, n);
 }
 
 int set_shifts(int g, int32_t& left, int32_t& right) {
@@ -141,11 +141,13 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
   meter_window(s);
   if (cfg.mono_input_mode != 0) in[0] = in[1] = wrap_add(in[0], in[1]);
 
-  out_main[0] = in[0] & s.dry_mask;
-  out_main[1] = in[1] & s.dry_mask;
-  out_aux1[0] = out_aux1[1] = 0;
-  out_aux2[0] = out_aux2[1] = 0;
-  drum_step_frame(output_pair(cfg.drum_audio_port, out_main, out_aux1, out_aux2));
+  // The three output pairs and the bounce sums are summed locally: they cannot alias the track
+  // records, so the voices' fields stay in registers.
+  int32_t bus[3][2] = {{in[0] & s.dry_mask, in[1] & s.dry_mask}, {0, 0}, {0, 0}};
+  int32_t* const main_pair = bus[0];
+  int32_t* const aux1 = bus[1];
+  int32_t* const aux2 = bus[2];
+  drum_step_frame(output_pair(cfg.drum_audio_port, main_pair, aux1, aux2));
 
   int32_t sums[2] = {in[0], in[1]};
   const uint32_t playing = s.play_list;
@@ -158,11 +160,11 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     const int n = __builtin_ctz(active);
     const uint32_t bit = 1u << n;
     active &= active - 1;
-    int32_t* pair = output_pair(s.track_output[n], out_main, out_aux1, out_aux2);
+    int32_t* pair = output_pair(s.track_output[n], main_pair, aux1, aux2);
     if (playing & bit) {
       play_main_voice(tracks[n], n, pair, sums);
     } else if (muted & bit) {
-      advance_voice(tracks[n], 0, n);
+      advance_main_voice(tracks[n], 0, n);
     }
     if (fading & bit) play_aux_voice(fading_voices[n], n, pair, sums);
     if (s.fading_list_2 & bit) play_aux_voice(fading_voices_2[n], n, pair, sums);
@@ -191,24 +193,36 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     if (record < track_count) record_frame(record, in);
   } else if (overdub >= 0) {
     if (overdub < track_count)
-      overdub_frame(overdub, in, output_pair(s.track_output[overdub], out_main, out_aux1, out_aux2));
+      overdub_frame(overdub, in, output_pair(s.track_output[overdub], main_pair, aux1, aux2));
   } else if (replace >= 0) {
     if (replace < track_count)
-      replace_frame(replace, in, output_pair(s.track_output[replace], out_main, out_aux1, out_aux2));
+      replace_frame(replace, in, output_pair(s.track_output[replace], main_pair, aux1, aux2));
   }
 
-  if (out_main[0] > s.output_peak) s.output_peak = out_main[0];
-  if (out_main[1] > s.output_peak) s.output_peak = out_main[1];
+  if (main_pair[0] > s.output_peak) s.output_peak = main_pair[0];
+  if (main_pair[1] > s.output_peak) s.output_peak = main_pair[1];
 
-  for (int c = 0; c < 2; c++) {
-    out_main[c] = shift_output(out_main[c], s.main_shift_left, s.main_shift_right);
-    out_aux1[c] = shift_output(out_aux1[c], s.aux_shift_left, s.aux_shift_right);
-    out_aux2[c] = shift_output(out_aux2[c], s.aux_shift_left, s.aux_shift_right);
+  if ((s.main_shift_left | s.main_shift_right) != 0) {
+    for (int c = 0; c < 2; c++)
+      main_pair[c] = shift_output(main_pair[c], s.main_shift_left, s.main_shift_right);
   }
+  if ((s.aux_shift_left | s.aux_shift_right) != 0) {
+    for (int c = 0; c < 2; c++) {
+      aux1[c] = shift_output(aux1[c], s.aux_shift_left, s.aux_shift_right);
+      aux2[c] = shift_output(aux2[c], s.aux_shift_left, s.aux_shift_right);
+    }
+  }
+  out_main[0] = main_pair[0];
+  out_main[1] = main_pair[1];
   if (cfg.mono_aux_out != 0) {
-    out_aux1[0] = int32_t((int64_t(out_aux1[0]) + out_aux1[1]) / 2);
-    out_aux1[1] = int32_t((int64_t(out_aux2[0]) + out_aux2[1]) / 2);
+    out_aux1[0] = int32_t((int64_t(aux1[0]) + aux1[1]) / 2);
+    out_aux1[1] = int32_t((int64_t(aux2[0]) + aux2[1]) / 2);
+  } else {
+    out_aux1[0] = aux1[0];
+    out_aux1[1] = aux1[1];
   }
+  out_aux2[0] = aux2[0];
+  out_aux2[1] = aux2[1];
 
   clock_follow_frame();
 }

@@ -18,9 +18,8 @@ inline int32_t scale_512(int32_t x, int32_t g) {
 // ((x >> 4) × multiplier) >> shift of gain-table entry k; indexes outside the table are silence.
 inline int32_t apply_gain(int32_t x, int32_t k) {
   if (uint32_t(k) >= uint32_t(gain_table_size)) return 0;
-  const GainEntry& e = gain_table[k];
-  int32_t shift = e.shift < 31 ? e.shift : 31;
-  return int32_t((int64_t(x >> 4) * e.multiplier) >> shift);
+  const GainEntry& e = gain_table[k];  // every shift is below 31
+  return int32_t((int64_t(x >> 4) * e.multiplier) >> e.shift);
 }
 
 // Moves a gain index toward its target by at most 8 steps, only at a zero crossing of the voice

@@ -169,6 +169,7 @@ constexpr std::array<GainEntry, gain_table_size> build_gain_table() {
 }
 
 inline constexpr std::array<GainEntry, gain_table_size> gain_table = build_gain_table();
+static_assert(gain_table[silent_gain_index - 1].shift < 31, "apply_gain shifts without a cap");
 
 // All tracks, voices, registers, block tables (references dropped, not released) and undo
 // history to their start-up values. Start-up, before the engine runs; tests.

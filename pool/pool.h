@@ -17,7 +17,7 @@ constexpr uint8_t block_held = 1;     // handed out and not yet released
 constexpr uint8_t block_written = 2;  // may hold nonzero samples: clear it before it is free
 
 struct Pool {
-  alignas(block_bytes) int32_t memory[pool_blocks][block_words];
+  alignas(64) int32_t memory[pool_blocks][block_words];  // cache-line aligned; offsets count from here
   int16_t free_stack[pool_blocks];   // every block on it is all zeros
   int16_t dirty_stack[pool_blocks];  // released blocks that still hold old audio
   int16_t free_count;
