@@ -21,15 +21,21 @@
 #include "midi/midi_queue.h"
 #include "pool/pool.h"
 
-// The input the inline engine is fed (after its DC filter and noise gate).
+// The input the inline engine is fed; with alternate set its sign flips every frame, a tone at
+// half the sample rate that passes the DC filter and the noise gate.
 struct InlineInput {
   int32_t left;
   int32_t right;
+  bool alternate;
 };
 inline InlineInput inline_input;
 
 inline void run_inline_frame() {
   int32_t in[2] = {inline_input.left, inline_input.right};
+  if (inline_input.alternate && (engine_state.frame_counter & 1u)) {
+    in[0] = -in[0];
+    in[1] = -in[1];
+  }
   int32_t out_main[2], out_aux1[2], out_aux2[2];
   pthread_mutex_lock(engine_mutex());
   engine_process_sample(in, out_main, out_aux1, out_aux2);

@@ -428,6 +428,22 @@ TEST_F(TransportTest, OverdubAndReplaceRoundTrips) {
   EXPECT_EQ(engine_state.record_gain, 0);
 }
 
+TEST_F(TransportTest, OverdubAddsTheInputAndUndoTakesItAway) {
+  make_loop(0, 20000, true);
+  run_frames(2000);  // the noise gate opens on the first loud samples
+  inline_input = {1 << 20, 1 << 20, true};
+  ASSERT_EQ(start_overdub(1), 0);
+  run_frames(30000);
+  ASSERT_EQ(end_overdub(1), 0);
+  inline_input = {};
+  int32_t changed = 0;
+  for (int32_t i = 0; i < 20000; i++) changed += left_sample(0, i) != i + 1;
+  EXPECT_EQ(changed, 20000);  // a whole pass was overdubbed
+  ASSERT_EQ(undo(1), 0);
+  for (int32_t i : {0, 5000, 19999}) EXPECT_EQ(left_sample(0, i), i + 1) << i;
+  EXPECT_EQ(console_text(), "");
+}
+
 TEST_F(TransportTest, QuantisedReplacePunchesInAndOutAtStepBoundaries) {
   make_loop(0, 100000, true, 30000);
   ASSERT_EQ(start_q_replace(1, 4, 0), 0);
