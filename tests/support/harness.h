@@ -101,7 +101,7 @@ class TestClient {
   void play_silence();
 
   // Records the next `frames` frames of ZT4's main output (after a round trip).
-  std::vector<std::pair<float, float>> record(size_t frames, double timeout_s = 10);
+  std::vector<std::pair<float, float>> record(size_t frames, double timeout_s = 30);
 
   void send_midi(const std::vector<uint8_t>& message);  // one event in the next period
   std::vector<uint8_t> midi_received();                 // every byte received so far
