@@ -282,6 +282,22 @@ TEST_F(NetTest, RemoteClientDrivesAndWatchesTheLooper) {
   EXPECT_EQ(out, "note 60: (empty)\n");
   EXPECT_EQ(run_tool("map set note 128 1", out), 2) << out;
 
+  ASSERT_EQ(run_tool("log", out), 0) << out;  // drains what start-up printed
+  ASSERT_EQ(run_tool("key s", out), 0) << out;
+  ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper statistics:", 5));
+  ASSERT_EQ(run_tool("log", out), 0) << out;
+  EXPECT_NE(out.find("ZT4 Looper statistics:"), std::string::npos) << out;
+  // follow keeps printing until it is stopped.
+  peer.send("<userinput>m");
+  ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper MIDI statistics:", 5));
+  FILE* p = popen(("timeout 2 " + remote_tool() + " follow").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string followed;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) followed.append(buffer, n);
+  pclose(p);
+  EXPECT_NE(followed.find("ZT4 Looper MIDI statistics:"), std::string::npos) << followed;
+
   ASSERT_EQ(run_tool("--help", out), 0);
   for (const char* word : {"status", "follow", "map get", "map set", "--host", "--timeout"}) {
     EXPECT_NE(out.find(word), std::string::npos) << word;
