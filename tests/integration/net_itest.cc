@@ -183,8 +183,21 @@ TEST_F(NetTest, RecordingStartedAndClosedWithRecDubShowsInTheStatus) {
     return b.find("<state>overdubbing") != std::string::npos ||
            b.find("<state>playing") != std::string::npos;
   }, 10)) << status_document();
+  // A third press ends the overdub: the track plays, and the document shows its length in
+  // seconds and unpadded milliseconds of the frame count the compact status gives.
+  if (track_block(status_document(), 1).find("<state>overdubbing") != std::string::npos) {
+    peer.send("<command>Rec/Dub</command>");
+  }
+  ASSERT_TRUE(wait_track_shows(1, "<state>playing")) << status_document();
   const std::string b = track_block(status_document(), 1);
-  EXPECT_EQ(b.find("<length>0.0</length>"), std::string::npos) << b;
+  const auto compact = ask("<query>status compact", std::string("\x00\x00\xBB\x80", 4));
+  ASSERT_TRUE(compact);
+  const auto* w = reinterpret_cast<const uint8_t*>(compact->data()) + 40;  // track 1 length
+  const uint32_t frames = uint32_t(w[0]) << 24 | uint32_t(w[1]) << 16 | uint32_t(w[2]) << 8 | w[3];
+  EXPECT_GT(frames, 0u);
+  const std::string shown = "<length>" + std::to_string(frames / 48000) + "." +
+                            std::to_string((frames / 48) % 1000) + "</length>";
+  EXPECT_NE(b.find(shown), std::string::npos) << b << " wanted " << shown;
 }
 
 TEST_F(NetTest, FunctionListRoundTripsThroughSysexSixteenAndFourteen) {
