@@ -15,6 +15,7 @@
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
 #include "panel/command_queue.h"
+#include "panel/selection.h"
 
 namespace {
 
@@ -120,6 +121,7 @@ class DatagramTest : public ::testing::Test {
   void SetUp() override {
     config_defaults();
     tracks_reset();
+    selection_reset();
     midi_queue_reset();
     remote_peer_reset();
     host_sysex_reset();

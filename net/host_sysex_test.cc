@@ -16,6 +16,7 @@
 #include "midi/midi_queue.h"
 #include "net/remote_send.h"
 #include "net/sysex_codec.h"
+#include "panel/selection.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ class HostSysexTest : public ::testing::Test {
     config_defaults();
     config_dirty = 0;
     tracks_reset();
+    selection_reset();
     midi_queue_reset();
     remote_peer_reset();
     host_sysex_reset();
