@@ -18,10 +18,11 @@ struct ReadPoint {
 
 // Frame r of track n, or null.
 inline int32_t* track_frame(int n, int32_t r) {
-  if (uint32_t(r) >= uint32_t(max_track_frames)) return nullptr;
-  int32_t* block = track_blocks[n][r / block_frames];
+  const uint32_t frame = uint32_t(r);  // negative positions fail the bound as large ones
+  if (frame >= uint32_t(max_track_frames)) return nullptr;
+  int32_t* block = track_blocks[n][frame / block_frames];
   if (block == nullptr) return nullptr;
-  return block + 2 * (r % block_frames);
+  return block + 2 * (frame % block_frames);
 }
 
 // Segment j holding position: the last segment, or the first whose successor starts after it.
