@@ -6,6 +6,7 @@
 #include "midi/midi_mapping.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
+#include "panel/input.h"
 #include "panel/random_restart.h"
 #include "panel/selection.h"
 
@@ -256,6 +257,19 @@ TEST_F(TransportCommandsTest, RecDubWithNoTrackChosenStartsOnTrackOne) {
   cmd_rec_dub(0);
   EXPECT_EQ(selection.current_track, 1);
   EXPECT_EQ(state_of(0), track_recording);
+}
+
+TEST_F(TransportCommandsTest, PanelTransportKeys) {
+  selection.current_track = 2;
+  dispatch_key(0x0840);  // Rec/Dub
+  EXPECT_EQ(state_of(1), track_recording);
+  run_frames(5000);
+  dispatch_key(0x1040);  // Play/Stop: the recording closes into play
+  EXPECT_EQ(state_of(1), track_playing);
+  dispatch_key(0x1041);  // Stop Now
+  EXPECT_EQ(state_of(1), track_stopped);
+  dispatch_key(0x0841);  // Erase
+  EXPECT_EQ(state_of(1), track_empty);
 }
 
 TEST_F(TransportCommandsTest, RetriggerOncePlaysOnePass) {

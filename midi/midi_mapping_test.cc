@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "console/log_ring.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
@@ -156,6 +157,15 @@ TEST_F(PanelPollTest, PanelVersionOneExchangesTheThirdAndFourthColumns) {
   panel_key_event(0x0810);  // handled as user button 2
   ui_poll();
   EXPECT_EQ(selection.current_track, 7);
+}
+
+TEST_F(PanelPollTest, UnknownScanCodesArePrinted) {
+  console_log_reset();
+  dispatch_key(0x4444);
+  char text[64] = {};
+  log_take(console_log.udp_log_ring, text, int(sizeof text) - 1);
+  EXPECT_STREQ(text, "SCANCODE 4444\n");
+  EXPECT_EQ(selection.current_track, 1);
 }
 
 TEST_F(PanelPollTest, SeveralEncoderStepsMakeOneCode) {

@@ -23,6 +23,10 @@ constexpr int32_t key_user_1 = 0x0810;
 constexpr int32_t key_user_2 = 0x0820;
 constexpr int32_t key_user_3 = 0x1010;
 constexpr int32_t key_user_4 = 0x1020;
+constexpr int32_t key_rec_dub = 0x0840;
+constexpr int32_t key_erase = 0x0841;
+constexpr int32_t key_play_stop = 0x1040;
+constexpr int32_t key_stop_now = 0x1041;
 constexpr int32_t key_back = 0x0880;
 constexpr int32_t key_select = 0x1080;
 constexpr int32_t key_all_tracks = 0x8080;
@@ -108,6 +112,10 @@ void dispatch_key(int32_t code) {
     case key_user_2: run_function_list(config.user_button_lists[1]); return;
     case key_user_3: run_function_list(config.user_button_lists[2]); return;
     case key_user_4: run_function_list(config.user_button_lists[3]); return;
+    case key_rec_dub: cmd_rec_dub(0); return;
+    case key_erase: cmd_track_erase(0); return;
+    case key_play_stop: cmd_play_stop(0); return;
+    case key_stop_now: cmd_stop(1); return;
     case key_all_tracks: cmd_select_track(0); return;
     default:
       console_printf("SCANCODE %h\n", code);
