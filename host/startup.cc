@@ -11,6 +11,7 @@
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
+#include "net/network_thread.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
@@ -29,6 +30,7 @@ void startup() {
     fprintf(stderr, "cannot activate client");
     exit(1);
   }
+  network_start();
   read_connections();
 
   const int flags = fcntl(STDIN_FILENO, F_GETFL);
