@@ -1,6 +1,7 @@
 // Controller functions: continuous controls bound to a MIDI controller (general use, volume,
 // feedback, pan, speed). Each gets the whole controller input code.
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 
 #include "config/config.h"
@@ -79,9 +80,8 @@ int32_t controller_handler(int32_t code, Control control) {
     if (config.track_follows_cc == 1 && a != selection.current_track) cmd_select_track(a);
   } else {
     targets = selected_mask();
-    const int k = single_track();
     const bool one_track = targets != 0 && (targets & (targets - 1)) == 0;
-    if (k != 0 && one_track && targets == bit_of(k) && !catches(c, k, v)) {
+    if (one_track && !catches(c, std::countr_zero(targets) + 1, v)) {
       display_state.display_mode = mode_of(control);
       return 0;
     }
@@ -99,9 +99,14 @@ int32_t controller_handler(int32_t code, Control control) {
       value = v == hi ? 0 : minimum + (v - lo) * -minimum / (hi - lo);
       break;
     }
-    case Control::feedback: value = std::clamp((v - lo) * percent_full / (hi - lo), 0, percent_full); break;
+    case Control::feedback:
+      value = std::clamp((v - lo) * percent_full / (hi - lo), 0, percent_full);
+      break;
     case Control::pan: value = (v - lo) * pan_span / (hi - lo + 1) - pan_offset; break;
-    case Control::speed: value = v == hi ? speed_step_max : std::min(v * speed_step_max / (hi - lo + 1), speed_step_max); break;
+    case Control::speed:
+      // The top of the travel is normal speed whatever the division gives.
+      value = v == hi ? speed_step_max : std::min(v * speed_step_max / (hi - lo + 1), speed_step_max);
+      break;
   }
   for (int k = 1; k <= panel_track_count; ++k) {
     if (!(targets & bit_of(k))) continue;

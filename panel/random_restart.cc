@@ -30,8 +30,8 @@ void schedule(int k, int code) {
   const int32_t spread = (c.rnd_restart_max - c.rnd_restart_min) * runs_per_unit;
   // Equal settings leave no random part (there is nothing to spread over).
   const int32_t random_part = spread > 0 ? rand() % spread : 0;
-  const uint32_t pause = uint32_t(c.rnd_restart_min) +
-                         uint32_t(tracks[k - 1].length / frames_per_run) + uint32_t(random_part) + 1;
+  const uint32_t loop_runs = uint32_t(tracks[k - 1].length / frames_per_run);
+  const uint32_t pause = uint32_t(c.rnd_restart_min) + loop_runs + uint32_t(random_part) + 1;
   random_restart.restart_time[k - 1] = random_restart.counter + pause;
   if (code == track_stopped) retrigger_track(k, 0);
   stop_at_loop_end(k, 1);
