@@ -105,7 +105,8 @@ int32_t controller_handler(int32_t code, Control control) {
     case Control::pan: value = (v - lo) * pan_span / (hi - lo + 1) - pan_offset; break;
     case Control::speed:
       // The top of the travel is normal speed whatever the division gives.
-      value = v == hi ? speed_step_max : std::min(v * speed_step_max / (hi - lo + 1), speed_step_max);
+      value = v == hi ? speed_step_max
+                      : std::min(v * speed_step_max / (hi - lo + 1), speed_step_max);
       break;
   }
   for (int k = 1; k <= panel_track_count; ++k) {
