@@ -17,7 +17,10 @@ void idle_ten_ms_service() {
   fade_service();
   random_restart_service();
 }
-int32_t idle_clean_service() { return pool_clean_one(); }
+int32_t idle_clean_service() {
+  pool_report_engine_refusals();
+  return pool_clean_one();
+}
 void idle_track_service() { transport_update(); }
 void idle_command_service() { command_execute(); }
 

@@ -55,6 +55,7 @@ void reset_stacks(Pool& p) {
   p.dirty_count = pool_blocks;
   p.engine_refused_frees = 0;
   p.engine_last_refused = nullptr;
+  p.engine_last_check = 0;
 }
 
 }  // namespace
@@ -82,12 +83,8 @@ int32_t* pool_alloc_any() {
   return pop_free(pool);
 }
 
-void pool_free(int32_t* ref) {
-  FreeCheck result;
-  {
-    EngineLockGuard lock;
-    result = release_block(ref);
-  }
+namespace {
+void print_refusal(FreeCheck result, int32_t* ref) {
   const long start = long(reinterpret_cast<uintptr_t>(pool_start()));
   switch (result) {
     case FreeCheck::ok:
@@ -105,12 +102,42 @@ void pool_free(int32_t* ref) {
       break;
   }
 }
+}  // namespace
+
+void pool_free(int32_t* ref) {
+  FreeCheck result;
+  {
+    EngineLockGuard lock;
+    result = release_block(ref);
+  }
+  print_refusal(result, ref);
+}
 
 void pool_free_engine(int32_t* ref) {
-  if (release_block(ref) != FreeCheck::ok) {
+  const FreeCheck result = release_block(ref);
+  if (result != FreeCheck::ok) {
     pool.engine_refused_frees++;
     pool.engine_last_refused = ref;
+    pool.engine_last_check = int32_t(result);
   }
+}
+
+int pool_report_engine_refusals() {
+  Pool& p = pool;
+  int count;
+  int32_t* ref;
+  FreeCheck result;
+  {
+    EngineLockGuard lock;
+    count = p.engine_refused_frees;
+    ref = p.engine_last_refused;
+    result = FreeCheck(p.engine_last_check);
+    p.engine_refused_frees = 0;
+  }
+  if (count == 0) return 0;
+  print_refusal(result, ref);
+  if (count > 1) console_printf("free: %d releases refused in the engine\n", count);
+  return count;
 }
 
 int pool_clean_one() {

@@ -26,6 +26,7 @@ struct Pool {
   // Releases refused on the audio thread, which never prints; the bad reference of the last one.
   int32_t engine_refused_frees;
   int32_t* engine_last_refused;
+  int32_t engine_last_check;  // why the last one was refused
 };
 
 extern Pool pool;
@@ -48,6 +49,10 @@ void pool_free_engine(int32_t* ref);
 // Clears one dirty block (without holding the lock during the clear) and moves it to the free
 // stack. Returns the number of dirty blocks left. Main loop, once per idle tick.
 int pool_clean_one();
+
+// Main loop: prints the message of the last release the audio thread refused since the previous
+// call (with the count when there were several). Returns the number of refusals reported.
+int pool_report_engine_refusals();
 
 int pool_available();  // free + dirty
 void pool_report();    // "Dirty %d, Free %d, Max %d, Undo blocks %d"

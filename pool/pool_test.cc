@@ -115,6 +115,11 @@ TEST_F(PoolTest, DoubleReleaseIsRefused) {
   EXPECT_EQ(take_console(), "");
   EXPECT_EQ(pool.engine_refused_frees, 1);
   EXPECT_EQ(pool.engine_last_refused, a);
+  // The main loop reports it later, once.
+  EXPECT_EQ(pool_report_engine_refusals(), 1);
+  EXPECT_NE(take_console().find("not in use"), std::string::npos);
+  EXPECT_EQ(pool_report_engine_refusals(), 0);
+  EXPECT_EQ(take_console(), "");
 }
 
 TEST_F(PoolTest, ExhaustionReturnsNull) {
