@@ -5,9 +5,7 @@
 #include "host/lock.h"
 #include "pool/pool.h"
 
-namespace {
-
-void release_table(int32_t* (&table)[pool_blocks]) {
+void release_block_refs(std::span<int32_t*> table) {
   for (int32_t*& entry : table) {
     if (entry == nullptr) continue;
     int32_t* block;
@@ -20,8 +18,6 @@ void release_table(int32_t* (&table)[pool_blocks]) {
   }
 }
 
-}  // namespace
-
 bool track_in_role(int32_t t) {
   const EngineState& s = engine_state;
   return s.record_track == t || s.overdub_track == t || s.replace_track == t;
@@ -32,9 +28,9 @@ bool any_role_active() {
   return s.record_track >= 0 || s.overdub_track >= 0 || s.replace_track >= 0;
 }
 
-void release_track_blocks(int32_t t) { release_table(track_blocks[t]); }
+void release_track_blocks(int32_t t) { release_block_refs(track_blocks[t]); }
 
-void release_unscramble_blocks(int32_t t) { release_table(unscramble_blocks[t]); }
+void release_unscramble_blocks(int32_t t) { release_block_refs(unscramble_blocks[t]); }
 
 int32_t* take_zeroed_block() {
   int32_t* block = pool_alloc_zeroed();

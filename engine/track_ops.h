@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "engine/track.h"
 
@@ -64,6 +65,8 @@ inline int32_t wrap_into_loop(int64_t p, int64_t length) {
 
 // Returns every block of track t's block table to the pool; each entry is cleared under the
 // engine lock before its block is released, so no voice reads a released block.
+// Takes each reference out of the table under the engine lock and gives its block back.
+void release_block_refs(std::span<int32_t*> table);
 void release_track_blocks(int32_t t);
 // The same for the scramble-restore table.
 void release_unscramble_blocks(int32_t t);

@@ -37,16 +37,7 @@ void clear_level(UndoLevel& level) {
 }
 
 void release_redo_slot() {
-  for (int32_t*& entry : redo_blocks) {
-    if (entry == nullptr) continue;
-    int32_t* block;
-    {
-      EngineLockGuard lock;
-      block = entry;
-      entry = nullptr;
-    }
-    pool_free(block);
-  }
+  release_block_refs(redo_blocks);
   EngineState& s = engine_state;
   s.redo_length = 0;
   s.redo_track = -1;
