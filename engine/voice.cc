@@ -59,6 +59,20 @@ void drift_check(Track& t, int mode, int n) {
   }
 }
 
+// The main voice at its stored frame: peak, silence of its segment, fade, shaping, mix, advance.
+[[gnu::always_inline]] inline void sound_main_voice(Track& t, int n, int32_t* frame, bool silent,
+                                                    int32_t pair[2], int32_t sums[2]) {
+  int32_t left = frame[0];
+  int32_t right = frame[1];
+  if (left > t.peak) t.peak = left;
+  if (right > t.peak) t.peak = right;
+  if (silent) left = right = 0;
+  apply_fade(t, frame);  // heard on the next pass
+  shape_voice(t, left, right);
+  mix_voice(pair, sums, t, left, right);
+  advance_main_voice(t, 1, n);
+}
+
 }  // namespace
 
 ReadPoint segment_read_point(const Track& t, int n, int32_t position) {
@@ -100,17 +114,16 @@ void play_main_voice(Track& t, int n, int32_t pair[2], int32_t sums[2]) {
     t.start_delay--;  // neither sounds nor moves yet
     return;
   }
-  const ReadPoint point = main_read_point(t, n);
-  if (point.frame == nullptr) return;  // missing block: silent and frozen
-  int32_t left = point.frame[0];
-  int32_t right = point.frame[1];
-  if (left > t.peak) t.peak = left;
-  if (right > t.peak) t.peak = right;
-  if (point.silent) left = right = 0;
-  apply_fade(t, point.frame);  // heard on the next pass
-  shape_voice(t, left, right);
-  mix_voice(pair, sums, t, left, right);
-  advance_main_voice(t, 1, n);
+  // Two copies of the voice body: the plain one has no silent-segment test.
+  if (t.segment_count >= 2) [[unlikely]] {
+    const ReadPoint point = segment_read_point(t, n, t.position);
+    if (point.frame == nullptr) return;  // missing block: silent and frozen
+    sound_main_voice(t, n, point.frame, point.silent, pair, sums);
+    return;
+  }
+  int32_t* frame = track_frame(n, t.position);
+  if (frame == nullptr) return;
+  sound_main_voice(t, n, frame, false, pair, sums);
 }
 
 // No segments, peak, fade, delay or triggers for the fading voices.
