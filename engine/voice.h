@@ -4,7 +4,9 @@
 // recording roles; the rare MIDI-clock and clock-out work is out of line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/engine.h"
 #include "host/lock.h"
@@ -37,6 +39,11 @@ inline ReadPoint main_read_point(const Track& t, int n) {
 // Destructive fade of one stored frame: while fade_gain is below 512 the frame is scaled in place.
 // fade_gain moves one step toward fade_target every frame.
 inline void apply_fade(Track& t, int32_t* frame) {
+  // No fade (target and gain both unity, the usual case) in one comparison of the pair.
+  uint64_t target_and_gain;
+  static_assert(offsetof(Track, fade_gain) == offsetof(Track, fade_target) + 4);
+  std::memcpy(&target_and_gain, &t.fade_target, sizeof target_and_gain);
+  if (target_and_gain == (uint64_t(ramp_unity) << 32 | ramp_unity)) return;
   const int32_t g = t.fade_gain;
   const int32_t target = t.fade_target;
   if (g >= ramp_unity) {
@@ -49,12 +56,21 @@ inline void apply_fade(Track& t, int32_t* frame) {
   t.fade_gain = g < target ? g + 1 : g > target ? g - 1 : g;
 }
 
+// Both current levels equal their targets: one comparison of the two pairs as 64-bit words.
+inline bool levels_settled(const Track& v) {
+  uint64_t current;
+  uint64_t target;
+  std::memcpy(&current, v.current_level, sizeof current);
+  std::memcpy(&target, v.target_level, sizeof target);
+  return current == target;
+}
+
 // Level approach and ramp on a voice's new samples; records them as its last samples.
 inline void shape_voice(Track& v, int32_t& left, int32_t& right) {
-  if (v.current_level[0] != v.target_level[0])
+  if (!levels_settled(v)) {
     v.current_level[0] = approach_level(v.current_level[0], v.target_level[0], left, v.last_sample[0]);
-  if (v.current_level[1] != v.target_level[1])
     v.current_level[1] = approach_level(v.current_level[1], v.target_level[1], right, v.last_sample[1]);
+  }
   int32_t g = v.ramp_gain;
   if (g != ramp_unity) {
     left = scale_512(left, g);
