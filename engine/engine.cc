@@ -14,10 +14,12 @@ namespace {
 constexpr int max_gain_steps = 8;  // ±8 steps of 6 dB
 constexpr int refused = -22;
 
-int32_t* output_pair(int32_t output, int32_t* main_pair, int32_t* aux1, int32_t* aux2) {
-  if (output == 1) return aux1;
-  if (output == 2) return aux2;
-  return main_pair;
+constexpr int output_pairs = 3;  // main, aux 1, aux 2
+
+// The pair an output setting names: 1 aux 1, 2 aux 2, anything else main.
+int32_t* output_pair(int32_t output, int32_t (&bus)[output_pairs][2]) {
+  const uint32_t k = uint32_t(output);
+  return bus[k < uint32_t(output_pairs) ? k : 0];
 }
 
 // A new loop is written at its length, which grows with every frame. When the pool runs dry
@@ -143,11 +145,11 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
 
   // The three output pairs and the bounce sums are summed locally: they cannot alias the track
   // records, so the voices' fields stay in registers.
-  int32_t bus[3][2] = {{in[0] & s.dry_mask, in[1] & s.dry_mask}, {0, 0}, {0, 0}};
+  int32_t bus[output_pairs][2] = {{in[0] & s.dry_mask, in[1] & s.dry_mask}, {0, 0}, {0, 0}};
   int32_t* const main_pair = bus[0];
   int32_t* const aux1 = bus[1];
   int32_t* const aux2 = bus[2];
-  drum_step_frame(output_pair(cfg.drum_audio_port, main_pair, aux1, aux2));
+  drum_step_frame(output_pair(cfg.drum_audio_port, bus));
 
   int32_t sums[2] = {in[0], in[1]};
   const uint32_t playing = s.play_list;
@@ -160,7 +162,7 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     const int n = __builtin_ctz(active);
     const uint32_t bit = 1u << n;
     active &= active - 1;
-    int32_t* pair = output_pair(s.track_output[n], main_pair, aux1, aux2);
+    int32_t* pair = output_pair(s.track_output[n], bus);
     if (playing & bit) {
       play_main_voice(tracks[n], n, pair, sums);
     } else if (muted & bit) {
@@ -193,10 +195,10 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     if (record < track_count) record_frame(record, in);
   } else if (overdub >= 0) {
     if (overdub < track_count)
-      overdub_frame(overdub, in, output_pair(s.track_output[overdub], main_pair, aux1, aux2));
+      overdub_frame(overdub, in, output_pair(s.track_output[overdub], bus));
   } else if (replace >= 0) {
     if (replace < track_count)
-      replace_frame(replace, in, output_pair(s.track_output[replace], main_pair, aux1, aux2));
+      replace_frame(replace, in, output_pair(s.track_output[replace], bus));
   }
 
   if (main_pair[0] > s.output_peak) s.output_peak = main_pair[0];
