@@ -39,10 +39,11 @@ inline ReadPoint main_read_point(const Track& t, int n) {
 // Destructive fade of one stored frame: while fade_gain is below 512 the frame is scaled in place.
 // fade_gain moves one step toward fade_target every frame.
 inline void apply_fade(Track& t, int32_t* frame) {
-  // No fade (target and gain both unity, the usual case) in one comparison of the pair.
-  uint64_t target_and_gain;
+  // No fade (target and gain both unity, the usual case) in one comparison of the two words.
   static_assert(offsetof(Track, fade_gain) == offsetof(Track, fade_target) + 4);
-  std::memcpy(&target_and_gain, &t.fade_target, sizeof target_and_gain);
+  const auto* words = reinterpret_cast<const unsigned char*>(&t) + offsetof(Track, fade_target);
+  uint64_t target_and_gain;
+  std::memcpy(&target_and_gain, words, sizeof target_and_gain);
   if (target_and_gain == (uint64_t(ramp_unity) << 32 | ramp_unity)) return;
   const int32_t g = t.fade_gain;
   const int32_t target = t.fade_target;
