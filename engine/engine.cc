@@ -155,11 +155,14 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
   const uint32_t playing = s.play_list;
   const uint32_t muted = s.muted_list;
   const uint32_t fading = s.fading_list;
-  // The main voices of the tracks that have one, then the fading voices. The pairs and sums wrap,
-  // so the order of the adds does not matter, and each voice touches only its own track's
-  // records and blocks. A MIDI-clock restart of track n adds n to fading_list_2 during its
-  // main-voice step, so that list is read after them.
-  if (((playing | muted | fading | s.fading_list_2) & 0xFFu) != 0) {
+  // Each track's main voice, then its fading voices. A MIDI-clock restart of track n adds n to
+  // fading_list_2 during its own main-voice step, so that list is read after it. The pairs and
+  // sums wrap, so the order of the adds does not matter: with no fading voice at the start of the
+  // frame, the main voices run on their own and the second fading list is walked after them.
+  const uint32_t any_voice = (playing | muted | fading | s.fading_list_2) & 0xFFu;
+  if (any_voice == 0) {
+    // nothing plays or moves
+  } else if ((fading | s.fading_list_2) == 0) {
     for (uint32_t voices = (playing | muted) & 0xFFu; voices != 0; voices &= voices - 1) {
       const int n = __builtin_ctz(voices);
       if (playing & (1u << n)) {
@@ -168,13 +171,24 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
         advance_main_voice(tracks[n], 0, n);
       }
     }
-    for (uint32_t voices = fading & 0xFFu; voices != 0; voices &= voices - 1) {
-      const int n = __builtin_ctz(voices);
-      play_aux_voice(fading_voices[n], n, output_pair(s.track_output[n], bus), sums);
-    }
     for (uint32_t voices = s.fading_list_2 & 0xFFu; voices != 0; voices &= voices - 1) {
       const int n = __builtin_ctz(voices);
       play_aux_voice(fading_voices_2[n], n, output_pair(s.track_output[n], bus), sums);
+    }
+  } else {
+    uint32_t active = any_voice;
+    while (active != 0) {
+      const int n = __builtin_ctz(active);
+      const uint32_t bit = 1u << n;
+      active &= active - 1;
+      int32_t* pair = output_pair(s.track_output[n], bus);
+      if (playing & bit) {
+        play_main_voice(tracks[n], n, pair, sums);
+      } else if (muted & bit) {
+        advance_main_voice(tracks[n], 0, n);
+      }
+      if (fading & bit) play_aux_voice(fading_voices[n], n, pair, sums);
+      if (s.fading_list_2 & bit) play_aux_voice(fading_voices_2[n], n, pair, sums);
     }
   }
 
