@@ -78,7 +78,10 @@ void full_load() {
     v.ramp_step = 0;
   }
   engine_state.fading_list = 0xFF;
+  // An overdubbing track plays through its overdub path, off the play list, as the transport
+  // keeps it: eight tracks sound, one of them overdubbing.
   engine_state.overdub_track = 7;
+  engine_state.play_list = 0x7F;
   for (int n : {2, 5}) {
     Track& t = tracks[n];
     t.segment_count = n == 2 ? 8 : 16;
