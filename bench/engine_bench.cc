@@ -12,7 +12,7 @@
 
 #include "config/config.h"
 #include "engine/engine.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 #include "pool/pool.h"
 
@@ -29,11 +29,11 @@ struct BenchInput {
 BenchInput bench_input;
 
 void reset_all() {
-  pool_reset_for_test();
+  pool_reset();
   tracks_reset();
   engine_reset();
   clock_reset();
-  config_reset_for_test();
+  config_reset();
   engine_state.record_gain = ramp_unity;
   for (int i = 0; i < input_frames; i++) {
     // A loud 440 Hz tone with a little offset, so the gate is open and DC removal works.

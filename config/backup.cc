@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "console/console.h"
-#include "storage/atomic_file.h"
+#include "core/console.h"
+#include "core/atomic_file.h"
 
 int backup_erase() {
   // The write replaces the whole store at once, so there is nothing to erase first, and a write

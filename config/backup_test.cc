@@ -7,16 +7,16 @@
 #include <string>
 
 #include "config/config.h"
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 #include "storage/storage_thread.h"
-#include "storage/test_workdir.h"
+#include "core/test_workdir.h"
 
 namespace {
 
 class BackupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset_for_test();
+    config_reset();
     storage_init();
     config_defaults();
     console_log_reset();

@@ -5,16 +5,16 @@
 
 #include <cstring>
 
-#include "console/console.h"
-#include "storage/storage_thread.h"
+#include "core/console.h"
 
 ConfigRecord config;
+ConfigHooks config_hooks;
 std::atomic<int> config_dirty{0};
 ConfigLive config_live;
 
 namespace {
 
-constexpr int16_t switched_default[config_track_count] = {0, 0, 0, 1, 1, 1, 1, 0};
+constexpr int16_t switched_default[track_count] = {0, 0, 0, 1, 1, 1, 1, 0};
 constexpr int16_t reserved_68_default = 770;  // 0x0302, kept so stored files keep their bytes
 constexpr int16_t quant_cc_default = 126;
 constexpr int cc_bounce = 119;        // always reaches the general-use handler
@@ -105,13 +105,13 @@ void config_defaults() {
   c.panel_version = 1;
   c.fade_time = 10;
   c.volume_minimum = -128;
-  fill(c.q_steps, config_track_count, 1);
+  fill(c.q_steps, track_count, 1);
 
   ConfigLive& live = config_live;
-  fill(live.mix_level, config_track_count, 0);
-  fill(live.mix_pan, config_track_count, 0);
-  fill(live.mix_feedback, config_track_count, feedback_full);
-  fill(live.mix_spare, config_track_count, feedback_full);
+  fill(live.mix_level, track_count, 0);
+  fill(live.mix_pan, track_count, 0);
+  fill(live.mix_feedback, track_count, feedback_full);
+  fill(live.mix_spare, track_count, feedback_full);
   fill(live.cc_switch_value, config_cc_count, -1);
 }
 
@@ -138,14 +138,13 @@ void config_load() {
   }
 
   repair(config);
-  config_apply_to_engine();
 }
 
 int config_save() {
   // Cleared first, so a change made from here on (by the network thread) saves again.
   config_dirty = 0;
   config_stamp_checksum();
-  if (request_config_write(&config, config_size) != 0) {
+  if (config_hooks.write == nullptr || config_hooks.write(&config, config_size) != 0) {
     config_dirty = 1;  // the storage thread is busy: a later idle tick retries
     return -1;
   }
@@ -156,7 +155,7 @@ void config_save_service() {
   if (config_dirty.load() != 0) config_save();
 }
 
-void config_reset_for_test() {
+void config_reset() {
   memset(&config, 0, sizeof config);
   memset(&config_live, 0, sizeof config_live);
   config_dirty = 0;

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/constants.h"
+
 static_assert(std::endian::native == std::endian::little,
               "the record is stored and checksummed as little-endian words");
 
@@ -22,7 +24,6 @@ constexpr int config_cc_count = 128;
 constexpr int config_preset_count = 11;            // presets 0-10
 constexpr int config_group_count = 10;
 constexpr int config_user_button_count = 4;
-constexpr int config_track_count = 8;
 
 // First list of each kind in midi_lists.
 constexpr int list_program_base = 0;    // list p = program change p
@@ -33,9 +34,9 @@ constexpr char config_file_name[] = ".zt4.config.1";
 
 // One mix preset: the live mix of the eight tracks and the main level when it was saved.
 struct Preset {
-  int16_t levels[config_track_count];     // 0 = full, negative = attenuation
-  int16_t feedbacks[config_track_count];  // percent, 100 = full
-  int16_t pans[config_track_count];
+  int16_t levels[track_count];     // 0 = full, negative = attenuation
+  int16_t feedbacks[track_count];  // percent, 100 = full
+  int16_t pans[track_count];
   int16_t main_level;                     // all_main_level at the time of saving
 };
 static_assert(sizeof(Preset) == 50);
@@ -47,7 +48,7 @@ struct ConfigRecord {
   uint32_t gateway_address;
   uint32_t netmask;
   uint32_t dns_server;
-  int16_t switched[config_track_count];  // bit 0: track belongs to the switched set
+  int16_t switched[track_count];  // bit 0: track belongs to the switched set
   int16_t reserved_36[7];                // bytes 36-49, cleared by the version-1 upgrade
   int16_t mono_input_mode;               // 0 off, 1 on
   uint16_t zt6_display;                  // 0 "old", 1 "new"
@@ -89,11 +90,12 @@ struct ConfigRecord {
   int16_t reserved_9400;
   int16_t fade_time;                   // 1-100
   int16_t volume_minimum;              // -128..-10
-  int16_t q_steps[config_track_count];
+  int16_t q_steps[track_count];
   Preset presets[config_preset_count];
 };
 
 static_assert(sizeof(ConfigRecord) == config_size);
+static_assert(track_count == 8, "the stored record holds per-track fields for eight tracks");
 static_assert(offsetof(ConfigRecord, checksum) == 2);
 static_assert(offsetof(ConfigRecord, ip_address) == 4);
 static_assert(offsetof(ConfigRecord, gateway_address) == 8);
@@ -152,10 +154,10 @@ extern std::atomic<int> config_dirty;
 
 // State kept beside the record but not stored in it (main thread; the network thread reads it).
 struct ConfigLive {
-  int16_t mix_level[config_track_count];     // 0 = full, negative = attenuation
-  int16_t mix_feedback[config_track_count];  // percent
-  int16_t mix_pan[config_track_count];
-  int16_t mix_spare[config_track_count];     // kept at 100 beside the mix; no reader yet
+  int16_t mix_level[track_count];     // 0 = full, negative = attenuation
+  int16_t mix_feedback[track_count];  // percent
+  int16_t mix_pan[track_count];
+  int16_t mix_spare[track_count];     // kept at 100 beside the mix; no reader yet
   // Last value seen by the controller-as-switch test, -1 when none since the last load.
   int16_t cc_switch_value[config_cc_count];
 };
@@ -163,11 +165,19 @@ extern ConfigLive config_live;
 
 // Fills the record with the defaults and resets the live mix and cc_switch_value.
 void config_defaults();
-// Start-up: defaults, the stored file when valid (version 1 upgraded), the repairs, then the main
-// and aux levels and the noise gate applied to the engine. Prints "Size of config %d".
+// Start-up: defaults, the stored file when valid (version 1 upgraded), then the repairs. The
+// caller carries the levels and the noise gate into the engine. Prints "Size of config %d".
 void config_load();
-// Idle tick: stamps the checksum and hands the record to the storage thread; when the storage
-// thread is busy, config_dirty is set again so a later tick retries. Returns 0 when handed over,
+
+// What the configuration calls in the folders above it, installed by them at start-up.
+struct ConfigHooks {
+  // Hands a copy of the record (length bytes) to the file writer: 0 when handed over, -1 when
+  // the writer is busy. Installed by the storage thread's set-up; null: nothing is saved.
+  int (*write)(const void* data, int length);
+};
+extern ConfigHooks config_hooks;
+// Idle tick: stamps the checksum and hands the record to the file writer; when the writer is
+// busy or missing, config_dirty is set again so a later tick retries. Returns 0 when handed over,
 // -1 when busy.
 int config_save();
 // Internet checksum (ones' complement sum, complemented) of count 16-bit words; 0xFFFF when empty.
@@ -175,15 +185,8 @@ uint16_t config_checksum(const uint16_t* words, int count);
 // Stores the checksum of the live record in its checksum field.
 void config_stamp_checksum();
 
-// Main level v (-8..8) to the engine's main output shift, aux level to the aux shift (a value
-// outside -8..8 leaves that shift unchanged), then the noise gate settings.
-void config_apply_to_engine();
-// The noise gate alone: gate_level = 1 << noise_gate_level, gate_delay = 50 × noise_gate_delay
-// frames (each bounded to the menu's range). Called again whenever either setting changes.
-void config_apply_noise_gate();
-
 // The idle tick's configuration service: saves when config_dirty is set.
 void config_save_service();
 
 // Tests: the record, config_dirty and the live state as at program load (all zero).
-void config_reset_for_test();
+void config_reset();

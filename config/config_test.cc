@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 #include "storage/storage_thread.h"
-#include "storage/test_workdir.h"
+#include "core/test_workdir.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ ConfigRecord stored_record() {
 class ConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset_for_test();
+    config_reset();
     storage_init();
     console_log_reset();
   }
@@ -139,7 +139,7 @@ TEST_F(ConfigTest, ValidFileLoadsAsStoredWithoutSaving) {
   r.cc_controller[119] = 0;  // as every load leaves it
   restamp(r);
   store(r);
-  config_reset_for_test();
+  config_reset();
 
   config_load();
   EXPECT_EQ(take_console_output(), "Size of config 9972\n");
@@ -168,7 +168,7 @@ TEST_F(ConfigTest, CorruptOrShortFilesAreRefusedWithTheChecksumMessage) {
     ConfigRecord bad = r;
     if (c.flip_byte >= 0) reinterpret_cast<uint8_t*>(&bad)[c.flip_byte] ^= 1;
     write_whole_file(config_file_name, &bad, c.length);
-    config_reset_for_test();
+    config_reset();
     console_log_reset();
 
     config_load();
@@ -188,7 +188,7 @@ TEST_F(ConfigTest, UnknownVersionIsRefusedWithTheVersionMessage) {
     r.midi_channel = 9;
     restamp(r);
     store(r);
-    config_reset_for_test();
+    config_reset();
     console_log_reset();
 
     config_load();
@@ -215,7 +215,7 @@ TEST_F(ConfigTest, VersionOneIsUpgradedKeepingItsListsAndSavedAsVersionTwo) {
   r.cc_controller[7] = 3;
   restamp(r);
   store(r);
-  config_reset_for_test();
+  config_reset();
 
   config_load();
   EXPECT_EQ(take_console_output(), "Size of config 9972\n");
@@ -252,7 +252,7 @@ TEST_F(ConfigTest, EveryLoadRepairsTheFieldsThatMustHold) {
   r.zt6_display = 2;
   restamp(r);
   store(r);
-  config_reset_for_test();
+  config_reset();
 
   config_load();
   EXPECT_EQ(config.quant_cc, 126);
@@ -278,7 +278,7 @@ TEST_F(ConfigTest, OnlyValidBrightnessValuesSurviveALoad) {
     r.quant_cc = 20;  // a set quantise controller is left alone
     restamp(r);
     store(r);
-    config_reset_for_test();
+    config_reset();
     config_load();
     EXPECT_EQ(config.brightness, c.loaded);
     EXPECT_EQ(config.quant_cc, 20);

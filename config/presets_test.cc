@@ -6,14 +6,14 @@
 
 #include "config/config.h"
 #include "storage/storage_thread.h"
-#include "storage/test_workdir.h"
+#include "core/test_workdir.h"
 
 namespace {
 
 class PresetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset_for_test();
+    config_reset();
     storage_init();
     config_defaults();
   }

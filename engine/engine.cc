@@ -4,7 +4,7 @@
 #include "drums/drums.h"
 #include "engine/input_conditioning.h"
 #include "engine/voice.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 
 Engine engine;
@@ -12,7 +12,6 @@ Engine engine;
 namespace {
 
 constexpr int max_gain_steps = 8;  // ±8 steps of 6 dB
-constexpr int refused = -22;
 
 constexpr int output_pairs = 3;  // main, aux 1, aux 2
 
@@ -110,7 +109,7 @@ void replace_frame(int n, const int32_t in[2], int32_t pair[2]) {
 }
 
 int set_shifts(int g, int32_t& left, int32_t& right) {
-  if (g < -max_gain_steps || g > max_gain_steps) return refused;
+  if (g < -max_gain_steps || g > max_gain_steps) return status_refused;
   EngineLockGuard lock;
   left = g > 0 ? g : 0;
   right = g < 0 ? -g : 0;

@@ -38,7 +38,7 @@ void engine_reset();
 void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[2],
                            int32_t out_aux2[2]);
 
-// Output gain in 6 dB steps, g in -8..8 (else -22, nothing changes). Takes the engine lock.
+// Output gain in 6 dB steps, g in -8..8 (else status_refused, nothing changes). Takes the engine lock.
 int set_main_gain(int g);
 int set_aux_gain(int g);
 

@@ -7,6 +7,7 @@
 
 #include "config/config.h"
 #include "engine/engine.h"
+#include "host/looper.h"
 #include "midi/clock.h"
 #include "pool/pool.h"
 
@@ -24,13 +25,7 @@ inline int32_t test_right(int32_t p) { return -(p + 1) * 32; }
 
 class EngineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    pool_reset_for_test();
-    tracks_reset();
-    engine_reset();
-    clock_reset();
-    config_reset_for_test();
-  }
+  void SetUp() override { looper_reset(); }
 
   // Gives track n `length` frames of the test pattern in blocks from the pool, a loop window
   // covering all of it and a unity ramp (a reset track's ramp gain is 0).

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "engine/track.h"
-#include "host/lock.h"
+#include "core/lock.h"
 
 struct EngineWait {
   // Null in the program: the audio thread runs the engine while a waiter sleeps. Tests point it

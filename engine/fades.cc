@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/engine_wait.h"
 #include "engine/track_ops.h"
-#include "host/lock.h"
+#include "core/lock.h"
 
 Fades fades;
 
@@ -91,7 +91,7 @@ void level_targets(int32_t atten, int32_t pan, int32_t targets[2]) {
 }
 
 int set_track_atten(int32_t n, int32_t atten) {
-  if (!valid_track_number(n) || uint32_t(atten) > uint32_t(max_atten)) return -22;
+  if (!valid_track_number(n) || uint32_t(atten) > uint32_t(max_atten)) return status_refused;
   Track& v = tracks[n - 1];
   v.atten = atten;
   fades.track_level[n - 1] = int16_t(-atten);
@@ -100,7 +100,7 @@ int set_track_atten(int32_t n, int32_t atten) {
 }
 
 int set_track_pan(int32_t n, int32_t pan) {
-  if (!valid_track_number(n) || pan < -max_pan || pan > max_pan) return -22;
+  if (!valid_track_number(n) || pan < -max_pan || pan > max_pan) return status_refused;
   Track& v = tracks[n - 1];
   // Through the centre first when the pan crosses it.
   if ((v.pan < 0 && pan > 0) || (v.pan > 0 && pan < 0)) {

@@ -24,7 +24,7 @@ enum FadeKind : int32_t { fade_toggle = 0, fade_down = 1, fade_up = 2 };
 // Gain-table targets for an attenuation and a pan; positive pan attenuates the left side.
 void level_targets(int32_t atten, int32_t pan, int32_t targets[2]);
 
-// n = 1-8: 0 or -22.
+// n = 1-8: 0 or status_refused.
 int set_track_atten(int32_t n, int32_t atten);
 int set_track_pan(int32_t n, int32_t pan);
 // Starts a fade (1), a swell (2) or toggles (0) on every track whose bit is set in track_mask.

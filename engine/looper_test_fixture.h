@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "config/config.h"
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "host/lock.h"
+#include "core/lock.h"
+#include "host/looper.h"
 #include "midi/clock.h"
 #include "midi/midi_queue.h"
 #include "pool/pool.h"
@@ -89,35 +90,17 @@ class LooperTest : public testing::Test {
   static constexpr int32_t wait_limit = 4000000;  // inline frames before a wait is abandoned
 
   void SetUp() override {
-    config_reset_for_test();
+    looper_reset();
     config_defaults();
-    pool_reset_for_test();
     for (int i = 0; i < clean_blocks; i++) pool_clean_one();
-    tracks_reset();
-    engine_reset();
-    clock_reset();
-    fades_reset();
-    transport_reset();
-    midi_queue_reset();
-    engine_wait_reset();
     engine_wait.run_frame = run_inline_frame;
     engine_wait.inline_frame_limit = wait_limit;
     inline_input = {};
-    console_log_reset();
   }
 
   void TearDown() override {
     EXPECT_EQ(engine_wait.abandoned_waits, 0) << "a wait for the engine never ended";
     held.release();
-    engine_wait_reset();
-    // Leave the looper as a freshly loaded program finds it, for tests that do not reset it.
-    tracks_reset();
-    engine_reset();
-    clock_reset();
-    fades_reset();
-    transport_reset();
-    pool_reset_for_test();
-    midi_queue_reset();
   }
 
   // A loop of length frames on track t (0-7) whose frame i holds (i + 1, -(i + 1)), muted (or

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/engine.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 #include "pool/pool.h"
 
@@ -77,12 +77,12 @@ bool append_copies(int32_t t, int64_t length, int32_t factor, std::bitset<pool_b
 }  // namespace
 
 int32_t quant_step_boundary(int32_t t, int32_t steps) {
-  if (!valid_track_index(t) || steps < 1) return -22;
+  if (!valid_track_index(t) || steps < 1) return status_refused;
   const Track& v = tracks[t];
   const int64_t length = v.length;
-  if (length <= 0 || length >= max_quantised_length) return -22;
+  if (length <= 0 || length >= max_quantised_length) return status_refused;
   const int64_t q = length * fraction_one / steps;  // step length in 1/256 frame
-  if (q <= 0) return -22;
+  if (q <= 0) return status_refused;
   const int64_t i = int64_t(v.position) * fraction_one / q;
   const int64_t start = i == steps ? 0 : i * q / fraction_one;
   if (v.rate < 0) return int32_t(start);
@@ -97,23 +97,23 @@ int64_t synchronised_length(int64_t l, int64_t s) {
 }
 
 int multiply_track(int32_t k, int32_t factor) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   int64_t length;
   {
     EngineLockGuard lock;
-    if (track_in_role(t)) return -22;
+    if (track_in_role(t)) return status_refused;
     length = v.length;
   }
   if (length <= 0 || factor < 1 || factor * length > max_track_frames ||
       factor * length > INT32_MAX)
-    return -22;
+    return status_refused;
   if (factor > 1) {
     std::bitset<pool_blocks> taken;
     if (!append_copies(t, length, factor, taken)) {
       release_taken(t, taken);
-      return -12;
+      return status_no_blocks;
     }
   }
   undo_save(v, t, undo_length_only);

@@ -11,13 +11,13 @@
 constexpr int32_t max_quantised_length = 8388608;
 constexpr int32_t max_clock_pulses = 2400;
 
-// Next quantisation boundary after the position of track t (0-7) for the given steps; -22 when
+// Next quantisation boundary after the position of track t (0-7) for the given steps; status_refused when
 // the loop is empty or too long, or steps < 1.
 int32_t quant_step_boundary(int32_t t, int32_t steps);
 // The rounded length of a synchronised recording closed at recorded length l with unit s: the
 // next multiple of s more than 2 frames beyond l.
 int64_t synchronised_length(int64_t l, int64_t s);
-// Appends factor - 1 copies of track k's (1-8) loop: 0, -22 (bad or busy track), -12 (no blocks).
+// Appends factor - 1 copies of track k's (1-8) loop: 0, status_refused (bad or busy track), status_no_blocks (no blocks).
 int multiply_track(int32_t k, int32_t factor);
 // Rebuilds the clock-out pulse table of track t (0-7) for a loop of the given length.
 void build_clock_pulses(int32_t t, int32_t length);

@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/constants.h"
 #include "engine/engine_word.h"
 #include "pool/pool.h"
 
-constexpr int track_count = 8;
 constexpr int max_segments = 64;
 constexpr int ramp_unity = 512;      // linear gains and ramps: 512 = unity
 constexpr int gain_table_size = 512;
@@ -114,6 +114,8 @@ struct EngineState {
   int32_t clock_source_track = -1;     // loop that synchronised operations follow, -1 = none
   int32_t cue_mask = 0;                // tracks cued to start at the next cue release
 };
+
+static_assert(track_count <= 16, "play, mute and role sets are 16-bit masks");
 
 extern Track tracks[track_count];
 extern Track fading_voices[track_count];

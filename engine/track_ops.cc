@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/lock.h"
+#include "core/lock.h"
 #include "pool/pool.h"
 
 void release_block_refs(std::span<int32_t*> table) {

@@ -8,10 +8,7 @@
 
 #include "engine/track.h"
 
-// Results shared by the transport operations.
-constexpr int transport_ok = 0;
-constexpr int transport_refused = -22;
-constexpr int transport_no_blocks = -12;
+// The track loader's refusal (the status codes are in core/constants.h).
 constexpr int loader_refused = -5;
 
 // Pending actions carried by a track's trigger (trigger_action).

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 #include "pool/pool.h"
 
@@ -90,12 +90,12 @@ uint8_t switched_tracks() {
 }
 
 int retrigger_track(int32_t k, int32_t random) {
-  if (!valid_track_number(k)) return transport_refused;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   if (v.length == 0) {
     console_printf("Attempt to play empty track. Track idx %d\n", t);
-    return transport_refused;
+    return status_refused;
   }
   const EngineState& s = engine_state;
   if (s.overdub_track == t) {
@@ -105,11 +105,11 @@ int retrigger_track(int32_t k, int32_t random) {
   } else if (s.record_track == t) {
     close_loop(t);
     end_overdub(k);
-    return transport_ok;
+    return status_ok;
   }
   if (on_list(engine_state.fading_list, t)) {
     console_printf("Track %d already on fading list\n", k);
-    return transport_refused;
+    return status_refused;
   }
 
   EngineLockGuard lock;
@@ -136,16 +136,16 @@ int retrigger_track(int32_t k, int32_t random) {
   v.stop_countdown = 0;
   start_fade_in(v);
   v.position = start;
-  return transport_ok;
+  return status_ok;
 }
 
 int fill_silent_loop(int32_t k) {
-  if (!valid_track_number(k)) return transport_refused;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   const int32_t s = engine_state.clock_source_track;
   if (track_in_role(t) || !valid_track_index(s) || s == t || tracks[s].length == 0 ||
       playing(t)) {
-    return transport_refused;
+    return status_refused;
   }
   Track& v = tracks[t];
   const Track& source = tracks[s];
@@ -184,7 +184,7 @@ int fill_silent_loop(int32_t k) {
         v.length = 0;
       }
       release_track_blocks(t);
-      return transport_no_blocks;
+      return status_no_blocks;
     }
     EngineLockGuard lock;
     entry = block;
@@ -196,11 +196,11 @@ int fill_silent_loop(int32_t k) {
     list_add(engine_state.muted_list, t);
   }
   play_track(k);
-  return transport_ok;
+  return status_ok;
 }
 
 int start_bounce(int32_t k, uint32_t sources, int32_t type) {
-  if (any_role_active() || !valid_track_number(k) || playing(k - 1)) return transport_refused;
+  if (any_role_active() || !valid_track_number(k) || playing(k - 1)) return status_refused;
   int32_t mode = sync_free;
   {
     EngineLockGuard lock;
@@ -217,19 +217,19 @@ int switch_track(int32_t k, int32_t mode) {
   const int32_t t = k - 1;
   if (t > 7 || t < 0 || mode < switch_record_sync || mode > switch_record_free) {
     console_printf("switch: track out of range %d\n", k);
-    return transport_refused;
+    return status_refused;
   }
   const bool record_mode = mode == switch_record_sync || mode == switch_record_free;
   if (record_mode) {
     if (playing(t) || engine_state.overdub_track >= 0 || engine_state.replace_track >= 0) {
       console_printf("switch: mode record on playing, overdubbing or replacing track\n");
-      return transport_refused;
+      return status_refused;
     }
   } else if (track_in_role(t) || tracks[t].length == 0) {
     console_printf(mode == switch_play_clock
                        ? "switch: mode play on recording or empty track\n"
                        : "switch: mode play solo on recording or empty track\n");
-    return transport_refused;
+    return status_refused;
   }
 
   const int32_t carrier = switch_carrier();
@@ -240,7 +240,7 @@ int switch_track(int32_t k, int32_t mode) {
     c.trigger_argument = t;
     c.trigger_action = switch_actions[mode];
     c.trigger_position = c.vsp;
-    return transport_ok;
+    return status_ok;
   }
 
   if (record_mode) {

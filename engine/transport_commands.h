@@ -22,7 +22,7 @@ constexpr int32_t bounce_midi_sync = 2;
 // Restarts track k from its loop start (or a random point), crossfading a playing track.
 int retrigger_track(int32_t k, int32_t random);
 // Turns empty track k into a silent loop as long as the clock source, in phase with it, and
-// plays it. -12 when the pool runs out (the track stays empty).
+// plays it. status_no_blocks when the pool runs out (the track stays empty).
 int fill_silent_loop(int32_t k);
 // Records track k from the input plus the tracks in `sources`.
 int start_bounce(int32_t k, uint32_t sources, int32_t type);

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "engine/looper_test_fixture.h"
-#include "midi/midi_mapping.h"
+#include "panel/midi_mapping.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
 #include "panel/input.h"

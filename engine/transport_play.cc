@@ -1,9 +1,9 @@
 // Playing, muting, stopping and cueing tracks.
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/engine_wait.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 
 namespace {
@@ -36,7 +36,7 @@ void follow_clock_source(Track& v) {
 }  // namespace
 
 int play_track(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
@@ -51,7 +51,7 @@ int play_track(int32_t k) {
   }
   if (empty) {
     console_printf("Attempt to play empty track. Track idx %d\n", t);
-    return -22;
+    return status_refused;
   }
   if (in_role) {
     console_printf("Attempt to play recording track. Track idx %d\n", t);
@@ -65,11 +65,11 @@ int play_track(int32_t k) {
   }
   if (playing) {
     console_printf("Attempt to play track that is already playing.  Track idx %d\n", t);
-    return -22;
+    return status_refused;
   }
   if (!muted) {
     console_printf("Attempt to play track not on muted list.  Track idx %d\n", t);
-    return -22;
+    return status_refused;
   }
   {
     EngineLockGuard lock;
@@ -92,7 +92,7 @@ int play_track(int32_t k) {
 }
 
 int quantised_play(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
@@ -113,13 +113,13 @@ int quantised_play(int32_t k) {
 }
 
 int mute_track(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t)) return -22;
+    if (!on_list(s.play_list, t)) return status_refused;
     start_fade_out(v);
   }
   if (!wait_for_engine([&] { return v.ramp_gain == 0; }, fade_timeout_frames))
@@ -131,7 +131,7 @@ int mute_track(int32_t k) {
 }
 
 int stop_track(int32_t k, int32_t keep_playing) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   bool recording;
   {
@@ -169,11 +169,11 @@ int stop_at_loop_end(int32_t k, int32_t quantised) {
 }
 
 int cue_track(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   EngineState& s = engine_state;
   EngineLockGuard lock;
-  if (track_in_role(t) || on_list(s.play_list, t)) return -22;
+  if (track_in_role(t) || on_list(s.play_list, t)) return status_refused;
   s.cue_mask = s.cue_mask | (1 << t);
   return 0;
 }

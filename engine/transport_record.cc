@@ -2,14 +2,14 @@
 #include <cstdlib>
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
 #include "engine/timing.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 #include "pool/pool.h"
 
@@ -108,12 +108,12 @@ struct BlockRange {
 }  // namespace
 
 int start_record(int32_t t, int32_t mode, int32_t beats) {
-  if (!valid_track_index(t) || mode < sync_midi || mode >= track_count || beats < 0) return -22;
+  if (!valid_track_index(t) || mode < sync_midi || mode >= track_count || beats < 0) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (any_role_active() || on_list(s.play_list, t)) return -22;
+    if (any_role_active() || on_list(s.play_list, t)) return status_refused;
     if (mode == t) {
       // Against itself: free, and it gives up the clock source role until it takes it below.
       mode = sync_free;
@@ -153,7 +153,7 @@ int start_record(int32_t t, int32_t mode, int32_t beats) {
     EngineLockGuard lock;
     v.clock_source = sync_free;
     if (became_source) s.clock_source_track = -1;
-    return -22;
+    return status_refused;
   }
   {
     EngineLockGuard lock;
@@ -184,13 +184,13 @@ int start_record(int32_t t, int32_t mode, int32_t beats) {
 }
 
 int close_loop(int32_t t) {
-  if (!valid_track_index(t)) return -22;
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   int32_t unit;
   {
     EngineLockGuard lock;
-    if (s.record_track != t) return -22;
+    if (s.record_track != t) return status_refused;
     unit = v.multiple;
   }
   if (unit <= 0) {
@@ -253,14 +253,14 @@ int close_loop(int32_t t) {
     if (block != nullptr) pool_free(block);
   if (failed) {
     abandon_recording(t);
-    return -12;
+    return status_no_blocks;
   }
   for (; next <= range.last; next++) {
     if (track_blocks[t][next] != nullptr) continue;
     int32_t* block = take_zeroed_block();
     if (block == nullptr) {
       abandon_recording(t);
-      return -12;
+      return status_no_blocks;
     }
     EngineLockGuard lock;
     track_blocks[t][next] = block;
@@ -274,13 +274,13 @@ int close_loop(int32_t t) {
 }
 
 int start_overdub(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return -22;
+    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
   }
   undo_save(v, t, undo_incremental);
   {
@@ -294,12 +294,12 @@ int start_overdub(int32_t k) {
 }
 
 int end_overdub(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (s.overdub_track != t) return -22;
+    if (s.overdub_track != t) return status_refused;
     punch_out();
   }
   wait_record_gain();
@@ -321,12 +321,12 @@ int end_overdub(int32_t k) {
 }
 
 int begin_replace(int32_t t, int32_t keep) {
-  if (!valid_track_index(t)) return -22;
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return -22;
+    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
     list_remove(s.play_list, t);
     punch_in(s.replace_track, t);
     // The old audio fades out of what is written back while the input fades in.
@@ -338,13 +338,13 @@ int begin_replace(int32_t t, int32_t keep) {
 }
 
 int start_replace(int32_t k, int32_t keep) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return -22;
+    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
     v.q_replace_steps = 0;
   }
   undo_save(v, t, undo_incremental);
@@ -374,20 +374,20 @@ void run_transport_until(Done done) {
 }
 
 int start_q_replace(int32_t k, int32_t steps, int32_t keep) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return -22;
-    if (steps <= 1 || v.length >= max_quantised_length) return -22;
+    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
+    if (steps <= 1 || v.length >= max_quantised_length) return status_refused;
   }
   undo_save(v, t, undo_incremental);
   {
     EngineLockGuard lock;
     const int32_t boundary = quant_step_boundary(t, steps);
-    if (boundary < 0) return -22;
+    if (boundary < 0) return status_refused;
     v.q_replace_steps = steps;
     clear_trigger(v);
     v.trigger_action = action_replace;
@@ -407,14 +407,14 @@ int start_q_replace(int32_t k, int32_t steps, int32_t keep) {
 }
 
 int end_replace(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   int32_t boundary = -1;
   {
     EngineLockGuard lock;
-    if (s.replace_track != t) return -22;
+    if (s.replace_track != t) return status_refused;
     if (v.q_replace_steps != 0) boundary = quant_step_boundary(t, v.q_replace_steps);
     if (boundary >= 0) {
       clear_trigger(v);

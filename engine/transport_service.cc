@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/engine.h"
 #include "engine/fades.h"
 #include "engine/timing.h"
@@ -13,7 +13,7 @@
 #include "engine/transport.h"
 #include "engine/transport_commands.h"
 #include "engine/undo.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 #include "midi/midi_queue.h"
 
@@ -152,7 +152,7 @@ void transport_update() {
 }
 
 int erase_track(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineState& s = engine_state;
@@ -307,7 +307,7 @@ void track_status_snapshot(TrackStatus& out) {
 }
 
 int set_clock_source_track(int32_t k) {
-  if (k < 0 || k > track_count) return -22;
+  if (k < 0 || k > track_count) return status_refused;
   EngineLockGuard lock;
   engine_state.clock_source_track = k - 1;
   return 0;

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/timing.h"
 #include "engine/track_ops.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "pool/pool.h"
 
 namespace {
@@ -122,7 +122,7 @@ void undo_clear(int32_t n) {
 }
 
 int undo_save(Track& track, int32_t n, int32_t kind) {
-  if (!valid_track_index(n) || kind < undo_incremental || kind > undo_full_copy) return -22;
+  if (!valid_track_index(n) || kind < undo_incremental || kind > undo_full_copy) return status_refused;
   UndoArea& area = undo_areas[n];
   UndoHeader& h = area.header;
   int32_t length;
@@ -132,8 +132,8 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
   {
     EngineLockGuard lock;
     length = track.length;
-    if (kind != undo_length_only && length >= undo_max_length) return -22;
-    if (kind == undo_incremental && length <= 0) return -22;
+    if (kind != undo_length_only && length >= undo_max_length) return status_refused;
+    if (kind == undo_incremental && length <= 0) return status_refused;
     previous_newest = h.newest_level;
     previous_oldest = h.oldest_level;
     level_index = choose_level(h);
@@ -192,7 +192,7 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
           } else if (previous_oldest != level_index) {
             h.oldest_level = previous_oldest;
           }
-          return -12;
+          return status_no_blocks;
         }
         EngineLockGuard lock;
         level.blocks[i] = block;
@@ -248,14 +248,14 @@ void undo_save_step(int32_t n) {
 }
 
 int undo(int32_t k) {
-  if (!valid_track_number(k)) return -22;
+  if (!valid_track_number(k)) return status_refused;
   const int32_t t = k - 1;
   Track& v = tracks[t];
   UndoArea& area = undo_areas[t];
   UndoHeader& h = area.header;
   {
     EngineLockGuard lock;
-    if (v.length == 0 || track_in_role(t) || h.newest_level < 0) return -22;
+    if (v.length == 0 || track_in_role(t) || h.newest_level < 0) return status_refused;
   }
   release_redo_slot();
   abandon_save(t);
@@ -318,7 +318,7 @@ int redo() {
     EngineLockGuard lock;
     t = s.redo_track;
     if (!valid_track_index(t) || tracks[t].length != s.redo_length || track_in_role(t))
-      return -22;
+      return status_refused;
   }
   abandon_save(t);
   EngineLockGuard lock;

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "engine/engine.h"
-#include "host/lock.h"
+#include "core/lock.h"
 
 // Where a voice reads: the stored frame (two words, null when the block is missing or the
 // position lies outside the block table) and whether its segment is silent.

@@ -8,15 +8,15 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/clock.h"
 #include "midi/midi_map.h"
-#include "midi/midi_mapping.h"
+#include "panel/midi_mapping.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
 #include "panel/command_queue.h"
@@ -77,13 +77,13 @@ void map_everything(uint8_t options) {
 }
 
 void reset_all(const uint8_t* data) {
-  config_reset_for_test();
+  config_reset();
   config_defaults();
   config.midi_channel = int16_t(data[0] & 0x0F);
   config.cc_dejitter = int16_t((data[0] >> 4) % 5);
   config.quant_cc = int16_t(data[1] & 0x7F);
   map_everything(data[1]);
-  pool_reset_for_test();
+  pool_reset();
   for (int i = 0; i < clean_blocks; ++i) pool_clean_one();
   tracks_reset();
   engine_reset();
@@ -107,12 +107,12 @@ void reset_all(const uint8_t* data) {
 
 void check_state() {
   const Selection& s = selection;
-  require(s.current_track >= -config_group_count && s.current_track <= panel_track_count);
-  require(s.bounce_in_progress >= 0 && s.bounce_in_progress <= panel_track_count);
-  require(s.clock_source_shown >= 0 && s.clock_source_shown <= panel_track_count);
-  require(bounce_destination_track() <= panel_track_count);
+  require(s.current_track >= -config_group_count && s.current_track <= track_count);
+  require(s.bounce_in_progress >= 0 && s.bounce_in_progress <= track_count);
+  require(s.clock_source_shown >= 0 && s.clock_source_shown <= track_count);
+  require(bounce_destination_track() <= track_count);
   require(strlen(display_state.tag_text) <= size_t(tag_text_max));
-  for (int t = 0; t < panel_track_count; ++t) {
+  for (int t = 0; t < track_count; ++t) {
     require(shown_level[t] <= 0 && shown_level[t] >= -128);
     require(shown_feedback[t] >= 0 && shown_feedback[t] <= 100);
     require(shown_pan[t] >= -128 && shown_pan[t] <= 128);

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   midi_queue_reset();
   midi_parser_reset();
   midi_map_reset();
-  config_reset_for_test();
+  config_reset();
   // The first two bytes choose the channel, the de-jitter width and the quantise controller.
   config.midi_channel = int16_t(data[0] & 0x0F);
   config.cc_dejitter = int16_t((data[0] >> 4) % 5);

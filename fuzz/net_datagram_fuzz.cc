@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 #include "engine/track.h"
 #include "host/main_loop.h"
 #include "midi/midi_queue.h"

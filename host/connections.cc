@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/console.h"
+#include "core/console.h"
 #include "host/jack_host.h"
 
 PortConnections port_connections;

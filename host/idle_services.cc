@@ -1,7 +1,7 @@
 #include "host/idle_services.h"
 
 #include "config/config.h"
-#include "console/statistics.h"
+#include "host/statistics.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
 #include "panel/command_queue.h"

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/engine.h"
 #include "host/connections.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "midi/midi_queue.h"
 
 Host host;

@@ -5,11 +5,12 @@
 
 #include <cstdlib>
 
-#include "console/console.h"
-#include "host/connections.h"
+#include "core/console.h"
+#include "core/lock.h"
 #include "host/idle_services.h"
 
 MainLoop main_loop;
+MainLoopHooks main_loop_hooks;
 
 void main_loop_reset() {
   MainLoop& m = main_loop;
@@ -21,7 +22,7 @@ void main_loop_reset() {
   m.last_second = 0;
   m.restart_countdown = 0;
   m.ten_ms_countdown = 0;
-  m.console_mailbox = 0;
+  main_loop_lock.console_mailbox = 0;
 }
 
 int32_t now_ms() {
@@ -34,7 +35,7 @@ int32_t now_ms() {
 
 void idle_tick() {
   MainLoop& m = main_loop;
-  midi_autoconnect();
+  if (main_loop_hooks.midi_autoconnect != nullptr) main_loop_hooks.midi_autoconnect();
 
   int32_t now = now_ms();
   int32_t elapsed = int32_t(uint32_t(now) - uint32_t(m.last_idle_ms));
@@ -97,7 +98,7 @@ void main_loop_pass() {
   if (m.idle_enabled) idle_tick();
   idle_command_service();
 
-  uint32_t mailbox = m.console_mailbox.exchange(0);
+  uint32_t mailbox = main_loop_lock.console_mailbox.exchange(0);
   if (mailbox != 0) {
     console_command(int(mailbox & 0xFF));
   } else {
@@ -116,7 +117,7 @@ void main_loop_pass() {
     deadline.tv_nsec -= 1000000000;
     deadline.tv_sec += 1;
   }
-  pthread_cond_timedwait(&m.cond, &m.mutex, &deadline);
+  pthread_cond_timedwait(&main_loop_lock.cond, &main_loop_lock.mutex, &deadline);
 }
 
 void main_loop_run() {

@@ -8,8 +8,6 @@
 #include <cstdint>
 
 struct MainLoop {
-  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;  // held by the loop except while it waits
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
   std::atomic<int32_t> idle_enabled{0};    // the idle tick runs only when set
   std::atomic<int32_t> more_idle_work{0};  // dirty blocks remain: skip the next wait once
   int32_t idle_depth = 0;                  // nesting of idle_tick (idle_service from a handler)
@@ -18,10 +16,15 @@ struct MainLoop {
   uint32_t last_second = 0;                // wall-clock seconds at the last 1 s service
   int32_t restart_countdown = 0;           // seconds until exit(0); 0 = not armed
   int32_t ten_ms_countdown = 0;
-  std::atomic<uint32_t> console_mailbox{0};  // console byte posted by the network server
 };
 
 extern MainLoop main_loop;
+
+// What the main loop calls in the JACK client, installed at start-up (null: skipped).
+struct MainLoopHooks {
+  void (*midi_autoconnect)();  // connects raw-MIDI ports that appeared since the last tick
+};
+extern MainLoopHooks main_loop_hooks;
 
 // Restores the start-of-program values (tests).
 void main_loop_reset();
@@ -37,7 +40,7 @@ void idle_service();
 // Handles one console byte: "m" MIDI statistics, "s" pool line and looper statistics.
 void console_command(int c);
 
-// One pass of the main loop (the caller holds main_loop.mutex); waits up to 50 ms unless more
+// One pass of the main loop (the caller holds main_loop_lock.mutex); waits up to 50 ms unless more
 // idle work is pending.
 void main_loop_pass();
 [[noreturn]] void main_loop_run();

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "host/connections.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "pool/pool.h"
 
 namespace {
@@ -14,7 +14,7 @@ class MainLoopTest : public ::testing::Test {
   void SetUp() override {
     main_loop_reset();
     port_connections_reset();
-    pool_reset_for_test();
+    pool_reset();
   }
 };
 
@@ -46,7 +46,7 @@ TEST_F(MainLoopTest, DisabledIdleServiceDoesNothing) {
 
 TEST_F(MainLoopTest, PassesRunBackToBackUntilThePoolIsClean) {
   main_loop.idle_enabled = 1;
-  pthread_mutex_lock(&main_loop.mutex);
+  pthread_mutex_lock(&main_loop_lock.mutex);
   int passes = 0;
   while (passes < pool_blocks + 10) {
     ++passes;
@@ -54,27 +54,27 @@ TEST_F(MainLoopTest, PassesRunBackToBackUntilThePoolIsClean) {
     idle_tick();
     if (!main_loop.more_idle_work) break;
   }
-  pthread_mutex_unlock(&main_loop.mutex);
+  pthread_mutex_unlock(&main_loop_lock.mutex);
   // Every dirty block is cleared by its own tick; the last tick reports no more work.
   EXPECT_EQ(passes, pool_blocks);
   EXPECT_EQ(pool_alloc_zeroed() != nullptr, true);
 }
 
 TEST_F(MainLoopTest, WakeNeverBlocksWhileTheLoopIsBusy) {
-  pthread_mutex_lock(&main_loop.mutex);
+  pthread_mutex_lock(&main_loop_lock.mutex);
   wake_main_loop();  // the loop holds its mutex: nothing happens, and we return at once
-  pthread_mutex_unlock(&main_loop.mutex);
+  pthread_mutex_unlock(&main_loop_lock.mutex);
   wake_main_loop();
   SUCCEED();
 }
 
 TEST_F(MainLoopTest, ConsoleMailboxIsTakenBeforeStandardInput) {
-  main_loop.console_mailbox = 'x';
-  pthread_mutex_lock(&main_loop.mutex);
+  main_loop_lock.console_mailbox = 'x';
+  pthread_mutex_lock(&main_loop_lock.mutex);
   main_loop.more_idle_work = 1;  // skip the 50 ms wait
   main_loop_pass();
-  pthread_mutex_unlock(&main_loop.mutex);
-  EXPECT_EQ(main_loop.console_mailbox.load(), 0u);
+  pthread_mutex_unlock(&main_loop_lock.mutex);
+  EXPECT_EQ(main_loop_lock.console_mailbox.load(), 0u);
 }
 
 TEST(EngineLockDeathTest, UnbalancedUnlockEndsTheProgram) {

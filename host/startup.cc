@@ -7,7 +7,9 @@
 #include <cstdlib>
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
+#include "core/lock.h"
+#include "engine/config_apply.h"
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
@@ -17,6 +19,7 @@
 
 void startup() {
   host_open();
+  main_loop_hooks.midi_autoconnect = midi_autoconnect;
   main_loop.idle_enabled = 0;
 
   config_load();
@@ -39,6 +42,6 @@ void startup() {
   console_printf("wet_only: %d\n", int(config.wet_only));
   console_printf("mono_input_mode: %d\n", int(config.mono_input_mode));
   console_printf("primary_gain: %d\n", int(config.all_main_level));
-  console_printf("V3.07\n");
-  pthread_mutex_lock(&main_loop.mutex);
+  console_printf("%s\n", zt4_version);
+  pthread_mutex_lock(&main_loop_lock.mutex);
 }

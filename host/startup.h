@@ -4,5 +4,5 @@
 #include "host/main_loop.h"
 
 // Opens the client, loads and initialises every subsystem, activates, and prints the
-// start-up lines. Returns with main_loop.mutex held, ready for main_loop_run().
+// start-up lines. Returns with main_loop_lock.mutex held, ready for main_loop_run().
 void startup();

@@ -47,7 +47,7 @@ class MidiParserTest : public ::testing::Test {
     midi_queue_reset();
     midi_parser_reset();
     midi_map_reset();
-    config_reset_for_test();
+    config_reset();
     config.midi_channel = channel;
     config.quant_cc = 126;
     config.cc_dejitter = 1;

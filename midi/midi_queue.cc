@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "console/console.h"
+#include "core/console.h"
 
 MidiInRing midi_in_ring;
 MidiOutQueue midi_out_queue;

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 
 namespace {
 

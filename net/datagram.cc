@@ -3,14 +3,14 @@
 #include <climits>
 #include <cstring>
 
-#include "console/console.h"
-#include "console/log_ring.h"
-#include "host/main_loop.h"
+#include "core/console.h"
+#include "core/log_ring.h"
+#include "core/lock.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
 #include "net/status_report.h"
 #include "net/sysex_codec.h"
-#include "net/version.h"
+#include "core/constants.h"
 #include "panel/command_queue.h"
 
 DatagramHooks datagram_hooks;
@@ -180,12 +180,12 @@ void handle_datagram(const uint8_t* bytes, int length, const sockaddr_in& sender
       command_queue_put(d.text, d.text_length);  // a full queue drops the command
       break;
     case DatagramKind::user_input:
-      main_loop.console_mailbox = uint32_t(d.value);
+      main_loop_lock.console_mailbox = uint32_t(d.value);
       break;
     case DatagramKind::host_sysex:
-      pthread_mutex_lock(&main_loop.mutex);
+      pthread_mutex_lock(&main_loop_lock.mutex);
       host_sysex(bytes, length);
-      pthread_mutex_unlock(&main_loop.mutex);
+      pthread_mutex_unlock(&main_loop_lock.mutex);
       break;
     default:
       break;

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "config/config.h"
-#include "console/console.h"
-#include "console/log_ring.h"
+#include "core/console.h"
+#include "core/log_ring.h"
 #include "engine/track.h"
+#include "core/lock.h"
 #include "host/main_loop.h"
 #include "midi/midi_queue.h"
 #include "net/host_sysex.h"
@@ -220,7 +221,7 @@ TEST_F(DatagramTest, OversizedCommandIsDroppedButRecordsThePeer) {
 
 TEST_F(DatagramTest, UserInputGoesToTheConsoleMailbox) {
   handle("<userinput>s");
-  EXPECT_EQ(main_loop.console_mailbox.load(), uint32_t('s'));
+  EXPECT_EQ(main_loop_lock.console_mailbox.load(), uint32_t('s'));
 }
 
 TEST_F(DatagramTest, UpgradeRequestsAreCheckedAndLeaveThePeerAlone) {

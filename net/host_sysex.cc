@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "console/console.h"
-#include "console/log_ring.h"
+#include "engine/config_apply.h"
+#include "core/console.h"
+#include "core/log_ring.h"
 #include "net/remote_send.h"
 #include "net/status_report.h"
 #include "net/sysex_codec.h"
-#include "net/version.h"
+#include "core/constants.h"
 #include "panel/text_command.h"
 
 HostSysex host_sysex_state{run_text_command, nullptr, nullptr, 0};

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "config/config.h"
-#include "console/console.h"
-#include "console/log_ring.h"
+#include "core/console.h"
+#include "core/log_ring.h"
 #include "engine/track.h"
 #include "midi/midi_queue.h"
 #include "net/remote_send.h"

@@ -5,7 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "console/console.h"
+#include "core/console.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "net/datagram.h"

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "console/console.h"
+#include "core/console.h"
 #include "net/sysex_codec.h"
 
 namespace {
 
-constexpr int frames_per_ms = status_frames_per_second / 1000;  // 48
+constexpr int frames_per_ms = frames_per_second / 1000;  // 48
 constexpr int ms_per_second = 1000;
 constexpr int line_max = 96;  // longest single line of the document, with room to spare
 constexpr int sysex_level_none = 127;  // levels below -127 are sent as 127
@@ -46,7 +46,7 @@ struct DocumentWriter {
   // Seconds and milliseconds of a frame count; the milliseconds are not zero-padded.
   void seconds(const char* open, int32_t frames, const char* close) {
     add(open);
-    format("%d.%d", int(frames / status_frames_per_second),
+    format("%d.%d", int(frames / frames_per_second),
            int((frames / frames_per_ms) % ms_per_second));
     add(close);
   }
@@ -102,7 +102,7 @@ int build_status_document(const RemoteStatus& status, char* out) {
   DocumentWriter w{out};
   out[0] = '\0';
   w.add("<status>\n");
-  for (int t = 0; t < status_track_count; ++t) {
+  for (int t = 0; t < track_count; ++t) {
     const int n = t + 1;
     w.format("  <track%d>\n", n);
     w.add("    <state>");
@@ -122,14 +122,14 @@ int build_status_document(const RemoteStatus& status, char* out) {
 
 void build_compact_status(const RemoteStatus& status, uint8_t* out) {
   constexpr int words = compact_status_length / 4;
-  static_assert(words == 2 + 7 * status_track_count);
+  static_assert(words == 2 + 7 * track_count);
   uint32_t v[words];
-  v[0] = status_frames_per_second;
-  v[1] = status_track_count;
-  for (int t = 0; t < status_track_count; ++t) {
+  v[0] = frames_per_second;
+  v[1] = track_count;
+  for (int t = 0; t < track_count; ++t) {
     // Two header words, then seven groups of one word per track.
     uint32_t* group = v + 2 + t;
-    constexpr int g = status_track_count;
+    constexpr int g = track_count;
     group[0 * g] = uint32_t(compact_state_code(status, t));
     group[1 * g] = uint32_t(status.length[t]);
     group[2 * g] = uint32_t(status.position[t]);
@@ -145,12 +145,12 @@ void build_sysex_status(const RemoteStatus& status, uint8_t* out) {
   int n = 0;
   for (uint8_t b : host_sysex_header) out[n++] = b;
   out[n++] = sysex_status_code;
-  out[n++] = status_track_count;
+  out[n++] = track_count;
   // Only a single selected track is a 7-bit number; "all tracks" or a group show as 0.
-  out[n++] = uint8_t(status.selected >= 1 && status.selected <= status_track_count
+  out[n++] = uint8_t(status.selected >= 1 && status.selected <= track_count
                          ? status.selected
                          : 0);
-  for (int t = 0; t < status_track_count; ++t) {
+  for (int t = 0; t < track_count; ++t) {
     out[n++] = uint8_t(compact_state_code(status, t));
     // The attenuation as a positive number; a level above full (never set by the panel) is 0.
     const int level = status.level[t];

@@ -5,17 +5,20 @@
 
 #include <cstdint>
 
-constexpr int status_track_count = 8;
-constexpr int status_frames_per_second = 48000;
+#include "core/constants.h"
+
+// The reports' layouts (232 and 120 bytes, a 4-bit state per track in one 32-bit word) are fixed
+// by the remote program's protocol for eight tracks.
+static_assert(track_count == 8, "the status layouts carry exactly eight tracks");
 
 // What every report shows, copied from the looper at one moment.
 struct RemoteStatus {
   uint32_t state_word;                     // 4-bit state code per track, track t in bits 4t..4t+3
-  int32_t length[status_track_count];      // loop length in frames
-  int32_t position[status_track_count];    // play position in frames
-  int16_t level[status_track_count];       // live mix: 0 full, negative attenuation
-  int16_t pan[status_track_count];
-  int16_t feedback[status_track_count];    // percent
+  int32_t length[track_count];      // loop length in frames
+  int32_t position[track_count];    // play position in frames
+  int16_t level[track_count];       // live mix: 0 full, negative attenuation
+  int16_t pan[track_count];
+  int16_t feedback[track_count];    // percent
   int32_t selected;                        // 1-8 the selected track, 0 when none is
 };
 

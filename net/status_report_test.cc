@@ -12,7 +12,7 @@ namespace {
 // Eight tracks at the start-up mix: empty, full level, centre, feedback 100, track 1 selected.
 RemoteStatus quiet_status() {
   RemoteStatus s{};
-  for (int t = 0; t < status_track_count; ++t) s.feedback[t] = 100;
+  for (int t = 0; t < track_count; ++t) s.feedback[t] = 100;
   s.selected = 1;
   return s;
 }
@@ -82,7 +82,7 @@ TEST(StatusReportTest, StateCodesInBothNumberings) {
 TEST(StatusReportTest, WidestValuesStillFitTheDocument) {
   RemoteStatus s{};
   s.state_word = 0x44444444;
-  for (int t = 0; t < status_track_count; ++t) {
+  for (int t = 0; t < track_count; ++t) {
     s.length[t] = INT_MAX;
     s.position[t] = INT_MIN;
     s.level[t] = INT16_MIN;

@@ -9,7 +9,7 @@ void remote_status_read(RemoteStatus& status) {
   TrackStatus snapshot;
   track_status_snapshot(snapshot);
   status.state_word = snapshot.state;
-  for (int t = 0; t < status_track_count; ++t) {
+  for (int t = 0; t < track_count; ++t) {
     status.length[t] = snapshot.length[t];
     status.position[t] = snapshot.phase[t];
     status.level[t] = config_live.mix_level[t];
@@ -17,5 +17,5 @@ void remote_status_read(RemoteStatus& status) {
     status.feedback[t] = config_live.mix_feedback[t];
   }
   const int32_t current = selection.current_track;
-  status.selected = current >= 1 && current <= status_track_count ? current : 0;
+  status.selected = current >= 1 && current <= track_count ? current : 0;
 }

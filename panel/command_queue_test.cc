@@ -14,7 +14,7 @@ class CommandQueueTest : public ::testing::Test {
  protected:
   void SetUp() override {
     command_queue_reset();
-    config_reset_for_test();
+    config_reset();
     config_defaults();
     selection_reset();
     display_state_reset();

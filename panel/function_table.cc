@@ -2,11 +2,11 @@
 
 #include <iterator>
 
+#include "core/constants.h"
 #include "panel/handlers.h"
 #include "panel/random_restart.h"
 
 namespace {
-constexpr int32_t no_value = 30000;  // the handler opens a value entry for the current track
 }  // namespace
 
 // Selection-list order; the ids are stored in the configuration and never change meaning.
@@ -50,7 +50,7 @@ constexpr FunctionEntry function_table[] = {
     {44, 44, "Select Group (9)", cmd_select_group, 9},
     {45, 45, "Select Group(10)", cmd_select_group, 10},
     {11, 11, "Track Erase", cmd_track_erase, 0},
-    {12, 12, "Track Level", cmd_track_level, no_value},
+    {12, 12, "Track Level", cmd_track_level, value_not_given},
     {21, 21, "Set As Clock Src", cmd_set_clock_src, 0},
     {22, 22, "Next Track", cmd_next_track, 1},
     {23, 23, "Prev Track", cmd_next_track, -1},

@@ -5,11 +5,11 @@
 #include <cstdlib>
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/fades.h"
 #include "engine/track_params.h"
 #include "midi/midi_map.h"
-#include "midi/midi_mapping.h"
+#include "panel/midi_mapping.h"
 #include "panel/display_state.h"
 #include "panel/function_table.h"
 #include "panel/handlers.h"
@@ -75,7 +75,7 @@ int32_t controller_handler(int32_t code, Control control) {
 
   if (selection.temp_group == 0) reselect_current();
   uint8_t targets;
-  if (a >= 1 && a <= panel_track_count) {
+  if (a >= 1 && a <= track_count) {
     targets = bit_of(a);
     if (config.track_follows_cc == 1 && a != selection.current_track) cmd_select_track(a);
   } else {
@@ -90,7 +90,7 @@ int32_t controller_handler(int32_t code, Control control) {
   const int lo = config.cc_min[c];
   const int hi = config.cc_max[c];
   // A travel without extent cannot be scaled: the controller is ignored until it is set again.
-  if (hi <= lo) return -22;
+  if (hi <= lo) return status_refused;
   v = std::clamp(v, lo, hi);
   int value = 0;
   switch (control) {
@@ -109,7 +109,7 @@ int32_t controller_handler(int32_t code, Control control) {
                       : std::min(v * speed_step_max / (hi - lo + 1), speed_step_max);
       break;
   }
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(targets & bit_of(k))) continue;
     switch (control) {
       case Control::volume:
@@ -138,12 +138,12 @@ int32_t cc_general_use(int32_t code) {
   const int c = code_controller(code);
   const int v = code_value(code);
   if (c == config.quant_cc && v != 0) {
-    for (int t = 0; t < panel_track_count; ++t) {
+    for (int t = 0; t < track_count; ++t) {
       config.q_steps[t] = int16_t(v);
       console_printf("CC: Q steps for %d set to %d\n", t + 1, v);
     }
     config_dirty = 1;
-  } else if (c == bounce_destination_cc && v >= 1 && v <= panel_track_count) {
+  } else if (c == bounce_destination_cc && v >= 1 && v <= track_count) {
     midi_mapping.bounce_destination = v + bounce_destination_fresh;
   }
   return 0;

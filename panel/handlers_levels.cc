@@ -4,7 +4,7 @@
 
 #include "config/config.h"
 #include "config/presets.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/engine.h"
 #include "engine/fades.h"
 #include "engine/track_params.h"
@@ -44,7 +44,7 @@ int32_t cmd_track_level(int32_t level) {
   }
   const int l = std::max(std::min(level, 0), level_min);
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (mask & bit_of(k)) apply_level(k, l);
   }
   report(display_mode_level, nullptr, Redraw::full);
@@ -54,7 +54,7 @@ int32_t cmd_track_level(int32_t level) {
 int32_t cmd_track_level_step(int32_t step) {
   if (step == 0) return 0;
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     const int l = std::clamp(shown_level[k - 1] + step, level_min, 0);
     apply_level(k, l);
@@ -69,7 +69,7 @@ int32_t cmd_feedback(int32_t value) {
     return 0;
   }
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     const int64_t wanted = value <= feedback_absolute_limit
                                ? int64_t(value)
@@ -87,7 +87,7 @@ int32_t cmd_pan_center(int32_t pan) {
   }
   const int p = std::clamp(pan, -pan_limit, pan_limit);
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     shown_pan[k - 1] = int16_t(p);
     set_track_pan(k, p);
@@ -98,15 +98,15 @@ int32_t cmd_pan_center(int32_t pan) {
 
 int32_t cmd_fade_swell(int32_t kind) {
   static constexpr const char* tags[] = {"F/S", "FADE", "SWELL"};
-  if (kind < fade_toggle || kind > fade_up) return -22;
+  if (kind < fade_toggle || kind > fade_up) return status_refused;
   fade_swell(kind, selected_mask());
   report(display_mode_tag, tags[kind], Redraw::title);
   return 0;
 }
 
 int32_t cmd_use_preset(int32_t n) {
-  if (n < 0 || n > preset_max || preset_use(n) != 0) return -22;
-  for (int k = 1; k <= panel_track_count; ++k) {
+  if (n < 0 || n > preset_max || preset_use(n) != 0) return status_refused;
+  for (int k = 1; k <= track_count; ++k) {
     set_track_atten(k, -shown_level[k - 1]);
     set_track_pan(k, shown_pan[k - 1]);
     set_track_feedback(k, shown_feedback[k - 1]);
@@ -120,7 +120,7 @@ int32_t cmd_use_preset(int32_t n) {
 
 int32_t cmd_assign_output(int32_t dest) {
   static constexpr const char* tags[] = {"MAIN", "AUX1", "AUX2"};
-  if (dest < 0 || dest > 2) return -22;
+  if (dest < 0 || dest > 2) return status_refused;
   Selection& s = selection;
   const uint8_t mask = selected_mask();
   if (dest == 0) {

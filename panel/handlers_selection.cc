@@ -1,11 +1,11 @@
 // Selecting tracks and groups and inverting the selection.
-#include "console/console.h"
+#include "core/console.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
 #include "panel/selection.h"
 
 int32_t cmd_select_track(int32_t track) {
-  if (track < 0 || track > panel_track_count) return -22;
+  if (track < 0 || track > track_count) return status_refused;
   Selection& s = selection;
   s.current_track = track;
   s.except_flag = 0;
@@ -17,7 +17,7 @@ int32_t cmd_select_track(int32_t track) {
 int32_t cmd_select_group(int32_t group) {
   console_printf("Select group %d: ", group);
   Selection& s = selection;
-  int32_t result = -22;
+  int32_t result = status_refused;
   if (group >= 1 && group <= config_group_count && config.groups[group - 1] != 0) {
     console_printf("track %d", -group);
     s.current_track = -group;
@@ -35,11 +35,11 @@ int32_t cmd_select_group(int32_t group) {
 int32_t cmd_next_track(int32_t step) {
   int k = single_track();
   if (k == 0) {
-    k = step < 0 ? panel_track_count : 1;
+    k = step < 0 ? track_count : 1;
   } else {
     k += step;
-    if (k < 1) k = panel_track_count;
-    if (k > panel_track_count) k = 1;
+    if (k < 1) k = track_count;
+    if (k > track_count) k = 1;
   }
   return cmd_select_track(k);
 }
@@ -51,5 +51,5 @@ int32_t cmd_except_track(int32_t) {
 }
 
 void start_temporary_group(int track) {
-  if (track >= 1 && track <= panel_track_count) selection.temp_group = uint8_t(1u << (track - 1));
+  if (track >= 1 && track <= track_count) selection.temp_group = uint8_t(1u << (track - 1));
 }

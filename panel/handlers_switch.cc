@@ -1,10 +1,10 @@
 // The switch functions and Bounce: handing play or record from one set of tracks to another, and
 // recording the selected tracks onto an empty one.
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "engine/transport_commands.h"
-#include "midi/midi_mapping.h"
+#include "panel/midi_mapping.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
 #include "panel/selection.h"
@@ -34,9 +34,9 @@ void switch_away(int k, int code) {
 }  // namespace
 
 int32_t cmd_switch(int32_t mode) {
-  if (mode < switch_record_sync || mode > switch_play_solo) return -22;
+  if (mode < switch_record_sync || mode > switch_play_solo) return status_refused;
   const int k = single_track();
-  if (k == 0) return -22;
+  if (k == 0) return status_refused;
   const int code = state_of(transport_state_snapshot(), k);
   int result = 0;
   if (code == track_empty || code == track_stopped) {
@@ -54,7 +54,7 @@ int32_t cmd_switch(int32_t mode) {
 
 int32_t cmd_zt6_switch(int32_t) {
   const int k = single_track();
-  if (k == 0) return -22;
+  if (k == 0) return status_refused;
   const int partner = ((k - 1) ^ 1) + 1;  // the other track of the pair 1-2, 3-4, 5-6, 7-8
   const uint32_t snapshot = transport_state_snapshot();
   const uint8_t active = active_tracks(snapshot);
@@ -87,7 +87,7 @@ int32_t cmd_zt6_switch(int32_t) {
 }
 
 int32_t cmd_bounce(int32_t type) {
-  if (type < bounce_free || type > bounce_midi_sync) return -22;
+  if (type < bounce_free || type > bounce_midi_sync) return status_refused;
   Selection& s = selection;
   if (s.bounce_in_progress != 0) {
     const int b = s.bounce_in_progress;
@@ -107,9 +107,9 @@ int32_t cmd_bounce(int32_t type) {
   }
   const uint32_t snapshot = transport_state_snapshot();
   int dest = bounce_destination_track();
-  if (dest < 1 || dest > panel_track_count || (active_tracks(snapshot) & bit_of(dest))) {
+  if (dest < 1 || dest > track_count || (active_tracks(snapshot) & bit_of(dest))) {
     dest = 0;
-    for (int k = panel_track_count; k >= 1; --k) {
+    for (int k = track_count; k >= 1; --k) {
       if (state_of(snapshot, k) == track_empty) {
         dest = k;
         break;
@@ -117,7 +117,7 @@ int32_t cmd_bounce(int32_t type) {
     }
   }
   console_printf("bounce dest = %d\n", dest);
-  if (dest == 0) return -22;
+  if (dest == 0) return status_refused;
   const int result = start_bounce(dest, selected_mask(), type);
   if (result == 0) s.bounce_in_progress = int16_t(dest);
   report(display_mode_loop_time, "BOUNC", Redraw::title);

@@ -1,13 +1,13 @@
 // Recording and playing functions: Rec/Dub and its synchronised forms, Play/Stop, Play, Stop and
 // their all-track and replay forms, erase, cue, replace, the clock source, MIDI Start.
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "engine/timing.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "engine/transport_commands.h"
 #include "engine/undo.h"
-#include "host/lock.h"
+#include "core/lock.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
 #include "panel/selection.h"
@@ -37,7 +37,7 @@ void clear_random_restart(int k) { selection.random_restart_mask &= uint8_t(~bit
 // else the current single track; when neither and every track is empty, track 1, selected.
 int record_function_track() {
   const uint32_t snapshot = transport_state_snapshot();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     const int code = state_of(snapshot, k);
     if (code == track_recording || code == track_overdubbing) return k;
   }
@@ -52,7 +52,7 @@ int record_function_track() {
 // The record starters refuse while any track is in a role or when the track plays.
 int start_record_function(int k, int32_t mode, int32_t beats) {
   if (!valid_track_number(k) || any_role_active() || on_list(engine_state.play_list, k - 1)) {
-    return -22;
+    return status_refused;
   }
   return start_record(k - 1, mode, beats);
 }
@@ -80,7 +80,7 @@ int record_function(int k, int32_t mode, int32_t beats, bool quantised_midi) {
       if (quantised_midi && cancel_pending_midi_play(k)) return 0;
       return end_overdub(k);
     case track_replacing: return end_replace(k);
-    default: return -22;
+    default: return status_refused;
   }
 }
 
@@ -99,9 +99,9 @@ void end_role(int k, int code) {
 }  // namespace
 
 int32_t cmd_rec_dub(int32_t kind) {
-  if (kind < rec_dub_free || kind > rec_dub_sync) return -22;
+  if (kind < rec_dub_free || kind > rec_dub_sync) return status_refused;
   const int k = record_function_track();
-  if (k == 0) return -22;
+  if (k == 0) return status_refused;
   int32_t mode = sync_free;
   if (kind == rec_dub_midi) mode = sync_midi;
   if (kind == rec_dub_sync) mode = engine_state.clock_source_track;
@@ -116,7 +116,7 @@ int32_t cmd_rec_dub(int32_t kind) {
 
 int32_t cmd_q_midi_sync_rec(int32_t) {
   const int k = record_function_track();
-  if (k == 0) return -22;
+  if (k == 0) return status_refused;
   const int result = record_function(k, sync_midi, config.q_steps[k - 1], true);
   report(display_mode_tempo, nullptr, Redraw::title);
   return result;
@@ -129,7 +129,7 @@ int32_t cmd_play_stop(int32_t now) {
     group_start(mask, 1, 1, 0);
   } else {
     store_replay_set(snapshot);
-    for (int k = 1; k <= panel_track_count; ++k) {
+    for (int k = 1; k <= track_count; ++k) {
       if (!(mask & bit_of(k))) continue;
       const int code = state_of(transport_state_snapshot(), k);
       switch (code) {
@@ -156,7 +156,7 @@ int32_t cmd_play_stop(int32_t now) {
 }
 
 int32_t cmd_play(int32_t kind) {
-  if (kind < play_plain || kind > play_retrigger_once) return -22;
+  if (kind < play_plain || kind > play_retrigger_once) return status_refused;
   const uint8_t mask = selected_mask();
   const uint32_t snapshot = transport_state_snapshot();
   const int k = single_track();
@@ -167,7 +167,7 @@ int32_t cmd_play(int32_t kind) {
     if (idle || kind != play_plain) {
       group_start(mask, 1, idle || kind > 1, kind == play_retrigger_random);
     } else {
-      for (int t = 1; t <= panel_track_count; ++t) {
+      for (int t = 1; t <= track_count; ++t) {
         if (mask & bit_of(t)) quantised_play(t);
       }
     }
@@ -187,7 +187,7 @@ int32_t cmd_all_play(int32_t now) {
 int32_t cmd_stop(int32_t now) {
   store_replay_set(transport_state_snapshot());
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     clear_random_restart(k);
     stop_at_loop_end(k, now ? 0 : 1);
@@ -198,7 +198,7 @@ int32_t cmd_stop(int32_t now) {
 
 int32_t cmd_all_stop(int32_t now) {
   store_replay_set(transport_state_snapshot());
-  for (int k = 1; k <= panel_track_count; ++k) stop_at_loop_end(k, now ? 0 : 1);
+  for (int k = 1; k <= track_count; ++k) stop_at_loop_end(k, now ? 0 : 1);
   report(display_mode_tag, "STOP", Redraw::title);
   return 0;
 }
@@ -207,7 +207,7 @@ int32_t cmd_replay_all_stop(int32_t) {
   const uint32_t snapshot = transport_state_snapshot();
   if (active_tracks(snapshot) != 0) {
     store_replay_set(snapshot);
-    for (int k = 1; k <= panel_track_count; ++k) stop_at_loop_end(k, 0);
+    for (int k = 1; k <= track_count; ++k) stop_at_loop_end(k, 0);
     report(display_mode_tag, "STOP", Redraw::title);
   } else {
     group_start(selection.replay_set, 1, 1, 0);
@@ -218,7 +218,7 @@ int32_t cmd_replay_all_stop(int32_t) {
 
 int32_t cmd_track_erase(int32_t) {
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     clear_random_restart(k);
     stop_track(k, 0);
@@ -235,7 +235,7 @@ int32_t cmd_track_erase(int32_t) {
 
 int32_t cmd_set_clock_src(int32_t) {
   const int k = single_track();
-  if (k == 0) return -22;
+  if (k == 0) return status_refused;
   const int result = set_clock_source_track(k);
   selection.clock_source_shown = int16_t(k);
   report(display_mode_tag, "CKSR", Redraw::title);
@@ -244,7 +244,7 @@ int32_t cmd_set_clock_src(int32_t) {
 
 int32_t cmd_multiply(int32_t factor) {
   const int k = single_track();
-  if (k == 0) return -22;
+  if (k == 0) return status_refused;
   int result = 0;
   if (factor != 0) {
     result = multiply_track(k, factor);
@@ -257,7 +257,7 @@ int32_t cmd_multiply(int32_t factor) {
 
 int32_t cmd_cue(int32_t) {
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (mask & bit_of(k)) cue_track(k);
   }
   report(display_mode_tag, "CUE", Redraw::title);
@@ -267,9 +267,9 @@ int32_t cmd_cue(int32_t) {
 namespace {
 
 int replace_function(int32_t keep, bool quantised) {
-  if (keep < 0 || keep > 1) return -22;
+  if (keep < 0 || keep > 1) return status_refused;
   const int k = single_track();
-  if (k == 0) return -22;
+  if (k == 0) return status_refused;
   const int steps = config.q_steps[k - 1];
   int result = 0;
   switch (state_of(transport_state_snapshot(), k)) {
@@ -304,9 +304,9 @@ int32_t cmd_midi_start(int32_t) {
 }
 
 int set_quant_steps(int32_t steps) {
-  if (steps < 1 || steps > max_quant_steps) return -22;
+  if (steps < 1 || steps > max_quant_steps) return status_refused;
   const uint8_t mask = selected_mask();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     config.q_steps[k - 1] = int16_t(steps);
     console_printf("KEY: Q steps for %d set to %d\n", k, steps);

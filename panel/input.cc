@@ -1,9 +1,9 @@
 #include "panel/input.h"
 
 #include "config/config.h"
-#include "console/console.h"
+#include "core/console.h"
 #include "midi/midi_map.h"
-#include "midi/midi_mapping.h"
+#include "panel/midi_mapping.h"
 #include "midi/midi_parser.h"
 #include "panel/function_table.h"
 #include "panel/handlers.h"

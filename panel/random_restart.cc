@@ -42,7 +42,7 @@ void schedule(int k, int code) {
 int32_t cmd_random_restart(int32_t) {
   const uint8_t mask = selected_mask();
   const uint32_t snapshot = transport_state_snapshot();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     const int code = track_state_code(snapshot, k - 1);
     if (code != track_playing && code != track_stopped) continue;
@@ -59,7 +59,7 @@ void random_restart_service() {
   const uint8_t armed = selection.random_restart_mask;
   if (armed == 0) return;
   const uint32_t snapshot = transport_state_snapshot();
-  for (int k = 1; k <= panel_track_count; ++k) {
+  for (int k = 1; k <= track_count; ++k) {
     if (!(armed & bit_of(k))) continue;
     if (track_state_code(snapshot, k - 1) != track_stopped) continue;
     if (r.restart_time[k - 1] == r.counter) schedule(k, track_stopped);

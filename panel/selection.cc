@@ -7,7 +7,7 @@ uint8_t selected_mask() {
   uint8_t mask = 0;
   if (s.temp_group != 0) {
     mask = s.temp_group;
-  } else if (s.current_track >= 1 && s.current_track <= panel_track_count) {
+  } else if (s.current_track >= 1 && s.current_track <= track_count) {
     mask = uint8_t(1u << (s.current_track - 1));
   } else if (s.current_track == 0) {
     mask = all_tracks_mask;
@@ -20,7 +20,7 @@ uint8_t selected_mask() {
 
 int single_track() {
   const int k = selection.current_track;
-  return (k >= 1 && k <= panel_track_count) ? k : 0;
+  return (k >= 1 && k <= track_count) ? k : 0;
 }
 
 void selection_reset() { selection = Selection{}; }

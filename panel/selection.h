@@ -5,11 +5,10 @@
 
 #include <cstdint>
 
+#include "core/constants.h"
 #include "config/config.h"
 
-constexpr int panel_track_count = 8;
 constexpr uint8_t all_tracks_mask = 0xFF;
-constexpr int32_t value_not_given = 30000;  // handler argument: open a value entry instead
 
 struct Selection {
   int32_t current_track = 1;  // 1..8 a single track, 0 all tracks, -g group g (1..10)
@@ -27,9 +26,9 @@ struct Selection {
 extern Selection selection;
 
 // The values shown and stored in presets for each track (index = track number - 1): the live mix.
-inline int16_t (&shown_level)[config_track_count] = config_live.mix_level;        // 0..-96
-inline int16_t (&shown_feedback)[config_track_count] = config_live.mix_feedback;  // 0..100
-inline int16_t (&shown_pan)[config_track_count] = config_live.mix_pan;            // -128..128
+inline int16_t (&shown_level)[track_count] = config_live.mix_level;        // 0..-96
+inline int16_t (&shown_feedback)[track_count] = config_live.mix_feedback;  // 0..100
+inline int16_t (&shown_pan)[track_count] = config_live.mix_pan;            // -128..128
 
 // The tracks the selected-track functions act on, bit t-1 = track t: the temporary group, else the
 // current track, all tracks or the current group's members; inverted by the Except flag.

@@ -61,7 +61,7 @@ TEST(TextCommandTest, ResolvesByNamePrefixInTableOrder) {
 class TextCommandRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset_for_test();
+    config_reset();
     config_defaults();
     selection_reset();
     display_state_reset();

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "console/console.h"
-#include "host/lock.h"
+#include "core/console.h"
+#include "core/lock.h"
 
 Pool pool;
 
@@ -65,7 +65,7 @@ void pool_init() {
   reset_stacks(pool);
 }
 
-void pool_reset_for_test() { reset_stacks(pool); }
+void pool_reset() { reset_stacks(pool); }
 
 int32_t* pool_alloc_zeroed() {
   EngineLockGuard lock;

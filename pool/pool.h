@@ -62,4 +62,4 @@ int pool_block_index(const int32_t* ref);
 
 // Tests: the state just after pool_init, without printing and without touching block memory.
 // Blocks that were written since the program loaded are cleared when they are next cleaned.
-void pool_reset_for_test();
+void pool_reset();

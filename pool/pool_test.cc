@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ std::string take_console() {
 class PoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    pool_reset_for_test();
+    pool_reset();
     console_log_reset();
   }
 };

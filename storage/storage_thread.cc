@@ -51,6 +51,7 @@ void storage_init() {
   s.passes = 0;
   s.config_write_length = 0;
   s.config_write_fn = nullptr;
+  config_hooks.write = request_config_write;
 }
 
 void storage_start() {

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "config/config.h"
-#include "storage/atomic_file.h"
+#include "core/atomic_file.h"
 
 struct StorageThread {
   pthread_mutex_t storage_mutex = PTHREAD_MUTEX_INITIALIZER;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "config/config.h"
-#include "storage/test_workdir.h"
+#include "core/test_workdir.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ bool stored_is_valid() {
 class StorageThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset_for_test();
+    config_reset();
     storage_init();
     config_defaults();
   }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/constants.h"
 #include "net/sysex_codec.h"
 
 namespace {
@@ -23,7 +24,6 @@ constexpr const char* control_port = "5667";
 constexpr double default_timeout_s = 1.0;
 constexpr int max_datagram = 2048;
 constexpr int command_text_limit = 62;  // longer command texts are dropped by the looper
-constexpr int track_total = 8;
 constexpr int list_ids = 8;
 constexpr int compact_words = 58;
 constexpr int follow_interval_ms = 250;
@@ -205,7 +205,7 @@ int cmd_status(const Remote& r) {
   const double rate = double(w[0]);
   printf("%-6s %-12s %10s %10s %6s %5s %9s\n", "Track", "State", "Length", "Position", "Level",
          "Pan", "Feedback");
-  for (int t = 0; t < track_total; ++t) {
+  for (int t = 0; t < track_count; ++t) {
     const bool selected = w[50 + t] != 0;
     printf("%c%-5d %-12s %10.3f %10.3f %6d %5d %9d\n", selected ? '*' : ' ', t + 1,
            state_name(w[2 + t]), double(int32_t(w[10 + t])) / rate,

@@ -1,5 +1,5 @@
-// The audio thread never allocates: every operator new of this test binary is counted, and a
-// busy engine (eight tracks playing, one overdubbing, one recording into fresh blocks) must run
+// The audio thread never allocates: every operator new of this test binary and every malloc,
+// calloc and realloc of the looper's code (the link wraps them) is counted, and a busy engine (eight tracks playing, one overdubbing, one recording into fresh blocks) must run
 // many frames without one.
 #include <atomic>
 #include <cstdlib>
@@ -7,17 +7,43 @@
 
 #include "engine/engine_test_fixture.h"
 
+extern "C" {
+void* __real_malloc(std::size_t size);
+void* __real_calloc(std::size_t count, std::size_t size);
+void* __real_realloc(void* p, std::size_t size);
+}
+
 namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
 
-void* counted_alloc(std::size_t size) {
+void count_allocation() {
   if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-  void* p = std::malloc(size == 0 ? 1 : size);
+}
+
+void* counted_alloc(std::size_t size) {
+  count_allocation();
+  void* p = __real_malloc(size == 0 ? 1 : size);
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
 }  // namespace
+
+extern "C" {
+
+void* __wrap_malloc(std::size_t size) {
+  count_allocation();
+  return __real_malloc(size);
+}
+void* __wrap_calloc(std::size_t count, std::size_t size) {
+  count_allocation();
+  return __real_calloc(count, size);
+}
+void* __wrap_realloc(void* p, std::size_t size) {
+  count_allocation();
+  return __real_realloc(p, size);
+}
+}
 
 void* operator new(std::size_t size) { return counted_alloc(size); }
 void* operator new[](std::size_t size) { return counted_alloc(size); }
@@ -47,6 +73,17 @@ TEST_F(AudioThreadAllocTest, BusyEngineFramesAllocateNothing) {
 
   EXPECT_EQ(allocations.load(), 0);
   EXPECT_GT(tracks[7].length.load(), 0);  // the recording did take blocks from the pool
+}
+
+// The guard itself: a malloc in the looper's code is seen.
+TEST(AllocationGuard, CountsMallocAndOperatorNew) {
+  counting = true;
+  void* p = malloc(16);
+  int* q = new int(1);
+  counting = false;
+  free(p);
+  delete q;
+  EXPECT_EQ(allocations.exchange(0), 2);
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 
 #include <pthread.h>
 
+#include <atomic>
+#include <cstdint>
+
 // The mutex itself, for the process callback (and benchmarks that time what it does).
 pthread_mutex_t* engine_mutex();
 
@@ -21,6 +24,16 @@ struct EngineLockGuard {
   EngineLockGuard(const EngineLockGuard&) = delete;
   EngineLockGuard& operator=(const EngineLockGuard&) = delete;
 };
+
+// The main loop's lock and condition. The main loop holds the mutex except during its timed wait
+// on cond; the network thread takes it to run host SysEx beside, never inside, the loop's work.
+struct MainLoopLock {
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  // A console byte posted by the network thread, taken by the next pass; 0 = none.
+  std::atomic<uint32_t> console_mailbox{0};
+};
+extern MainLoopLock main_loop_lock;
 
 // Wakes the main loop without ever blocking: try-lock, signal, unlock. Safe from the audio thread.
 void wake_main_loop();

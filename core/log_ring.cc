@@ -1,4 +1,4 @@
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 
 ConsoleLog console_log;
 

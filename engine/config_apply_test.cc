@@ -1,19 +1,16 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "core/test_workdir.h"
+#include "engine/config_apply.h"
 #include "engine/track.h"
-#include "storage/storage_thread.h"
-#include "storage/test_workdir.h"
+#include "host/looper.h"
 
 namespace {
 
 class ConfigEngineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    config_reset_for_test();
-    storage_init();
-    tracks_reset();
-  }
+  void SetUp() override { looper_reset(); }
   // Loads a valid stored record carrying the given levels and gate settings.
   static void load_with(int16_t main, int16_t aux, int16_t gate_level, int16_t gate_delay) {
     config_defaults();
@@ -23,14 +20,18 @@ class ConfigEngineTest : public ::testing::Test {
     config.noise_gate_delay = gate_delay;
     config_stamp_checksum();
     write_whole_file(config_file_name, &config, sizeof config);
-    config_reset_for_test();
+    config_reset();
+    load_and_apply();
+  }
+  static void load_and_apply() {
     config_load();
+    config_apply_to_engine();
   }
   TestWorkdir dir;
 };
 
 TEST_F(ConfigEngineTest, DefaultsQuarterTheOutputsAndSetTheGate) {
-  config_load();  // no file: defaults, main and aux -2
+  load_and_apply();  // no file: defaults, main and aux -2
   EXPECT_EQ(engine_state.main_shift_left, 0);
   EXPECT_EQ(engine_state.main_shift_right, 2);
   EXPECT_EQ(engine_state.aux_shift_left, 0);

@@ -1,16 +1,16 @@
-#include "console/statistics.h"
+#include "host/statistics.h"
 
 #include <cstdint>
 
-#include "console/console.h"
+#include "core/console.h"
+#include "core/constants.h"
+#include "core/lock.h"
 #include "engine/engine.h"
 #include "engine/track.h"
-#include "host/lock.h"
 #include "midi/clock.h"
 
 namespace {
 
-constexpr int frames_per_second = 48000;
 constexpr int frames_per_tenth = 4800;
 constexpr int capture_frames = capture_ring_words / 2;
 constexpr int midi_error_scale = 16;       // midi_error holds the smoothed error × 16

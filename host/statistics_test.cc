@@ -1,4 +1,4 @@
-#include "console/statistics.h"
+#include "host/statistics.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 #include "engine/engine.h"
 #include "engine/track.h"
 #include "midi/clock.h"

@@ -1,4 +1,4 @@
-#include "console/console.h"
+#include "core/console.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 
 namespace {
 

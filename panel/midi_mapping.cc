@@ -1,4 +1,4 @@
-#include "midi/midi_mapping.h"
+#include "panel/midi_mapping.h"
 
 #include "config/config.h"
 #include "midi/midi_map.h"

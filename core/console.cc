@@ -1,10 +1,10 @@
-#include "console/console.h"
+#include "core/console.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
-// Carries the configuration's output levels and noise-gate settings into the engine.
+#include "engine/config_apply.h"
+
 #include <algorithm>
 
 #include "config/config.h"
+#include "core/lock.h"
 #include "engine/engine.h"
 #include "engine/track.h"
-#include "host/lock.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 
 // Changes into a new directory under /tmp for the object's lifetime, then back and removes it.
 class TestWorkdir {

@@ -1,4 +1,4 @@
-#include "midi/midi_mapping.h"
+#include "panel/midi_mapping.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "console/log_ring.h"
+#include "core/log_ring.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
@@ -22,7 +22,7 @@ constexpr int16_t id_next_track = 22;
 class MidiMappingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset_for_test();
+    config_reset();
     config_defaults();
     midi_queue_reset();
     midi_parser_reset();

@@ -1,9 +1,9 @@
-#include "host/lock.h"
+#include "core/lock.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "host/main_loop.h"
+MainLoopLock main_loop_lock;
 
 namespace {
 pthread_mutex_t engine_mutex_storage = PTHREAD_MUTEX_INITIALIZER;
@@ -28,7 +28,7 @@ void engine_unlock() {
 int engine_lock_depth() { return lock_depth; }
 
 void wake_main_loop() {
-  MainLoop& m = main_loop;
+  MainLoopLock& m = main_loop_lock;
   if (pthread_mutex_trylock(&m.mutex) == 0) {
     pthread_cond_signal(&m.cond);
     pthread_mutex_unlock(&m.mutex);

@@ -1,4 +1,4 @@
-#include "storage/atomic_file.h"
+#include "core/atomic_file.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 
 #include "config/config.h"
 #include "storage/storage_thread.h"
-#include "storage/test_workdir.h"
+#include "core/test_workdir.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ bool stored_is_valid() {
 class AtomicFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset_for_test();
+    config_reset();
     storage_init();
     config_defaults();
   }
@@ -91,7 +91,7 @@ TEST_F(AtomicFileTest, AFailingWriteInTheStorageThreadKeepsALoadableFile) {
   storage_pass();
   pthread_mutex_unlock(&storage.storage_mutex);
 
-  config_reset_for_test();
+  config_reset();
   config_load();
   EXPECT_EQ(config_dirty.load(), 0);
   EXPECT_EQ(config.midi_channel, 7);

@@ -1,0 +1,58 @@
+#include "host/looper.h"
+
+#include "config/config.h"
+#include "core/log_ring.h"
+#include "engine/engine.h"
+#include "engine/engine_wait.h"
+#include "engine/fades.h"
+#include "engine/track.h"
+#include "engine/transport.h"
+#include "host/main_loop.h"
+#include "midi/clock.h"
+#include "midi/midi_map.h"
+#include "midi/midi_parser.h"
+#include "midi/midi_queue.h"
+#include "net/host_sysex.h"
+#include "net/remote_send.h"
+#include "panel/command_queue.h"
+#include "panel/display_state.h"
+#include "panel/input.h"
+#include "panel/midi_mapping.h"
+#include "panel/pedal.h"
+#include "panel/random_restart.h"
+#include "panel/selection.h"
+#include "pool/pool.h"
+#include "storage/storage_thread.h"
+
+void looper_reset() {
+  console_log_reset();
+
+  pool_reset();
+  config_reset();
+
+  midi_queue_reset();
+  midi_parser_reset();
+  midi_map_reset();
+  clock_reset();
+
+  tracks_reset();
+  engine_reset();
+  fades_reset();
+  transport_reset();
+  engine_wait_reset();
+
+  command_queue_reset();
+  selection_reset();
+  display_state_reset();
+  panel_input_reset();
+  midi_mapping_reset();
+  pedal_state_reset();
+  random_restart_reset();
+
+  storage_init();
+
+  remote_peer_reset();
+  host_sysex_reset();
+
+  main_loop_reset();
+}
