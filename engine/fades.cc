@@ -90,25 +90,25 @@ void level_targets(int32_t atten, int32_t pan, int32_t targets[2]) {
   targets[1] = std::min(atten + std::max(-pan, 0), max_target);
 }
 
-int set_track_atten(int32_t n, int32_t atten) {
-  if (!valid_track_number(n) || uint32_t(atten) > uint32_t(max_atten)) return status_refused;
-  Track& v = tracks[n - 1];
+int set_track_atten(int32_t t, int32_t atten) {
+  if (!valid_track_index(t) || uint32_t(atten) > uint32_t(max_atten)) return status_refused;
+  Track& v = tracks[t];
   v.atten = atten;
-  fades.track_level[n - 1] = int16_t(-atten);
+  fades.track_level[t] = int16_t(-atten);
   apply_targets(v);
   return 0;
 }
 
-int set_track_pan(int32_t n, int32_t pan) {
-  if (!valid_track_number(n) || pan < -max_pan || pan > max_pan) return status_refused;
-  Track& v = tracks[n - 1];
+int set_track_pan(int32_t t, int32_t pan) {
+  if (!valid_track_index(t) || pan < -max_pan || pan > max_pan) return status_refused;
+  Track& v = tracks[t];
   // Through the centre first when the pan crosses it.
   if ((v.pan < 0 && pan > 0) || (v.pan > 0 && pan < 0)) {
     v.pan = 0;
     apply_targets(v);
   }
   v.pan = pan;
-  fades.track_pan[n - 1] = int16_t(pan);
+  fades.track_pan[t] = int16_t(pan);
   apply_targets(v);
   return 0;
 }
@@ -126,8 +126,8 @@ void fade_swell(int32_t kind, uint32_t track_mask) {
   }
 }
 
-void fade_cancel(int32_t n) {
-  if (valid_track_number(n)) fades.fade_direction[n - 1] = 0;
+void fade_cancel(int32_t t) {
+  if (valid_track_index(t)) fades.fade_direction[t] = 0;
 }
 
 void fade_service() {
@@ -151,7 +151,7 @@ void fade_service() {
       level += 1;
     }
     f.track_level[i] = int16_t(level);
-    set_track_atten(i + 1, -level);
+    set_track_atten(i, -level);
   }
 }
 

@@ -24,13 +24,13 @@ enum FadeKind : int32_t { fade_toggle = 0, fade_down = 1, fade_up = 2 };
 // Gain-table targets for an attenuation and a pan; positive pan attenuates the left side.
 void level_targets(int32_t atten, int32_t pan, int32_t targets[2]);
 
-// n = 1-8: 0 or status_refused.
-int set_track_atten(int32_t n, int32_t atten);
-int set_track_pan(int32_t n, int32_t pan);
+// Track t (0-7): 0 or status_refused.
+int set_track_atten(int32_t t, int32_t atten);
+int set_track_pan(int32_t t, int32_t pan);
 // Starts a fade (1), a swell (2) or toggles (0) on every track whose bit is set in track_mask.
 void fade_swell(int32_t kind, uint32_t track_mask);
-// Stops a running fade or swell of track n (1-8), leaving its level where it is.
-void fade_cancel(int32_t n);
+// Stops a running fade or swell of track t, leaving its level where it is.
+void fade_cancel(int32_t t);
 // One step of every running fade and swell (10 ms service).
 void fade_service();
 // Ends the replace of track t (0-7) with a crossfade into play.

@@ -28,8 +28,8 @@ class TargetTest : public FadesTest, public testing::WithParamInterface<TargetCa
 
 TEST_P(TargetTest, PanAttenuatesOneSide) {
   const TargetCase c = GetParam();
-  ASSERT_EQ(set_track_atten(2, c.atten), 0);
-  ASSERT_EQ(set_track_pan(2, c.pan), 0);
+  ASSERT_EQ(set_track_atten(1, c.atten), 0);
+  ASSERT_EQ(set_track_pan(1, c.pan), 0);
   EXPECT_EQ(tracks[1].target_level[0], c.left);
   EXPECT_EQ(tracks[1].target_level[1], c.right);
   EXPECT_EQ(fades.track_level[1], -c.atten);
@@ -41,13 +41,13 @@ INSTANTIATE_TEST_SUITE_P(Levels, TargetTest,
                                          TargetCase{200, 128, 96, 96}));
 
 TEST_F(FadesTest, SettersRefuseOutOfRangeValues) {
-  EXPECT_EQ(set_track_atten(0, 10), -22);
-  EXPECT_EQ(set_track_atten(9, 10), -22);
-  EXPECT_EQ(set_track_atten(1, -1), -22);
-  EXPECT_EQ(set_track_atten(1, 201), -22);
-  EXPECT_EQ(set_track_pan(1, 129), -22);
-  EXPECT_EQ(set_track_pan(1, -129), -22);
-  EXPECT_EQ(set_track_pan(9, 0), -22);
+  EXPECT_EQ(set_track_atten(-1, 10), -22);
+  EXPECT_EQ(set_track_atten(8, 10), -22);
+  EXPECT_EQ(set_track_atten(0, -1), -22);
+  EXPECT_EQ(set_track_atten(0, 201), -22);
+  EXPECT_EQ(set_track_pan(0, 129), -22);
+  EXPECT_EQ(set_track_pan(0, -129), -22);
+  EXPECT_EQ(set_track_pan(8, 0), -22);
   EXPECT_EQ(tracks[0].atten, 0);
   EXPECT_EQ(tracks[0].pan, 0);
 }
@@ -70,7 +70,7 @@ TEST_F(FadesTest, FadeStepsEveryThirdRunAndSettlesOnTheMinimum) {
 }
 
 TEST_F(FadesTest, FadeFromBelowTheThresholdSwellsBackToUnity) {
-  ASSERT_EQ(set_track_atten(1, 120), 0);
+  ASSERT_EQ(set_track_atten(0, 120), 0);
   fade_swell(fade_down, 1u << 0);
   EXPECT_EQ(fades.fade_saved_level[0], 0);
   run_fade(0);
@@ -83,21 +83,21 @@ TEST_F(FadesTest, FadeFromBelowTheThresholdSwellsBackToUnity) {
 }
 
 TEST_F(FadesTest, SwellAboveTheSavedLevelDoesNothing) {
-  ASSERT_EQ(set_track_atten(3, 20), 0);
+  ASSERT_EQ(set_track_atten(2, 20), 0);
   fade_swell(fade_down, 1u << 2);  // saves -20
-  fade_cancel(3);
-  ASSERT_EQ(set_track_atten(3, 10), 0);  // above the saved level
+  fade_cancel(2);
+  ASSERT_EQ(set_track_atten(2, 10), 0);  // above the saved level
   fade_swell(fade_up, 1u << 2);
   EXPECT_EQ(fades.fade_direction[2], 0);
 }
 
 TEST_F(FadesTest, ToggleTurnsASwellIntoAFadeKeepingItsPeriod) {
-  ASSERT_EQ(set_track_atten(1, 60), 0);
+  ASSERT_EQ(set_track_atten(0, 60), 0);
   fades.fade_saved_level[0] = 0;
   fade_swell(fade_toggle, 1u << 0);  // idle at or above -116: a fade
   EXPECT_EQ(fades.fade_direction[0], -1);
   fades.fade_direction[0] = 0;
-  ASSERT_EQ(set_track_atten(1, 120), 0);
+  ASSERT_EQ(set_track_atten(0, 120), 0);
   fade_swell(fade_toggle, 1u << 0);  // idle below the threshold: a swell
   EXPECT_EQ(fades.fade_direction[0], 1);
   const int16_t period = fades.fade_period[0];
@@ -113,13 +113,13 @@ TEST_F(FadesTest, FadeSwellTouchesOnlyTheMaskedTracks) {
   fade_swell(fade_down, (1u << 1) | (1u << 4));
   for (int t = 0; t < track_count; t++)
     EXPECT_EQ(fades.fade_direction[t], t == 1 || t == 4 ? -1 : 0) << t;
-  fade_cancel(2);
+  fade_cancel(1);
   EXPECT_EQ(fades.fade_direction[1], 0);
 }
 
 TEST_F(FadesTest, PlayFadeWaitCrossfadesAReplaceIntoPlay) {
   make_loop(0, 30000, true);
-  ASSERT_EQ(start_replace(1, 0), 0);
+  ASSERT_EQ(start_replace(0, 0), 0);
   play_fade_wait(0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(engine_state.replace_track, -1);

@@ -96,9 +96,8 @@ int64_t synchronised_length(int64_t l, int64_t s) {
   return l + s + 2 - (l + 2) % s;
 }
 
-int multiply_track(int32_t k, int32_t factor) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int multiply_track(int32_t t, int32_t factor) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   int64_t length;
   {

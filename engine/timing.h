@@ -17,8 +17,8 @@ int32_t quant_step_boundary(int32_t t, int32_t steps);
 // The rounded length of a synchronised recording closed at recorded length l with unit s: the
 // next multiple of s more than 2 frames beyond l.
 int64_t synchronised_length(int64_t l, int64_t s);
-// Appends factor - 1 copies of track k's (1-8) loop: 0, status_refused (bad or busy track), status_no_blocks (no blocks).
-int multiply_track(int32_t k, int32_t factor);
+// Appends factor - 1 copies of track t's loop: 0, status_refused (bad or busy track), status_no_blocks (no blocks).
+int multiply_track(int32_t t, int32_t factor);
 // Rebuilds the clock-out pulse table of track t (0-7) for a loop of the given length.
 void build_clock_pulses(int32_t t, int32_t length);
 // Primes the engine clock for the drum machine: clocks per measure and frames per clock pulse.

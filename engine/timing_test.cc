@@ -49,7 +49,7 @@ TEST_F(TimingTest, MidiClockedLoopsHaveNoPulses) {
 TEST_F(TimingTest, MultiplyByThreeRepeatsTheLoop) {
   make_loop(0, 10000, true, 9000);
   build_clock_pulses(0, 10000);
-  ASSERT_EQ(multiply_track(1, 3), 0);
+  ASSERT_EQ(multiply_track(0, 3), 0);
   EXPECT_EQ(tracks[0].length, 30000);
   EXPECT_EQ(tracks[0].loop_end, 30000);
   for (int32_t i : {0, 1, 8191, 8192, 9999}) {
@@ -61,7 +61,7 @@ TEST_F(TimingTest, MultiplyByThreeRepeatsTheLoop) {
   EXPECT_EQ(engine.clock_pulse_table[0][97], engine.clock_pulse_table[0][1] + 10000);
   EXPECT_EQ(console_text(), "New clock pulse count 288\n");
   EXPECT_EQ(undo_level_count(0), 1);
-  ASSERT_EQ(undo(1), 0);  // back to one pass
+  ASSERT_EQ(undo(0), 0);  // back to one pass
   EXPECT_EQ(tracks[0].length, 10000);
 }
 
@@ -78,7 +78,7 @@ TEST_P(MultiplyPulseTest, ScalesOrDisablesThePulses) {
   const MultiplyPulseCase c = GetParam();
   make_loop(1, 1000);
   engine.clock_pulse_count[1] = c.count;
-  ASSERT_EQ(multiply_track(2, c.factor), 0);
+  ASSERT_EQ(multiply_track(1, c.factor), 0);
   EXPECT_EQ(engine.clock_pulse_count[1], c.result);
 }
 
@@ -91,18 +91,18 @@ INSTANTIATE_TEST_SUITE_P(Counts, MultiplyPulseTest,
 TEST_F(TimingTest, MultiplyOfAReversedLoopKeepsItsDirection) {
   make_loop(0, 1000);
   tracks[0].rate = -256;
-  ASSERT_EQ(multiply_track(1, 2), 0);
+  ASSERT_EQ(multiply_track(0, 2), 0);
   EXPECT_EQ(tracks[0].loop_start, 1999);
   EXPECT_EQ(tracks[0].loop_end, -1);
 }
 
 TEST_F(TimingTest, MultiplyRefusesBadAndBusyTracks) {
   make_loop(0, 1000);
-  EXPECT_EQ(multiply_track(0, 2), -22);
-  EXPECT_EQ(multiply_track(9, 2), -22);
-  EXPECT_EQ(multiply_track(2, 2), -22);  // empty
+  EXPECT_EQ(multiply_track(-1, 2), -22);
+  EXPECT_EQ(multiply_track(8, 2), -22);
+  EXPECT_EQ(multiply_track(1, 2), -22);  // empty
   engine_state.replace_track = 0;
-  EXPECT_EQ(multiply_track(1, 2), -22);
+  EXPECT_EQ(multiply_track(0, 2), -22);
   EXPECT_EQ(tracks[0].length, 1000);
 }
 
@@ -110,7 +110,7 @@ TEST_F(TimingTest, MultiplyOutOfBlocksLeavesTheLoopAndThePoolAsTheyWere) {
   make_loop(0, 3 * block_frames - 100);
   held.hold_all_but(2);
   const int available = pool_available();
-  EXPECT_EQ(multiply_track(1, 3), -12);
+  EXPECT_EQ(multiply_track(0, 3), -12);
   EXPECT_EQ(pool_available(), available);
   EXPECT_EQ(tracks[0].length, 3 * block_frames - 100);
   EXPECT_EQ(track_block_count(0), 3);

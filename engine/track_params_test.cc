@@ -12,15 +12,15 @@ class TrackParamsTest : public ::testing::Test {
 };
 
 TEST_F(TrackParamsTest, FeedbackSetsTheFadeTarget) {
-  EXPECT_EQ(set_track_feedback(1, 100), 0);
+  EXPECT_EQ(set_track_feedback(0, 100), 0);
   EXPECT_EQ(tracks[0].fade_target, 512);
-  EXPECT_EQ(set_track_feedback(8, 33), 0);
+  EXPECT_EQ(set_track_feedback(7, 33), 0);
   EXPECT_EQ(tracks[7].fade_target, 168);  // 33 × 512 / 100, truncated
-  EXPECT_EQ(set_track_feedback(2, 0), 0);
+  EXPECT_EQ(set_track_feedback(1, 0), 0);
   EXPECT_EQ(tracks[1].fade_target, 0);
-  EXPECT_EQ(set_track_feedback(0, 50), -22);
-  EXPECT_EQ(set_track_feedback(9, 50), -22);
-  EXPECT_EQ(set_track_feedback(3, 101), -22);
+  EXPECT_EQ(set_track_feedback(-1, 50), -22);
+  EXPECT_EQ(set_track_feedback(8, 50), -22);
+  EXPECT_EQ(set_track_feedback(2, 101), -22);
   EXPECT_EQ(tracks[2].fade_target, 512);
 }
 
@@ -36,18 +36,18 @@ TEST_F(TrackParamsTest, AssignOutputRoutesTheMaskedTracks) {
 }
 
 TEST_F(TrackParamsTest, SpeedKeepsDirectionAndHalfSpeed) {
-  EXPECT_EQ(set_track_speed(1, 64), 0);
+  EXPECT_EQ(set_track_speed(0, 64), 0);
   EXPECT_EQ(tracks[0].rate, 256);
-  EXPECT_EQ(set_track_speed(1, 0), 0);
+  EXPECT_EQ(set_track_speed(0, 0), 0);
   EXPECT_EQ(tracks[0].rate, 128);
   tracks[1].rate = -256;
-  EXPECT_EQ(set_track_speed(2, 16), 0);  // "Major 3rd": 26 × 64 / 100
+  EXPECT_EQ(set_track_speed(1, 16), 0);  // "Major 3rd": 26 × 64 / 100
   EXPECT_EQ(tracks[1].rate, -160);
   tracks[2].half_speed = 1;
-  EXPECT_EQ(set_track_speed(3, 64), 0);
+  EXPECT_EQ(set_track_speed(2, 64), 0);
   EXPECT_EQ(tracks[2].rate, 128);
-  EXPECT_EQ(set_track_speed(3, 65), -22);
-  EXPECT_EQ(set_track_speed(9, 10), -22);
+  EXPECT_EQ(set_track_speed(2, 65), -22);
+  EXPECT_EQ(set_track_speed(8, 10), -22);
 }
 
 }  // namespace

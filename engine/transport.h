@@ -39,27 +39,26 @@ extern TrackLoader track_loader;
 // Start-of-program loader state (tests).
 void transport_reset();
 
-// Tracks are 0-based in start_record, close_loop, append_track_block and get_track_length, and
-// numbered 1-8 everywhere else.
+// Every track argument is an index 0-7; a bad one is refused with status_refused.
 
 // Erases track t (0-7) and records it: mode -1 free, -2 MIDI clock, 0-7 synchronised to the clock
 // source track; beats > 0 makes a fixed-length MIDI recording that turns to play when it wraps.
 int start_record(int32_t t, int32_t mode, int32_t beats);
 // RECORD -> OVERDUB: fixes the loop length (rounded to the synchronising unit).
 int close_loop(int32_t t);
-int start_overdub(int32_t k);
-int end_overdub(int32_t k);
-int start_replace(int32_t k, int32_t keep);
-int start_q_replace(int32_t k, int32_t steps, int32_t keep);
-int end_replace(int32_t k);
-int play_track(int32_t k);
-int quantised_play(int32_t k);
-int mute_track(int32_t k);
-int stop_track(int32_t k, int32_t keep_playing);
-int stop_at_loop_end(int32_t k, int32_t quantised);
-int cue_track(int32_t k);
+int start_overdub(int32_t t);
+int end_overdub(int32_t t);
+int start_replace(int32_t t, int32_t keep);
+int start_q_replace(int32_t t, int32_t steps, int32_t keep);
+int end_replace(int32_t t);
+int play_track(int32_t t);
+int quantised_play(int32_t t);
+int mute_track(int32_t t);
+int stop_track(int32_t t, int32_t keep_playing);
+int stop_at_loop_end(int32_t t, int32_t quantised);
+int cue_track(int32_t t);
 void release_cues(int32_t offset);
-int erase_track(int32_t k);
+int erase_track(int32_t t);
 
 // Starts replacing track t (0-7) without saving an undo level: the punch of a quantised replace.
 int begin_replace(int32_t t, int32_t keep);
@@ -90,8 +89,8 @@ struct TrackStatus {
 // Fills the snapshot without the engine lock (any thread).
 void track_status_snapshot(TrackStatus& out);
 
-// Makes track k (1-8) the clock source; 0 clears it.
-int set_clock_source_track(int32_t k);
+// Makes track t the clock source; -1 clears it.
+int set_clock_source_track(int32_t t);
 int32_t get_track_length(int32_t t);
 
 // Phase of a track within its loop: position - vsp wrapped into 0..length-1 (0 when empty).

@@ -43,8 +43,8 @@ void end_recording_for_switch() {
   const int32_t r = engine_state.record_track;
   if (r < 0) return;
   close_loop(r);
-  end_overdub(r + 1);
-  if (is_switched(r)) mute_track(r + 1);
+  end_overdub(r);
+  if (is_switched(r)) mute_track(r);
 }
 
 // The carrier whose loop start times a switch, or -1.
@@ -89,9 +89,8 @@ uint8_t switched_tracks() {
   return mask;
 }
 
-int retrigger_track(int32_t k, int32_t random) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int retrigger_track(int32_t t, int32_t random) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   if (v.length == 0) {
     console_printf("Attempt to play empty track. Track idx %d\n", t);
@@ -99,16 +98,16 @@ int retrigger_track(int32_t k, int32_t random) {
   }
   const EngineState& s = engine_state;
   if (s.overdub_track == t) {
-    end_overdub(k);
+    end_overdub(t);
   } else if (s.replace_track == t) {
-    end_replace(k);
+    end_replace(t);
   } else if (s.record_track == t) {
     close_loop(t);
-    end_overdub(k);
+    end_overdub(t);
     return status_ok;
   }
   if (on_list(engine_state.fading_list, t)) {
-    console_printf("Track %d already on fading list\n", k);
+    console_printf("Track %d already on fading list\n", t + 1);
     return status_refused;
   }
 
@@ -139,9 +138,8 @@ int retrigger_track(int32_t k, int32_t random) {
   return status_ok;
 }
 
-int fill_silent_loop(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int fill_silent_loop(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   const int32_t s = engine_state.clock_source_track;
   if (track_in_role(t) || !valid_track_index(s) || s == t || tracks[s].length == 0 ||
       playing(t)) {
@@ -195,28 +193,27 @@ int fill_silent_loop(int32_t k) {
     v.position = source.position;
     list_add(engine_state.muted_list, t);
   }
-  play_track(k);
+  play_track(t);
   return status_ok;
 }
 
-int start_bounce(int32_t k, uint32_t sources, int32_t type) {
-  if (any_role_active() || !valid_track_number(k) || playing(k - 1)) return status_refused;
+int start_bounce(int32_t t, uint32_t sources, int32_t type) {
+  if (any_role_active() || !valid_track_index(t) || playing(t)) return status_refused;
   int32_t mode = sync_free;
   {
     EngineLockGuard lock;
-    list_remove(engine_state.muted_list, k - 1);
+    list_remove(engine_state.muted_list, t);
     for (int32_t t = 0; t < track_count; ++t) tracks[t].bounce_source = (sources >> t) & 1;
     engine_state.bounce_active = 1;
     if (type == bounce_sync) mode = engine_state.clock_source_track;
     if (type == bounce_midi_sync) mode = sync_midi;
   }
-  return start_record(k - 1, mode, 0);
+  return start_record(t, mode, 0);
 }
 
-int switch_track(int32_t k, int32_t mode) {
-  const int32_t t = k - 1;
+int switch_track(int32_t t, int32_t mode) {
   if (t > 7 || t < 0 || mode < switch_record_sync || mode > switch_record_free) {
-    console_printf("switch: track out of range %d\n", k);
+    console_printf("switch: track out of range %d\n", t + 1);
     return status_refused;
   }
   const bool record_mode = mode == switch_record_sync || mode == switch_record_free;
@@ -268,14 +265,14 @@ int switch_track(int32_t k, int32_t mode) {
   }
   end_recording_for_switch();
   const int32_t s = engine_state.clock_source_track;
-  if (mode == switch_play_clock && valid_track_index(s)) play_track(s + 1);
-  return play_track(k);
+  if (mode == switch_play_clock && valid_track_index(s)) play_track(s);
+  return play_track(t);
 }
 
-void switch_step(int32_t k, int32_t action, int32_t a) {
-  (void)k;  // the carrier only timed the switch
+void switch_step(int32_t t, int32_t action, int32_t a) {
+  (void)t;  // the carrier only timed the switch
   for (int32_t j = 0; j < track_count; ++j) {
-    if (is_switched(j)) stop_track(j + 1, 0);
+    if (is_switched(j)) stop_track(j, 0);
   }
   {
     EngineLockGuard lock;
@@ -289,31 +286,31 @@ void switch_step(int32_t k, int32_t action, int32_t a) {
   const int32_t s = engine_state.clock_source_track;
   if (!valid_track_index(s) || !playing(s)) {
     if (action == action_switch_solo) {
-      play_track(a + 1);
+      play_track(a);
       return;
     }
-    if (valid_track_index(s) && !is_switched(s)) play_track(s + 1);
+    if (valid_track_index(s) && !is_switched(s)) play_track(s);
   }
   switch (action) {
     case action_switch_record: start_record(a, engine_state.clock_source_track, 0); break;
     case action_switch_free: start_record(a, sync_free, 0); break;
     case action_switch_play:
-    case action_switch_solo: play_track(a + 1); break;
+    case action_switch_solo: play_track(a); break;
     default: break;
   }
 }
 
 void group_start(uint32_t mask, int32_t now, int32_t retrigger, int32_t random) {
-  auto start = [now](int32_t k) {
+  auto start = [now](int32_t t) {
     if (now) {
-      play_track(k);
+      play_track(t);
     } else {
-      quantised_play(k);
+      quantised_play(t);
     }
   };
   if (!retrigger) {
     for (int32_t t = 0; t < track_count; ++t) {
-      if (mask & (1u << t)) start(t + 1);
+      if (mask & (1u << t)) start(t);
     }
     return;
   }
@@ -325,12 +322,12 @@ void group_start(uint32_t mask, int32_t now, int32_t retrigger, int32_t random) 
   }
   if (first < 0) {
     for (int32_t t = 0; t < track_count; ++t) {
-      if (mask & (1u << t)) retrigger_track(t + 1, random);
+      if (mask & (1u << t)) retrigger_track(t, random);
     }
     return;
   }
-  retrigger_track(first + 1, random);
+  retrigger_track(first, random);
   for (int32_t t = 0; t < track_count; ++t) {
-    if ((mask & (1u << t)) && t != first) start(t + 1);
+    if ((mask & (1u << t)) && t != first) start(t);
   }
 }

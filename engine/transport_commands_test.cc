@@ -37,33 +37,33 @@ class TransportCommandsTest : public LooperTest {
 TEST_F(TransportCommandsTest, RetriggerCrossfadesAndRefusesWhileTheFadeRuns) {
   make_loop(0, 48000, true, 30000);
   tracks[0].ramp_gain = ramp_unity;
-  ASSERT_EQ(retrigger_track(1, 0), 0);
+  ASSERT_EQ(retrigger_track(0, 0), 0);
   EXPECT_EQ(tracks[0].position, 0);                // back at the loop start
   EXPECT_EQ(fading_voices[0].position, 30000);     // the old pass keeps sounding
   EXPECT_EQ(fading_voices[0].ramp_step, -1);
   EXPECT_TRUE(on_list(engine_state.fading_list, 0));
   console_text();
-  EXPECT_EQ(retrigger_track(1, 0), -22);
+  EXPECT_EQ(retrigger_track(0, 0), -22);
   EXPECT_EQ(console_text(), "Track 1 already on fading list\n");
   run_frames(512);
   transport_update();  // the finished copy leaves the fading list
   EXPECT_FALSE(on_list(engine_state.fading_list, 0));
-  EXPECT_EQ(retrigger_track(1, 0), 0);
+  EXPECT_EQ(retrigger_track(0, 0), 0);
 }
 
 TEST_F(TransportCommandsTest, RetriggerRefusesEmptyAndBadTracks) {
   console_text();
-  EXPECT_EQ(retrigger_track(3, 0), -22);
+  EXPECT_EQ(retrigger_track(2, 0), -22);
   EXPECT_EQ(console_text(), "Attempt to play empty track. Track idx 2\n");
-  EXPECT_EQ(retrigger_track(0, 0), -22);
-  EXPECT_EQ(retrigger_track(9, 0), -22);
+  EXPECT_EQ(retrigger_track(-1, 0), -22);
+  EXPECT_EQ(retrigger_track(8, 0), -22);
 }
 
 TEST_F(TransportCommandsTest, RetriggerOfAMutedTrackReanchorsWhenNothingPlays) {
   make_loop(0, 40000, false, 1234);
   make_loop(1, 30000, false, 777);
   tracks[1].vsp = 500;
-  ASSERT_EQ(retrigger_track(1, 0), 0);
+  ASSERT_EQ(retrigger_track(0, 0), 0);
   EXPECT_TRUE(playing(0));
   EXPECT_FALSE(on_list(engine_state.muted_list, 0));
   EXPECT_EQ(tracks[0].position, 0);
@@ -73,7 +73,7 @@ TEST_F(TransportCommandsTest, RetriggerOfAMutedTrackReanchorsWhenNothingPlays) {
 TEST_F(TransportCommandsTest, RandomRetriggerStartsInsideTheLoop) {
   make_loop(0, 40000);
   srand(7);
-  ASSERT_EQ(retrigger_track(1, 1), 0);
+  ASSERT_EQ(retrigger_track(0, 1), 0);
   srand(7);
   EXPECT_EQ(tracks[0].position, rand() % 40000);
 }
@@ -83,7 +83,7 @@ TEST_F(TransportCommandsTest, SilentLoopFollowsThePlayingClockSource) {
   engine_state.clock_source_track = 0;
   tracks[0].ramp_gain = ramp_unity;
   run_frames(30000);
-  ASSERT_EQ(fill_silent_loop(3), 0);
+  ASSERT_EQ(fill_silent_loop(2), 0);
   const Track& v = tracks[2];
   EXPECT_TRUE(playing(2));
   EXPECT_EQ(v.length, 96000);
@@ -96,13 +96,13 @@ TEST_F(TransportCommandsTest, SilentLoopFollowsThePlayingClockSource) {
 }
 
 TEST_F(TransportCommandsTest, SilentLoopRefusals) {
-  EXPECT_EQ(fill_silent_loop(2), -22);  // no clock source
+  EXPECT_EQ(fill_silent_loop(1), -22);  // no clock source
   make_loop(0, 96000, true);
   engine_state.clock_source_track = 0;
-  EXPECT_EQ(fill_silent_loop(1), -22);  // the clock source itself
-  EXPECT_EQ(fill_silent_loop(9), -22);
+  EXPECT_EQ(fill_silent_loop(0), -22);  // the clock source itself
+  EXPECT_EQ(fill_silent_loop(8), -22);
   held.hold_all_but(3);
-  EXPECT_EQ(fill_silent_loop(2), -12);
+  EXPECT_EQ(fill_silent_loop(1), -12);
   EXPECT_EQ(tracks[1].length, 0);
   EXPECT_EQ(track_block_count(1), 0);
   EXPECT_EQ(state_of(1), track_empty);
@@ -203,14 +203,14 @@ TEST_F(TransportCommandsTest, SwitchPlayWithClockSourceRestartsAMutedUnswitchedS
 
 TEST_F(TransportCommandsTest, SwitchRefusalsPrintAndChangeNothing) {
   console_text();
-  EXPECT_EQ(switch_track(9, switch_play_solo), -22);
+  EXPECT_EQ(switch_track(8, switch_play_solo), -22);
   EXPECT_EQ(console_text(), "switch: track out of range 9\n");
-  EXPECT_EQ(switch_track(2, switch_play_clock), -22);
+  EXPECT_EQ(switch_track(1, switch_play_clock), -22);
   EXPECT_EQ(console_text(), "switch: mode play on recording or empty track\n");
-  EXPECT_EQ(switch_track(2, switch_play_solo), -22);
+  EXPECT_EQ(switch_track(1, switch_play_solo), -22);
   EXPECT_EQ(console_text(), "switch: mode play solo on recording or empty track\n");
   make_loop(1, 20000, true);
-  EXPECT_EQ(switch_track(2, switch_record_sync), -22);
+  EXPECT_EQ(switch_track(1, switch_record_sync), -22);
   EXPECT_EQ(console_text(), "switch: mode record on playing, overdubbing or replacing track\n");
 }
 

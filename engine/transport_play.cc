@@ -35,9 +35,8 @@ void follow_clock_source(Track& v) {
 
 }  // namespace
 
-int play_track(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int play_track(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   bool empty, in_role, recording, playing, muted;
@@ -57,10 +56,10 @@ int play_track(int32_t k) {
     console_printf("Attempt to play recording track. Track idx %d\n", t);
     if (recording) {
       close_loop(t);
-      end_overdub(k);
+      end_overdub(t);
     }
-    end_replace(k);
-    end_overdub(k);
+    end_replace(t);
+    end_overdub(t);
     return 0;
   }
   if (playing) {
@@ -91,9 +90,8 @@ int play_track(int32_t k) {
   return 0;
 }
 
-int quantised_play(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int quantised_play(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
@@ -109,12 +107,11 @@ int quantised_play(int32_t k) {
       return 0;
     }
   }
-  return play_track(k);
+  return play_track(t);
 }
 
-int mute_track(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int mute_track(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
@@ -130,9 +127,8 @@ int mute_track(int32_t k) {
   return 0;
 }
 
-int stop_track(int32_t k, int32_t keep_playing) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int stop_track(int32_t t, int32_t keep_playing) {
+  if (!valid_track_index(t)) return status_refused;
   bool recording;
   {
     EngineLockGuard lock;
@@ -140,24 +136,23 @@ int stop_track(int32_t k, int32_t keep_playing) {
   }
   if (recording) {
     close_loop(t);
-    end_overdub(k);
+    end_overdub(t);
   }
-  end_replace(k);
-  end_overdub(k);
+  end_replace(t);
+  end_overdub(t);
   {
     EngineLockGuard lock;
     clear_trigger(tracks[t]);
   }
   if (keep_playing) return 0;
   release_cues(0);
-  mute_track(k);
+  mute_track(t);
   return 0;
 }
 
-int stop_at_loop_end(int32_t k, int32_t quantised) {
-  const int result = stop_track(k, quantised);
+int stop_at_loop_end(int32_t t, int32_t quantised) {
+  const int result = stop_track(t, quantised);
   if (result < 0 || !quantised) return result;
-  const int32_t t = k - 1;
   Track& v = tracks[t];
   EngineLockGuard lock;
   if (on_list(engine_state.play_list, t)) {
@@ -168,9 +163,8 @@ int stop_at_loop_end(int32_t k, int32_t quantised) {
   return 0;
 }
 
-int cue_track(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int cue_track(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   EngineState& s = engine_state;
   EngineLockGuard lock;
   if (track_in_role(t) || on_list(s.play_list, t)) return status_refused;
@@ -198,7 +192,7 @@ void release_cues(int32_t offset) {
       if (has_audio) v.position = wrap_into_loop(int64_t(offset) + v.vsp, v.length);
     }
     if (has_audio) {
-      play_track(t + 1);
+      play_track(t);
     } else if (empty_cued < 0) {
       empty_cued = t;
     }

@@ -273,9 +273,8 @@ int close_loop(int32_t t) {
   return 0;
 }
 
-int start_overdub(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int start_overdub(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
@@ -293,9 +292,8 @@ int start_overdub(int32_t k) {
   return 0;
 }
 
-int end_overdub(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int end_overdub(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
@@ -313,7 +311,7 @@ int end_overdub(int32_t k) {
   }
   if (bounce) {
     for (int32_t j = 0; j < track_count; j++)
-      if (tracks[j].bounce_source) mute_track(j + 1);
+      if (tracks[j].bounce_source) mute_track(j);
     EngineLockGuard lock;
     s.bounce_active = 0;
   }
@@ -337,9 +335,8 @@ int begin_replace(int32_t t, int32_t keep) {
   return 0;
 }
 
-int start_replace(int32_t k, int32_t keep) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int start_replace(int32_t t, int32_t keep) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
@@ -373,9 +370,8 @@ void run_transport_until(Done done) {
   }
 }
 
-int start_q_replace(int32_t k, int32_t steps, int32_t keep) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int start_q_replace(int32_t t, int32_t steps, int32_t keep) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
@@ -406,9 +402,8 @@ int start_q_replace(int32_t k, int32_t steps, int32_t keep) {
   return 0;
 }
 
-int end_replace(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int end_replace(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   int32_t boundary = -1;

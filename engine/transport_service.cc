@@ -72,22 +72,21 @@ void apply_wet_dry() {
   if (engine_state.dry_mask != mask) engine_state.dry_mask = mask;
 }
 
-void execute_action(int32_t k, int32_t action, int32_t argument, int32_t overshoot) {
-  const int32_t t = k - 1;
+void execute_action(int32_t t, int32_t action, int32_t argument, int32_t overshoot) {
   EngineState& s = engine_state;
   switch (action) {
     case action_play:
-      play_track(k);
+      play_track(t);
       break;
     case action_stop:
       release_cues(overshoot);
-      mute_track(k);
+      mute_track(t);
       break;
     case action_switch_play:
     case action_switch_record:
     case action_switch_solo:
     case action_switch_free:
-      switch_step(k, action, argument);
+      switch_step(t, action, argument);
       break;
     case action_replace:
       begin_replace(t, argument);
@@ -117,8 +116,8 @@ void execute_action(int32_t k, int32_t action, int32_t argument, int32_t oversho
 
 // Executes the action of every track whose trigger position the engine reported.
 void run_pending_actions() {
-  for (int32_t k = 1; k <= track_count; k++) {
-    Track& v = tracks[k - 1];
+  for (int32_t t = 0; t < track_count; t++) {
+    Track& v = tracks[t];
     int32_t action, argument, overshoot;
     {
       EngineLockGuard lock;
@@ -134,7 +133,7 @@ void run_pending_actions() {
       v.trigger_action = action_none;
       if (armed_at < 0) continue;
     }
-    execute_action(k, action, argument, overshoot);
+    execute_action(t, action, argument, overshoot);
   }
 }
 
@@ -151,9 +150,8 @@ void transport_update() {
   undo_memory_reserve();
 }
 
-int erase_track(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int erase_track(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {
@@ -205,8 +203,8 @@ int append_track_audio(const int32_t* frames, int32_t byte_count) {
     if (track_in_role(t)) return -5;
   }
   if (loader.offset == 0) {
-    mute_track(t + 1);
-    erase_track(t + 1);
+    mute_track(t);
+    erase_track(t);
   }
   Track& v = tracks[t];
   const int32_t total = byte_count / bytes_per_frame;
@@ -257,7 +255,7 @@ int append_track_block(int32_t t, int32_t* block, int32_t byte_count) {
     if (track_in_role(t)) return -5;
     erase = v.length < block_frames;
   }
-  if (erase) erase_track(t + 1);
+  if (erase) erase_track(t);
   EngineLockGuard lock;
   const int32_t old_length = v.length;
   const int32_t index = old_length / block_frames;
@@ -306,10 +304,10 @@ void track_status_snapshot(TrackStatus& out) {
   }
 }
 
-int set_clock_source_track(int32_t k) {
-  if (k < 0 || k > track_count) return status_refused;
+int set_clock_source_track(int32_t t) {
+  if (t < -1 || t >= track_count) return status_refused;
   EngineLockGuard lock;
-  engine_state.clock_source_track = k - 1;
+  engine_state.clock_source_track = t;
   return 0;
 }
 

@@ -16,7 +16,7 @@ class TransportTest : public LooperTest {
     ASSERT_EQ(start_record(t, sync_free, 0), 0);
     ASSERT_TRUE(run_until([&] { return tracks[t].length >= frames; }));
     ASSERT_EQ(close_loop(t), 0);
-    ASSERT_EQ(end_overdub(t + 1), 0);
+    ASSERT_EQ(end_overdub(t), 0);
   }
   // Track 0: a 100000-frame clock source playing at position.
   void clock_source_at(int32_t position) {
@@ -39,7 +39,7 @@ TEST_F(TransportTest, RecDubThreeTimesRecordsOverdubsAndPlays) {
   EXPECT_EQ(tracks[0].length, recorded);
   EXPECT_EQ(tracks[0].loop_end, recorded);
 
-  ASSERT_EQ(end_overdub(1), 0);
+  ASSERT_EQ(end_overdub(0), 0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(engine_state.overdub_track, -1);
   EXPECT_EQ(engine_state.record_gain, 0);  // punched out
@@ -141,7 +141,7 @@ TEST_F(TransportTest, MidiRecordingTakesItsUnitFromTheClockOrAnotherMidiTrack) {
   EXPECT_EQ(tracks[0].vsp, -300);
   EXPECT_EQ(tracks[0].measure_offset, 1234);
   ASSERT_EQ(close_loop(0), 0);
-  ASSERT_EQ(end_overdub(1), 0);
+  ASSERT_EQ(end_overdub(0), 0);
   EXPECT_EQ(engine.clock_pulse_count[0], 0);  // MIDI-clocked loops send no pulses
 
   clock_follower.clock_period = 1100;  // the other track's period wins for an open recording
@@ -216,7 +216,7 @@ TEST_P(PlayRefusalTest, RefusesWithItsMessage) {
   const PlayRefusal c = GetParam();
   if (c.has_audio) make_loop(3, 10000, c.playing);
   if (c.has_audio && !c.muted) list_remove(engine_state.muted_list, 3);
-  EXPECT_EQ(play_track(4), -22);
+  EXPECT_EQ(play_track(3), -22);
   EXPECT_EQ(console_text(), c.message);
 }
 
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TransportTest, PlayOnARecordingTrackClosesItAndPlays) {
   ASSERT_EQ(start_record(2, sync_free, 0), 0);
   run_frames(5000);
-  EXPECT_EQ(play_track(3), 0);
+  EXPECT_EQ(play_track(2), 0);
   EXPECT_EQ(console_text(), "Attempt to play recording track. Track idx 2\n");
   EXPECT_EQ(state_of(2), track_playing);
   EXPECT_FALSE(any_role_active());
@@ -243,7 +243,7 @@ TEST_F(TransportTest, PlayFromSilenceReanchorsEveryTrackAtItsLoopStart) {
   make_loop(0, 100000, false, 1234);
   make_loop(1, 50000, false, 777);
   tracks[1].vsp = 10000;
-  ASSERT_EQ(quantised_play(2), 0);  // nothing plays: at once
+  ASSERT_EQ(quantised_play(1), 0);  // nothing plays: at once
   EXPECT_EQ(state_of(1), track_playing);
   EXPECT_EQ(state_of(0), track_stopped);
   // Re-anchored at the loop starts, then moved on by the 512-frame fade-in.
@@ -256,7 +256,7 @@ TEST_F(TransportTest, QuantisedPlayWaitsForTheTracksOwnLoopStart) {
   make_loop(0, 100000, true);
   make_loop(1, 50000, false, 20000);
   tracks[1].vsp = 10000;
-  ASSERT_EQ(quantised_play(2), 0);
+  ASSERT_EQ(quantised_play(1), 0);
   EXPECT_EQ(state_of(1), track_stopped);
   EXPECT_EQ(tracks[1].trigger_action, action_play);
   EXPECT_EQ(tracks[1].trigger_position, 10000);
@@ -277,7 +277,7 @@ TEST_F(TransportTest, SyncTrackJoiningRunningLoopsFollowsTheClockSourcePhase) {
   tracks[1].vsp = 30000;
   tracks[0].position = 70000;
   tracks[0].vsp = 10000;  // phase 60000
-  ASSERT_EQ(play_track(2), 0);
+  ASSERT_EQ(play_track(1), 0);
   // (60000 mod 100000) + 30000, then 512 frames of fade-in.
   EXPECT_EQ(tracks[1].position, 90000 + 512);
 }
@@ -286,32 +286,32 @@ TEST_F(TransportTest, PlayOfAVoiceOnAMissingBlockDoesNotHang) {
   make_loop(0, 20000);
   pool_free(track_blocks[0][0]);
   track_blocks[0][0] = nullptr;  // the voice stands still on it and never ramps
-  ASSERT_EQ(play_track(1), 0);
+  ASSERT_EQ(play_track(0), 0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(console_text(), "");
 }
 
 TEST_F(TransportTest, MuteFadesOutThenMovesTheTrackToTheMutedList) {
   make_loop(0, 30000, true);
-  ASSERT_EQ(mute_track(1), 0);
+  ASSERT_EQ(mute_track(0), 0);
   EXPECT_EQ(state_of(0), track_stopped);
   EXPECT_TRUE(on_list(engine_state.muted_list, 0));
   EXPECT_EQ(tracks[0].ramp_gain, 0);
-  EXPECT_EQ(mute_track(1), -22);
+  EXPECT_EQ(mute_track(0), -22);
 }
 
 TEST_F(TransportTest, MuteOfAFrozenVoiceTimesOutAndMutesAnyway) {
   make_loop(0, 30000, true);
   tracks[0].start_delay = 100000;  // the voice neither sounds nor ramps meanwhile
-  ASSERT_EQ(mute_track(1), 0);
+  ASSERT_EQ(mute_track(0), 0);
   EXPECT_EQ(console_text(), "play_fade_wait: timeout\n");
   EXPECT_TRUE(on_list(engine_state.muted_list, 0));
 }
 
 TEST_F(TransportTest, StopWithACuedEmptyTrackRecordsItAtTheLoopEnd) {
   make_loop(0, 100000, true, 40000);
-  ASSERT_EQ(cue_track(3), 0);
-  ASSERT_EQ(stop_at_loop_end(1, 1), 0);
+  ASSERT_EQ(cue_track(2), 0);
+  ASSERT_EQ(stop_at_loop_end(0, 1), 0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(tracks[0].trigger_action, action_stop);
   EXPECT_EQ(tracks[0].trigger_position, 0);
@@ -328,9 +328,9 @@ TEST_F(TransportTest, CueReleaseStartsCuedTracksAtTheOffset) {
   make_loop(0, 100000, true);
   make_loop(1, 50000);
   tracks[1].vsp = 1000;
-  ASSERT_EQ(cue_track(2), 0);
-  EXPECT_EQ(cue_track(1), -22);  // playing
-  EXPECT_EQ(cue_track(9), -22);
+  ASSERT_EQ(cue_track(1), 0);
+  EXPECT_EQ(cue_track(0), -22);  // playing
+  EXPECT_EQ(cue_track(8), -22);
   release_cues(250);
   EXPECT_EQ(state_of(1), track_playing);
   EXPECT_EQ(tracks[1].position, 1250 + 512);
@@ -340,13 +340,13 @@ TEST_F(TransportTest, CueReleaseStartsCuedTracksAtTheOffset) {
 TEST_F(TransportTest, StopNowEndsEveryRoleAndMutes) {
   ASSERT_EQ(start_record(0, sync_free, 0), 0);
   run_frames(3000);
-  ASSERT_EQ(stop_track(1, 0), 0);
+  ASSERT_EQ(stop_track(0, 0), 0);
   EXPECT_EQ(state_of(0), track_stopped);
   EXPECT_FALSE(any_role_active());
 
-  ASSERT_EQ(play_track(1), 0);
-  ASSERT_EQ(start_overdub(1), 0);
-  ASSERT_EQ(stop_track(1, 1), 0);  // keep playing
+  ASSERT_EQ(play_track(0), 0);
+  ASSERT_EQ(start_overdub(0), 0);
+  ASSERT_EQ(stop_track(0, 1), 0);  // keep playing
   EXPECT_EQ(state_of(0), track_playing);
 }
 
@@ -408,21 +408,21 @@ TEST_F(TransportTest, MidiStartActionSendsStartOnlyWhilePlaying) {
 
 TEST_F(TransportTest, OverdubAndReplaceRoundTrips) {
   make_loop(0, 40000, true);
-  EXPECT_EQ(start_overdub(2), -22);  // not playing
-  ASSERT_EQ(start_overdub(1), 0);
+  EXPECT_EQ(start_overdub(1), -22);  // not playing
+  ASSERT_EQ(start_overdub(0), 0);
   EXPECT_EQ(state_of(0), track_overdubbing);
   EXPECT_EQ(engine_state.record_gain, ramp_unity);
-  EXPECT_EQ(end_replace(1), -22);
-  ASSERT_EQ(end_overdub(1), 0);
+  EXPECT_EQ(end_replace(0), -22);
+  ASSERT_EQ(end_overdub(0), 0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(undo_level_count(0), 1);
 
-  ASSERT_EQ(start_replace(1, 1), 0);
+  ASSERT_EQ(start_replace(0, 1), 0);
   EXPECT_EQ(state_of(0), track_replacing);
   EXPECT_EQ(tracks[0].keep_original, 1);
   EXPECT_EQ(tracks[0].ramp_gain, 0);  // the old audio faded out of the written signal
-  EXPECT_EQ(end_overdub(1), -22);
-  ASSERT_EQ(end_replace(1), 0);
+  EXPECT_EQ(end_overdub(0), -22);
+  ASSERT_EQ(end_replace(0), 0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(tracks[0].ramp_gain, ramp_unity);
   EXPECT_EQ(engine_state.record_gain, 0);
@@ -432,26 +432,26 @@ TEST_F(TransportTest, OverdubAddsTheInputAndUndoTakesItAway) {
   make_loop(0, 20000, true);
   run_frames(2000);  // the noise gate opens on the first loud samples
   inline_input = {1 << 20, 1 << 20, true};
-  ASSERT_EQ(start_overdub(1), 0);
+  ASSERT_EQ(start_overdub(0), 0);
   run_frames(30000);
-  ASSERT_EQ(end_overdub(1), 0);
+  ASSERT_EQ(end_overdub(0), 0);
   inline_input = {};
   int32_t changed = 0;
   for (int32_t i = 0; i < 20000; i++) changed += left_sample(0, i) != i + 1;
   EXPECT_EQ(changed, 20000);  // a whole pass was overdubbed
-  ASSERT_EQ(undo(1), 0);
+  ASSERT_EQ(undo(0), 0);
   for (int32_t i : {0, 5000, 19999}) EXPECT_EQ(left_sample(0, i), i + 1) << i;
   EXPECT_EQ(console_text(), "");
 }
 
 TEST_F(TransportTest, QuantisedReplacePunchesInAndOutAtStepBoundaries) {
   make_loop(0, 100000, true, 30000);
-  ASSERT_EQ(start_q_replace(1, 4, 0), 0);
+  ASSERT_EQ(start_q_replace(0, 4, 0), 0);
   EXPECT_EQ(state_of(0), track_replacing);
   EXPECT_EQ(tracks[0].q_replace_steps, 4);
   // Fired at 50000; the punch-in ramp has run since.
   EXPECT_EQ(tracks[0].position, 50000 + 512);
-  ASSERT_EQ(end_replace(1), 0);
+  ASSERT_EQ(end_replace(0), 0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(tracks[0].q_replace_steps, 0);
   EXPECT_EQ(tracks[0].position, 75000 + 512);  // after the 512-frame punch-out crossfade
@@ -460,10 +460,10 @@ TEST_F(TransportTest, QuantisedReplacePunchesInAndOutAtStepBoundaries) {
 
 TEST_F(TransportTest, QuantisedReplaceRefusals) {
   make_loop(0, 100000, true);
-  EXPECT_EQ(start_q_replace(1, 1, 0), -22);
-  EXPECT_EQ(start_q_replace(2, 4, 0), -22);  // not playing
+  EXPECT_EQ(start_q_replace(0, 1, 0), -22);
+  EXPECT_EQ(start_q_replace(1, 4, 0), -22);  // not playing
   tracks[0].length = max_quantised_length;
-  EXPECT_EQ(start_q_replace(1, 4, 0), -22);
+  EXPECT_EQ(start_q_replace(0, 4, 0), -22);
   EXPECT_EQ(undo_level_count(0), 0);
   EXPECT_FALSE(any_role_active());
 }
@@ -471,12 +471,12 @@ TEST_F(TransportTest, QuantisedReplaceRefusals) {
 TEST_F(TransportTest, EraseReturnsEverythingAndForgetsTheClockSource) {
   const int available = pool_available();
   record_free_loop(0, 20000);
-  ASSERT_EQ(start_overdub(1), 0);
-  ASSERT_EQ(end_overdub(1), 0);
+  ASSERT_EQ(start_overdub(0), 0);
+  ASSERT_EQ(end_overdub(0), 0);
   tracks[0].trigger_position = 5;
   engine.clock_out_track = 0;
   unscramble_blocks[0][0] = take_zeroed_block();
-  ASSERT_EQ(erase_track(1), 0);
+  ASSERT_EQ(erase_track(0), 0);
   EXPECT_EQ(state_of(0), track_empty);
   EXPECT_EQ(engine_state.clock_source_track, -1);
   EXPECT_EQ(engine_state.play_list, 0);
@@ -484,7 +484,7 @@ TEST_F(TransportTest, EraseReturnsEverythingAndForgetsTheClockSource) {
   EXPECT_EQ(tracks[0].rate, 256);
   EXPECT_EQ(undo_level_count(0), 0);
   EXPECT_EQ(pool_available(), available);
-  EXPECT_EQ(erase_track(0), -22);
+  EXPECT_EQ(erase_track(-1), -22);
 }
 
 TEST_F(TransportTest, LoaderAppendsFramesAndMutesTheTrack) {
@@ -557,12 +557,12 @@ TEST_F(TransportTest, StatusSnapshotReportsEveryTrack) {
   EXPECT_EQ(status.saved_mask, 0xF9);  // track 1 changed, track 2 recording
 }
 
-TEST_F(TransportTest, ClockSourceSetterTakesTrackNumbers) {
-  EXPECT_EQ(set_clock_source_track(3), 0);
+TEST_F(TransportTest, ClockSourceSetterTakesTrackIndexesAndMinusOneClears) {
+  EXPECT_EQ(set_clock_source_track(2), 0);
   EXPECT_EQ(engine_state.clock_source_track, 2);
-  EXPECT_EQ(set_clock_source_track(9), -22);
+  EXPECT_EQ(set_clock_source_track(8), status_refused);
   EXPECT_EQ(engine_state.clock_source_track, 2);
-  EXPECT_EQ(set_clock_source_track(0), 0);
+  EXPECT_EQ(set_clock_source_track(-1), 0);
   EXPECT_EQ(engine_state.clock_source_track, -1);
 }
 
@@ -582,9 +582,9 @@ TEST_F(TransportTest, OperationsWaitForARealAudioThread) {
   EXPECT_EQ(engine_state.record_gain, ramp_unity);
   while (tracks[0].length < 2000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_EQ(close_loop(0), 0);
-  EXPECT_EQ(end_overdub(1), 0);
-  EXPECT_EQ(mute_track(1), 0);
-  EXPECT_EQ(play_track(1), 0);
+  EXPECT_EQ(end_overdub(0), 0);
+  EXPECT_EQ(mute_track(0), 0);
+  EXPECT_EQ(play_track(0), 0);
   EXPECT_EQ(tracks[0].ramp_gain, ramp_unity);
   stop = true;
   audio.join();

@@ -247,9 +247,8 @@ void undo_save_step(int32_t n) {
   h.save_next_block = next;
 }
 
-int undo(int32_t k) {
-  if (!valid_track_number(k)) return status_refused;
-  const int32_t t = k - 1;
+int undo(int32_t t) {
+  if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   UndoArea& area = undo_areas[t];
   UndoHeader& h = area.header;

@@ -26,8 +26,8 @@ void undo_clear(int32_t n);
 int undo_save(Track& track, int32_t n, int32_t kind);
 // Copies one block of the incremental save of track n, if one is running.
 void undo_save_step(int32_t n);
-// Undoes the newest level of track k (1-8): 0 or status_refused.
-int undo(int32_t k);
+// Undoes the newest level of track t: 0 or status_refused.
+int undo(int32_t t);
 // Swaps the redo slot back into its track: 0 or status_refused.
 int redo();
 void undo_drop_oldest(int32_t n);

@@ -28,22 +28,22 @@ TEST_F(UndoTest, ThirtyThreeSavesKeepThirtyTwoLevels) {
 TEST_F(UndoTest, UndoOfTheOnlyLevelEmptiesTheRing) {
   make_loop(0, 10000);
   ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
-  EXPECT_EQ(undo(1), 0);
+  EXPECT_EQ(undo(0), 0);
   EXPECT_EQ(header(0).newest_level, -1);
   EXPECT_EQ(header(0).oldest_level, -1);
-  EXPECT_EQ(undo(1), -22);
+  EXPECT_EQ(undo(0), -22);
 }
 
 TEST_F(UndoTest, UndoRefusesBadTracksEmptyTracksAndActiveRoles) {
   make_loop(1, 10000, true);
   ASSERT_EQ(undo_save(tracks[1], 1, undo_length_only), 0);
-  EXPECT_EQ(undo(0), -22);
-  EXPECT_EQ(undo(9), -22);
-  EXPECT_EQ(undo(1), -22);  // empty
+  EXPECT_EQ(undo(-1), -22);
+  EXPECT_EQ(undo(8), -22);
+  EXPECT_EQ(undo(0), -22);  // empty
   engine_state.overdub_track = 1;
-  EXPECT_EQ(undo(2), -22);
+  EXPECT_EQ(undo(1), -22);
   engine_state.overdub_track = -1;
-  EXPECT_EQ(undo(2), 0);
+  EXPECT_EQ(undo(1), 0);
 }
 
 TEST_F(UndoTest, UndoRedoRedoSwapsTheAudioBackAndForth) {
@@ -54,7 +54,7 @@ TEST_F(UndoTest, UndoRedoRedoSwapsTheAudioBackAndForth) {
   EXPECT_EQ(pool_available(), available - 2);
   fill_track(2, 222);
 
-  ASSERT_EQ(undo(3), 0);
+  ASSERT_EQ(undo(2), 0);
   EXPECT_EQ(left_sample(2, 100), 111);
   EXPECT_EQ(left_sample(2, block_frames + 5), 111);
   EXPECT_EQ(engine_state.redo_track, 2);
@@ -77,8 +77,8 @@ TEST_F(UndoTest, AnotherTracksUndoTakesOverTheRedoSlot) {
   ASSERT_EQ(undo_save(tracks[2], 2, undo_full_copy), 0);
   ASSERT_EQ(undo_save(tracks[4], 4, undo_full_copy), 0);
   fill_track(4, 9);
-  ASSERT_EQ(undo(3), 0);
-  ASSERT_EQ(undo(5), 0);
+  ASSERT_EQ(undo(2), 0);
+  ASSERT_EQ(undo(4), 0);
   EXPECT_EQ(engine_state.redo_track, 4);
   EXPECT_EQ(pool_available(), available - 1);  // track 3's redo block went back to the pool
   ASSERT_EQ(redo(), 0);
@@ -159,7 +159,7 @@ TEST_F(UndoTest, LengthUndoWrapsThePositionIntoTheSavedLength) {
   ASSERT_EQ(undo_save(tracks[0], 0, undo_length_only), 0);
   tracks[0].length = 150000;
   tracks[0].position = 100000;
-  ASSERT_EQ(undo(1), 0);
+  ASSERT_EQ(undo(0), 0);
   EXPECT_EQ(tracks[0].position, 4000);
   EXPECT_EQ(tracks[0].length, 48000);
   EXPECT_EQ(tracks[0].loop_end, 48000);
@@ -170,7 +170,7 @@ TEST_F(UndoTest, FirstTakeUndoRestoresTheLengthAndDropsTheRedo) {
   make_loop(0, 20000, true, 10000);
   ASSERT_EQ(undo_save(tracks[0], 0, undo_first_take), 0);
   tracks[0].length = 40000;
-  ASSERT_EQ(undo(1), 0);
+  ASSERT_EQ(undo(0), 0);
   EXPECT_EQ(tracks[0].length, 20000);
   EXPECT_EQ(tracks[0].position, 5000);  // scaled with the length
   EXPECT_EQ(engine_state.redo_track, -1);
@@ -186,7 +186,7 @@ TEST_F(UndoTest, ScrambleLevelTakesTheRestoreBlocks) {
   EXPECT_EQ(unscramble_blocks[0][0], nullptr);
   EXPECT_EQ(tracks[0].scrambled, 0);
   int32_t* scrambled = track_blocks[0][0];
-  ASSERT_EQ(undo(1), 0);
+  ASSERT_EQ(undo(0), 0);
   EXPECT_EQ(track_blocks[0][0], restore[0]);
   EXPECT_EQ(redo_blocks[0], scrambled);
 }

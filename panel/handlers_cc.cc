@@ -113,19 +113,19 @@ int32_t controller_handler(int32_t code, Control control) {
     if (!(targets & bit_of(k))) continue;
     switch (control) {
       case Control::volume:
-        fade_cancel(k);
+        fade_cancel(k - 1);
         shown_level[k - 1] = int16_t(value);
-        set_track_atten(k, -value);
+        set_track_atten(k - 1, -value);
         break;
       case Control::feedback:
         shown_feedback[k - 1] = int16_t(value);
-        set_track_feedback(k, value);
+        set_track_feedback(k - 1, value);
         break;
       case Control::pan:
         shown_pan[k - 1] = int16_t(value);
-        set_track_pan(k, value);
+        set_track_pan(k - 1, value);
         break;
-      case Control::speed: set_track_speed(k, value); break;
+      case Control::speed: set_track_speed(k - 1, value); break;
     }
   }
   report(mode_of(control), nullptr, Redraw::full);

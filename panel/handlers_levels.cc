@@ -25,14 +25,14 @@ uint8_t bit_of(int k) { return uint8_t(1u << (k - 1)); }
 
 // Level l (0..-96) for track k: a running fade or swell stops first.
 void apply_level(int k, int level) {
-  fade_cancel(k);
+  fade_cancel(k - 1);
   shown_level[k - 1] = int16_t(level);
-  set_track_atten(k, -level);
+  set_track_atten(k - 1, -level);
 }
 
 void apply_feedback(int k, int percent) {
   shown_feedback[k - 1] = int16_t(percent);
-  set_track_feedback(k, percent);
+  set_track_feedback(k - 1, percent);
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ int32_t cmd_pan_center(int32_t pan) {
   for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     shown_pan[k - 1] = int16_t(p);
-    set_track_pan(k, p);
+    set_track_pan(k - 1, p);
   }
   report(display_mode_pan, nullptr, Redraw::title);
   return 0;
@@ -107,9 +107,9 @@ int32_t cmd_fade_swell(int32_t kind) {
 int32_t cmd_use_preset(int32_t n) {
   if (n < 0 || n > preset_max || preset_use(n) != 0) return status_refused;
   for (int k = 1; k <= track_count; ++k) {
-    set_track_atten(k, -shown_level[k - 1]);
-    set_track_pan(k, shown_pan[k - 1]);
-    set_track_feedback(k, shown_feedback[k - 1]);
+    set_track_atten(k - 1, -shown_level[k - 1]);
+    set_track_pan(k - 1, shown_pan[k - 1]);
+    set_track_feedback(k - 1, shown_feedback[k - 1]);
   }
   set_main_gain(config.all_main_level);
   char tag[tag_text_max + 1];

@@ -19,14 +19,14 @@ void switch_away(int k, int code) {
   switch (code) {
     case track_playing:
       selection.random_restart_mask &= uint8_t(~bit_of(k));
-      stop_at_loop_end(k, 1);
+      stop_at_loop_end(k - 1, 1);
       break;
     case track_recording:
       close_loop(k - 1);
-      end_overdub(k);
+      end_overdub(k - 1);
       break;
-    case track_overdubbing: end_overdub(k); break;
-    case track_replacing: end_replace(k); break;
+    case track_overdubbing: end_overdub(k - 1); break;
+    case track_replacing: end_replace(k - 1); break;
     default: break;
   }
 }
@@ -41,9 +41,9 @@ int32_t cmd_switch(int32_t mode) {
   int result = 0;
   if (code == track_empty || code == track_stopped) {
     if (mode == switch_record_sync) {
-      result = switch_track(k, switch_record_sync);
+      result = switch_track(k - 1, switch_record_sync);
     } else if (code == track_stopped) {
-      result = switch_track(k, mode);
+      result = switch_track(k - 1, mode);
     }
   } else {
     switch_away(k, code);
@@ -71,12 +71,12 @@ int32_t cmd_zt6_switch(int32_t) {
   switch (code) {
     case track_empty:
     case track_stopped: result = cmd_rec_dub(0); break;
-    case track_overdubbing: result = end_overdub(k); break;
-    case track_replacing: result = end_replace(k); break;
+    case track_overdubbing: result = end_overdub(k - 1); break;
+    case track_replacing: result = end_replace(k - 1); break;
     case track_playing:
     case track_recording: {
       const bool target_empty = state_of(snapshot, target) == track_empty;
-      result = switch_track(target, target_empty ? switch_record_free : switch_play_solo);
+      result = switch_track(target - 1, target_empty ? switch_record_free : switch_play_solo);
       selection.current_track = target;
       break;
     }
@@ -95,12 +95,12 @@ int32_t cmd_bounce(int32_t type) {
     // The destination still taking the bounce is closed; one closed some other way is forgotten.
     if (engine_state.record_track == b - 1) {
       close_loop(b - 1);
-      end_overdub(b);
+      end_overdub(b - 1);
       report(display_mode_loop_time, "BOUNC", Redraw::title);
       return 0;
     }
     if (engine_state.overdub_track == b - 1) {
-      end_overdub(b);
+      end_overdub(b - 1);
       report(display_mode_loop_time, "BOUNC", Redraw::title);
       return 0;
     }
@@ -118,7 +118,7 @@ int32_t cmd_bounce(int32_t type) {
   }
   console_printf("bounce dest = %d\n", dest);
   if (dest == 0) return status_refused;
-  const int result = start_bounce(dest, selected_mask(), type);
+  const int result = start_bounce(dest - 1, selected_mask(), type);
   if (result == 0) s.bounce_in_progress = int16_t(dest);
   report(display_mode_loop_time, "BOUNC", Redraw::title);
   return result;

@@ -74,12 +74,12 @@ int record_function(int k, int32_t mode, int32_t beats, bool quantised_midi) {
   switch (state_of(transport_state_snapshot(), k)) {
     case track_empty:
     case track_stopped: return start_record_function(k, mode, beats);
-    case track_playing: return start_overdub(k);
+    case track_playing: return start_overdub(k - 1);
     case track_recording: return close_loop(k - 1);
     case track_overdubbing:
       if (quantised_midi && cancel_pending_midi_play(k)) return 0;
-      return end_overdub(k);
-    case track_replacing: return end_replace(k);
+      return end_overdub(k - 1);
+    case track_replacing: return end_replace(k - 1);
     default: return status_refused;
   }
 }
@@ -88,11 +88,11 @@ int record_function(int k, int32_t mode, int32_t beats, bool quantised_midi) {
 void end_role(int k, int code) {
   if (code == track_recording) {
     close_loop(k - 1);
-    end_overdub(k);
+    end_overdub(k - 1);
   } else if (code == track_overdubbing) {
-    end_overdub(k);
+    end_overdub(k - 1);
   } else if (code == track_replacing) {
-    end_replace(k);
+    end_replace(k - 1);
   }
 }
 
@@ -134,18 +134,18 @@ int32_t cmd_play_stop(int32_t now) {
       const int code = state_of(transport_state_snapshot(), k);
       switch (code) {
         case track_empty:
-          if (k == single_track()) fill_silent_loop(k);
+          if (k == single_track()) fill_silent_loop(k - 1);
           break;
         case track_stopped:
           if (now) {
-            play_track(k);
+            play_track(k - 1);
           } else {
-            quantised_play(k);
+            quantised_play(k - 1);
           }
           break;
         case track_playing:
           clear_random_restart(k);
-          stop_at_loop_end(k, now ? 0 : 1);
+          stop_at_loop_end(k - 1, now ? 0 : 1);
           break;
         default: end_role(k, code); break;
       }
@@ -161,14 +161,14 @@ int32_t cmd_play(int32_t kind) {
   const uint32_t snapshot = transport_state_snapshot();
   const int k = single_track();
   if (k != 0 && (mask & bit_of(k)) && state_of(snapshot, k) == track_empty) {
-    fill_silent_loop(k);
+    fill_silent_loop(k - 1);
   } else {
     const bool idle = active_tracks(snapshot) == 0;
     if (idle || kind != play_plain) {
       group_start(mask, 1, idle || kind > 1, kind == play_retrigger_random);
     } else {
       for (int t = 1; t <= track_count; ++t) {
-        if (mask & bit_of(t)) quantised_play(t);
+        if (mask & bit_of(t)) quantised_play(t - 1);
       }
     }
     if (kind == play_retrigger_once) cmd_stop(0);
@@ -190,7 +190,7 @@ int32_t cmd_stop(int32_t now) {
   for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     clear_random_restart(k);
-    stop_at_loop_end(k, now ? 0 : 1);
+    stop_at_loop_end(k - 1, now ? 0 : 1);
   }
   report(display_mode_tag, "STOP", Redraw::title);
   return 0;
@@ -198,7 +198,7 @@ int32_t cmd_stop(int32_t now) {
 
 int32_t cmd_all_stop(int32_t now) {
   store_replay_set(transport_state_snapshot());
-  for (int k = 1; k <= track_count; ++k) stop_at_loop_end(k, now ? 0 : 1);
+  for (int k = 1; k <= track_count; ++k) stop_at_loop_end(k - 1, now ? 0 : 1);
   report(display_mode_tag, "STOP", Redraw::title);
   return 0;
 }
@@ -207,7 +207,7 @@ int32_t cmd_replay_all_stop(int32_t) {
   const uint32_t snapshot = transport_state_snapshot();
   if (active_tracks(snapshot) != 0) {
     store_replay_set(snapshot);
-    for (int k = 1; k <= track_count; ++k) stop_at_loop_end(k, 0);
+    for (int k = 1; k <= track_count; ++k) stop_at_loop_end(k - 1, 0);
     report(display_mode_tag, "STOP", Redraw::title);
   } else {
     group_start(selection.replay_set, 1, 1, 0);
@@ -221,12 +221,12 @@ int32_t cmd_track_erase(int32_t) {
   for (int k = 1; k <= track_count; ++k) {
     if (!(mask & bit_of(k))) continue;
     clear_random_restart(k);
-    stop_track(k, 0);
-    erase_track(k);
+    stop_track(k - 1, 0);
+    erase_track(k - 1);
     if (selection.bounce_in_progress == k) selection.bounce_in_progress = 0;
   }
   if (selection.current_track == 0) {
-    set_clock_source_track(0);
+    set_clock_source_track(-1);
     selection.clock_source_shown = 0;
   }
   report(display_mode_tag, "ERASE", Redraw::full);
@@ -236,7 +236,7 @@ int32_t cmd_track_erase(int32_t) {
 int32_t cmd_set_clock_src(int32_t) {
   const int k = single_track();
   if (k == 0) return status_refused;
-  const int result = set_clock_source_track(k);
+  const int result = set_clock_source_track(k - 1);
   selection.clock_source_shown = int16_t(k);
   report(display_mode_tag, "CKSR", Redraw::title);
   return result;
@@ -247,7 +247,7 @@ int32_t cmd_multiply(int32_t factor) {
   if (k == 0) return status_refused;
   int result = 0;
   if (factor != 0) {
-    result = multiply_track(k, factor);
+    result = multiply_track(k - 1, factor);
     report(display_mode_tag, "MULT", Redraw::title);
   } else {
     report(display_mode_tag, nullptr, Redraw::title);
@@ -258,7 +258,7 @@ int32_t cmd_multiply(int32_t factor) {
 int32_t cmd_cue(int32_t) {
   const uint8_t mask = selected_mask();
   for (int k = 1; k <= track_count; ++k) {
-    if (mask & bit_of(k)) cue_track(k);
+    if (mask & bit_of(k)) cue_track(k - 1);
   }
   report(display_mode_tag, "CUE", Redraw::title);
   return 0;
@@ -274,12 +274,12 @@ int replace_function(int32_t keep, bool quantised) {
   int result = 0;
   switch (state_of(transport_state_snapshot(), k)) {
     case track_stopped:
-      play_track(k);
+      play_track(k - 1);
       [[fallthrough]];
     case track_playing:
-      result = quantised ? start_q_replace(k, steps, keep) : start_replace(k, keep);
+      result = quantised ? start_q_replace(k - 1, steps, keep) : start_replace(k - 1, keep);
       break;
-    case track_replacing: result = end_replace(k); break;
+    case track_replacing: result = end_replace(k - 1); break;
     default: break;
   }
   report(display_mode_tag, keep ? "REPL+" : "REPL ", Redraw::title);
@@ -318,7 +318,7 @@ int set_quant_steps(int32_t steps) {
 int32_t cmd_quant_value(int32_t steps) { return set_quant_steps(steps); }
 
 int32_t cmd_undo(int32_t) {
-  const int result = undo(selection.current_track);
+  const int result = undo(selection.current_track - 1);
   report(display_mode_tag, result == 0 ? "UNDO" : "NO UN", Redraw::title);
   return result;
 }

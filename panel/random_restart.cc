@@ -33,8 +33,8 @@ void schedule(int k, int code) {
   const uint32_t loop_runs = uint32_t(tracks[k - 1].length / frames_per_run);
   const uint32_t pause = uint32_t(c.rnd_restart_min) + loop_runs + uint32_t(random_part) + 1;
   random_restart.restart_time[k - 1] = random_restart.counter + pause;
-  if (code == track_stopped) retrigger_track(k, 0);
-  stop_at_loop_end(k, 1);
+  if (code == track_stopped) retrigger_track(k - 1, 0);
+  stop_at_loop_end(k - 1, 1);
 }
 
 }  // namespace
