@@ -4,17 +4,28 @@
 #include "host/statistics.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
+#include "host/panel_link.h"
 #include "panel/command_queue.h"
+#include "panel/display.h"
+#include "panel/handlers.h"
 #include "panel/input.h"
 #include "panel/random_restart.h"
 #include "pool/pool.h"
 
 void idle_quarter_service() {}
-void idle_second_service() {}
-void idle_input_service() { ui_poll(); }
+void idle_second_service() {
+  meter_tick();
+  audio_slots_tick();
+}
+void idle_input_service() {
+  panel_link_receive();
+  ui_poll();
+  panel_link_transmit();
+}
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {
   fade_service();
+  display_ten_ms_service();
   random_restart_service();
 }
 int32_t idle_clean_service() {

@@ -14,13 +14,19 @@
 #include "midi/midi_queue.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
+#include "panel/audio_slots.h"
 #include "panel/command_queue.h"
+#include "panel/display.h"
 #include "panel/display_state.h"
+#include "panel/editors.h"
 #include "panel/input.h"
+#include "panel/menu.h"
 #include "panel/midi_mapping.h"
 #include "panel/pedal.h"
 #include "panel/random_restart.h"
 #include "panel/selection.h"
+#include "panel/status_line.h"
+#include "panel/value_entry.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
@@ -48,6 +54,12 @@ void looper_reset() {
   midi_mapping_reset();
   pedal_state_reset();
   random_restart_reset();
+  display_reset();
+  status_line_reset();
+  menu_stack_reset();
+  value_entry_reset();
+  editors_reset();
+  audio_slots_reset();
 
   storage_init();
 

@@ -13,7 +13,9 @@
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
+#include "host/panel_link.h"
 #include "net/network_thread.h"
+#include "panel/menu.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
@@ -33,6 +35,8 @@ void startup() {
     fprintf(stderr, "cannot activate client");
     exit(1);
   }
+  panel_link_open(panel_socket_name);
+  draw_menu();
   network_start();
   read_connections();
 

@@ -1,0 +1,3 @@
+#include "panel/panel_hooks.h"
+
+PanelHooks panel_hooks;

@@ -1,0 +1,27 @@
+// What the panel calls outside itself through hooks installed at start-up: the track storage
+// behind "Save Audio" and "Load Audio", the test tone of the track editor, and ending the
+// process for the "Restart" item (tests and fuzzing put a recorder there). A null storage or
+// tone hook makes its item report failure or do nothing. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+struct PanelHooks {
+  // Saves track t (0-7) into save slot `slot` (1..100) on the storage thread's next pass.
+  int (*request_save)(int32_t t, int32_t slot) = nullptr;
+  // -1 while the requested save is pending, else 0 success or 1 failed.
+  int (*save_state)() = nullptr;
+  // Blocks of the save written, in percent.
+  int (*save_percent)() = nullptr;
+  // Loads track t (0-7) from save slot `slot`: 0 requested, -1 busy.
+  int (*request_load)(int32_t t, int32_t slot) = nullptr;
+  // While loading the progress (at most 99); -status after an error; 100 when done.
+  int (*load_result)() = nullptr;
+  // Fills track t (0-7) with a 1 kHz tone and plays it: 0, or a refusal.
+  int (*fill_test_tone)(int32_t t) = nullptr;
+  // Ends the process with the status ("Restart": 1).
+  void (*exit_process)(int status) = exit;
+};
+
+extern PanelHooks panel_hooks;
