@@ -12,8 +12,6 @@ Display display;
 
 namespace {
 
-// Bytes 0..6 of a line record: a position command to column 0 of the line.
-constexpr uint8_t record_header[line_text_offset] = {0x00, 0x1F, 0x24, 0x00, 0x00, 0x00, 0x00};
 constexpr int32_t first_meter_threshold = 2048;  // 2^11 of the 2^24 full scale
 
 constexpr MenuItem message_item[] = {{display.message_second, nullptr, nullptr, 0}};
@@ -112,14 +110,4 @@ void display_ten_ms_service() {
   status_refresh_tick();
 }
 
-void display_reset() {
-  Display& d = display;
-  d = Display{};
-  for (int line = 0; line < display_line_count; ++line) {
-    memcpy(d.line_records[line], record_header, sizeof record_header);
-    d.line_records[line][line_number_offset] = uint8_t(line);
-  }
-  d.refresh_divider = refresh_runs;
-  strcpy(d.meter_in, "In              ");
-  strcpy(d.meter_out, "Out             ");
-}
+void display_reset() { display = Display{}; }

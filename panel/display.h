@@ -20,18 +20,21 @@ constexpr int meter_first_column = 4;
 constexpr int meter_idle_seconds = 10;  // the meters follow this many untouched seconds
 constexpr int refresh_runs = 10;        // 10 ms runs per status refresh (about 100 ms)
 
+// Start of the program: each record holds its header, a position command to column 0 of its
+// line, and 16 zero characters.
 struct Display {
-  uint8_t line_records[display_line_count][line_record_bytes];
-  int16_t line_changed[display_line_count];  // set when a write changed a character
-  char message_first[display_columns + 1];
-  char message_second[display_columns + 1];
-  int16_t idle_counter;     // seconds on the status screen without a redraw
-  int16_t refresh_divider;  // counts 10 ms runs down to the next status refresh
-  int32_t input_peak_hold;  // largest magnitudes since the meters were last drawn
-  int32_t output_peak_hold;
-  char meter_in[display_columns + 1];
-  char meter_out[display_columns + 1];
-  char temporary_group_members[display_columns + 1];  // the temporary group screen's second line
+  uint8_t line_records[display_line_count][line_record_bytes] = {
+      {0x00, 0x1F, 0x24, 0x00, 0x00, 0x00, 0x00}, {0x00, 0x1F, 0x24, 0x00, 0x00, 0x01, 0x00}};
+  int16_t line_changed[display_line_count] = {};  // set when a write changed a character
+  char message_first[display_columns + 1] = {};
+  char message_second[display_columns + 1] = {};
+  int16_t idle_counter = 0;     // seconds on the status screen without a redraw
+  int16_t refresh_divider = refresh_runs;  // counts 10 ms runs down to the next status refresh
+  int32_t input_peak_hold = 0;  // largest magnitudes since the meters were last drawn
+  int32_t output_peak_hold = 0;
+  char meter_in[display_columns + 1] = "In              ";
+  char meter_out[display_columns + 1] = "Out             ";
+  char temporary_group_members[display_columns + 1] = {};  // the temporary group screen's line
 };
 
 extern Display display;

@@ -156,11 +156,4 @@ int32_t open_address_editor(int32_t field) {
   return 0;
 }
 
-void editors_reset() {
-  editors = Editors{};
-  editors.learn_source = learn_source_none;
-  editors.learn_button = -1;
-  editors.learn_row = -1;
-  editors.pedal_step = 1;
-  editors.pedal_controller = -1;
-}
+void editors_reset() { editors = Editors{}; }

@@ -125,7 +125,4 @@ void move_cursor(int32_t code) {
   if (code == code_encoder_down && level.cursor > 0) level.cursor--;
 }
 
-void menu_stack_reset() {
-  menu_stack = MenuStack{};
-  menu_stack.levels[0].menu = &main_menu;
-}
+void menu_stack_reset() { menu_stack = MenuStack{}; }

@@ -36,10 +36,13 @@ struct MenuLevel {
   KeyCallback key_callback;  // null: the router and the global key map handle the codes
 };
 
+extern const Menu main_menu;
+
+// Start of the program: the main menu alone, on its first item (the status screen).
 struct MenuStack {
-  MenuLevel levels[menu_levels];
-  int16_t depth;      // 0..4
-  MenuLevel pending;  // replaces the top level at the next pop; menu null = none
+  MenuLevel levels[menu_levels] = {{&main_menu, 0, nullptr}};
+  int16_t depth = 0;      // 0..4
+  MenuLevel pending = {};  // replaces the top level at the next pop; menu null = none
 };
 
 extern MenuStack menu_stack;
