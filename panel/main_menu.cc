@@ -121,7 +121,7 @@ int32_t config_backup_item(int32_t) {
   write_text(0, "Busy...");
   write_text(1, "");
   ui_poll();
-  const ConfigOutcome outcome = backup_config();
+  const ConfigOutcome outcome = panel_hooks.backup_config();
   show_message(outcome.title, outcome.detail);
   return 0;
 }
@@ -130,7 +130,7 @@ int32_t config_restore_item(int32_t) {
   write_text(0, "Busy...");
   write_text(1, "");
   ui_poll();
-  const ConfigOutcome outcome = restore_config();
+  const ConfigOutcome outcome = panel_hooks.restore_config();
   show_message(outcome.title, outcome.detail);
   return 0;
 }

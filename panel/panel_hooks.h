@@ -1,11 +1,14 @@
 // What the panel calls outside itself through hooks installed at start-up: the track storage
-// behind "Save Audio" and "Load Audio", the test tone of the track editor, and ending the
-// process for the "Restart" item (tests and fuzzing put a recorder there). A null storage or
-// tone hook makes its item report failure or do nothing. Main thread only.
+// behind "Save Audio" and "Load Audio", the test tone of the track editor, and, with working
+// defaults that tests and fuzzing replace, the configuration backup store and ending the process
+// for the "Restart" item. A null storage or tone hook makes its item report failure or do
+// nothing. Main thread only.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
+
+#include "config/backup.h"
 
 struct PanelHooks {
   // Saves track t (0-7) into save slot `slot` (1..100) on the storage thread's next pass.
@@ -20,6 +23,9 @@ struct PanelHooks {
   int (*load_result)() = nullptr;
   // Fills track t (0-7) with a 1 kHz tone and plays it: 0, or a refusal.
   int (*fill_test_tone)(int32_t t) = nullptr;
+  // "Config Backup" and "Config Restore".
+  ConfigOutcome (*backup_config)() = ::backup_config;
+  ConfigOutcome (*restore_config)() = ::restore_config;
   // Ends the process with the status ("Restart": 1).
   void (*exit_process)(int status) = exit;
 };
