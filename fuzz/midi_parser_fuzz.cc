@@ -35,8 +35,8 @@ void check_code(int32_t code) {
 // Host reports: F0 00 3F 6A 18, type 0-2, one or two data bytes, F7.
 void drain_reports() {
   while (midi_out_pending() > 0) {
-    const int length = midi_out_length();
-    const uint8_t* bytes = midi_out_take();
+    int length;
+    const uint8_t* bytes = midi_out_take(&length);
     require(bytes != nullptr && (length == 8 || length == 9));
     require(bytes[4] == echo_reply_code && bytes[5] <= echo_type_note_on);
     require(bytes[length - 1] == end_of_exclusive);

@@ -68,8 +68,8 @@ class MidiParserTest : public ::testing::Test {
   static std::vector<Bytes> sent() {
     std::vector<Bytes> messages;
     while (midi_out_pending() > 0) {
-      const int n = midi_out_length();
-      const uint8_t* bytes = midi_out_take();
+      int n;
+      const uint8_t* bytes = midi_out_take(&n);
       messages.emplace_back(bytes, bytes + n);
     }
     return messages;
