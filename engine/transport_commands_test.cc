@@ -108,6 +108,23 @@ TEST_F(TransportCommandsTest, SilentLoopRefusals) {
   EXPECT_EQ(state_of(1), track_empty);
 }
 
+TEST_F(TransportCommandsTest, FailedBounceLeavesNoSourceForTheNextRecording) {
+  make_loop(0, 48000, true);
+  tracks[0].ramp_gain = ramp_unity;
+  // No MIDI clock runs: a MIDI-synchronised bounce cannot start.
+  EXPECT_EQ(start_bounce(2, 0x01, bounce_midi_sync), status_refused);
+  EXPECT_EQ(engine_state.bounce_active, 0);
+  EXPECT_EQ(tracks[0].bounce_source, 0);
+  EXPECT_EQ(engine_state.record_track, -1);
+  // A plain recording afterwards neither takes track 1 in nor stops it when it closes.
+  ASSERT_EQ(start_record(3, sync_free, 0), 0);
+  run_frames(2000);
+  ASSERT_EQ(close_loop(3), 0);
+  ASSERT_EQ(end_overdub(3), 0);
+  EXPECT_EQ(left_sample(3, 1000), 0);  // the input is silent
+  EXPECT_EQ(state_of(0), track_playing);
+}
+
 TEST_F(TransportCommandsTest, GroupStartRetriggersTheLongestLoopFirst) {
   make_loop(0, 100000, false, 1000);
   make_loop(1, 200000, false, 2000);
@@ -177,6 +194,17 @@ TEST_F(TransportCommandsTest, SwitchPlayWaitsForTheSwitchedTracksLoopStart) {
   EXPECT_FALSE(playing(4));
   ASSERT_TRUE(run_ticks_until([] { return playing(4); }));
   EXPECT_FALSE(playing(3));
+  EXPECT_EQ(state_of(3), track_stopped);
+}
+
+TEST_F(TransportCommandsTest, SwitchArmedOnACarrierWhoseLoopStartIsItsLengthHappens) {
+  make_loop(3, 20000, true, 5000);
+  tracks[3].ramp_gain = ramp_unity;
+  tracks[3].vsp = 20000;  // a whole loop ahead, as re-anchoring to the MIDI beat can leave it
+  make_loop(4, 30000);
+  ASSERT_EQ(switch_track(4, switch_play_solo), 0);
+  EXPECT_EQ(tracks[3].trigger_position, 0);
+  ASSERT_TRUE(run_ticks_until([] { return playing(4); }, 3 * 20000));
   EXPECT_EQ(state_of(3), track_stopped);
 }
 

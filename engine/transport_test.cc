@@ -458,6 +458,35 @@ TEST_F(TransportTest, QuantisedReplacePunchesInAndOutAtStepBoundaries) {
   EXPECT_EQ(console_text(), "");
 }
 
+// A voice that cannot reach the next step (it stands on a missing block) does not hold the
+// quantised replace's waits for ever.
+TEST_F(TransportTest, QuantisedReplaceGivesUpOnAStepTheVoiceCannotReach) {
+  make_loop(0, 4 * block_frames, true, 100);
+  tracks[0].ramp_gain = ramp_unity;
+  held.blocks.push_back(track_blocks[0][0]);
+  track_blocks[0][0] = nullptr;  // the voice stands still at 100; the step is at 8192
+  ASSERT_EQ(start_q_replace(0, 4, 0), 0);
+  EXPECT_EQ(console_text(), "Q Replace error: replace track -1 not equal to 0\n");
+  EXPECT_EQ(tracks[0].trigger_position, -1);
+  EXPECT_EQ(tracks[0].trigger_action, action_none);
+  EXPECT_EQ(tracks[0].q_replace_steps, 0);
+  EXPECT_EQ(state_of(0), track_playing);
+}
+
+TEST_F(TransportTest, QuantisedReplaceEndGivesUpOnAStepTheVoiceCannotReach) {
+  make_loop(0, 4 * block_frames, true, 100);
+  tracks[0].ramp_gain = ramp_unity;
+  ASSERT_EQ(start_q_replace(0, 4, 0), 0);  // replacing from 8192
+  ASSERT_EQ(engine_state.replace_track, 0);
+  held.blocks.push_back(track_blocks[0][1]);
+  track_blocks[0][1] = nullptr;  // the engine ends the replace there; the voice stops
+  ASSERT_EQ(end_replace(0), 0);
+  EXPECT_EQ(tracks[0].trigger_position, -1);
+  EXPECT_EQ(tracks[0].trigger_action, action_none);
+  EXPECT_EQ(tracks[0].q_replace_steps, 0);
+  EXPECT_EQ(engine_state.replace_track, -1);
+}
+
 TEST_F(TransportTest, QuantisedReplaceRefusals) {
   make_loop(0, 100000, true);
   EXPECT_EQ(start_q_replace(0, 1, 0), -22);
@@ -555,6 +584,29 @@ TEST_F(TransportTest, StatusSnapshotReportsEveryTrack) {
   EXPECT_EQ(status.tempo[1], 0);
   EXPECT_EQ(status.unsynchronised_mask, 0xFE);
   EXPECT_EQ(status.saved_mask, 0xF9);  // track 1 changed, track 2 recording
+}
+
+// The snapshot is one consistent copy: it waits while another thread holds the engine lock in
+// the middle of a change, as the audio thread does for a whole frame.
+TEST_F(TransportTest, StatusSnapshotIsTakenUnderTheEngineLock) {
+  make_loop(0, 96000, true, 1000);
+  std::atomic<bool> taken{false};
+  TrackStatus status{};
+  std::thread reader;
+  {
+    EngineLockGuard lock;
+    reader = std::thread([&] {
+      track_status_snapshot(status);
+      taken = true;
+    });
+    tracks[0].clock_period = 1000;  // the first half of the change
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(taken) << "the snapshot did not wait for the lock";
+    tracks[0].length = 48000;  // the second half
+  }
+  reader.join();
+  EXPECT_EQ(status.length[0], 48000);
+  EXPECT_EQ(status.tempo[0], 120);
 }
 
 TEST_F(TransportTest, ClockSourceSetterTakesTrackIndexesAndMinusOneClears) {

@@ -181,6 +181,7 @@ TEST_F(HostSysexTest, SettersWithoutTheirValueByteChangeNothing) {
 TEST_F(HostSysexTest, CommandFourStoresAnyByteButZeroAndU) {
   send(host_message(4, {'A'}));
   EXPECT_EQ(host_sysex_state.stored_byte, 'A');
+  EXPECT_EQ(config_dirty.load(), 0);  // the byte is not part of the configuration record
   for (uint8_t refused : {uint8_t(0), uint8_t('U'), uint8_t('u')}) {
     send(host_message(4, {refused}));
     EXPECT_EQ(host_sysex_state.stored_byte, 'A');
