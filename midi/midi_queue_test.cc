@@ -161,8 +161,8 @@ TEST_F(MidiQueueTest, AudioThreadEnqueuesWithoutWaitingForOtherProducers) {
 
 // Queues one message from a thread other than the registered audio thread: the shared lane.
 void enqueue_from_other_thread(std::vector<uint8_t> message) {
-  std::thread([&] { ASSERT_EQ(midi_enqueue(message.data(), int(message.size())), int(message.size())); })
-      .join();
+  const int length = int(message.size());
+  std::thread([&] { ASSERT_EQ(midi_enqueue(message.data(), length), length); }).join();
 }
 
 TEST_F(MidiQueueTest, MessagesLeaveInQueueOrderAcrossBothLanes) {
