@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "core/log_ring.h"
+#include "host/looper.h"
 
 namespace {
 
 class MidiQueueTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    midi_queue_reset();
-    console_log_reset();
-  }
+  void SetUp() override { looper_reset(); }
 
   static std::string console_text() {
     char text[log_ring_size];
