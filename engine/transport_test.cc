@@ -618,28 +618,46 @@ TEST_F(TransportTest, ClockSourceSetterTakesTrackIndexesAndMinusOneClears) {
   EXPECT_EQ(engine_state.clock_source_track, -1);
 }
 
-// The program's way of waiting: the engine runs on its own thread in periods, as the process
-// callback runs it, while the operations sleep between polls with the lock released.
+// The engine on a thread of its own, in periods as the process callback runs it, until the
+// object goes (so a failed assertion still stops it).
+class AudioThread {
+ public:
+  AudioThread()
+      : thread_([this] {
+          constexpr int period_frames = 64;
+          while (!stop_) {
+            for (int i = 0; i < period_frames; i++) run_inline_frame();
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+          }
+        }) {}
+  ~AudioThread() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The program's way of waiting: the engine runs on its own thread, while the operations sleep
+// between polls with the lock released.
 TEST_F(TransportTest, OperationsWaitForARealAudioThread) {
   engine_wait.run_frame = nullptr;
-  std::atomic<bool> stop{false};
-  std::thread audio([&] {
-    constexpr int period_frames = 64;
-    while (!stop) {
-      for (int i = 0; i < period_frames; i++) run_inline_frame();
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-  });
-  EXPECT_EQ(start_record(0, sync_free, 0), 0);
-  EXPECT_EQ(engine_state.record_gain, ramp_unity);
-  while (tracks[0].length < 2000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(close_loop(0), 0);
-  EXPECT_EQ(end_overdub(0), 0);
-  EXPECT_EQ(mute_track(0), 0);
-  EXPECT_EQ(play_track(0), 0);
-  EXPECT_EQ(tracks[0].ramp_gain, ramp_unity);
-  stop = true;
-  audio.join();
+  {
+    AudioThread audio;
+    EXPECT_EQ(start_record(0, sync_free, 0), 0);
+    EXPECT_EQ(engine_state.record_gain, ramp_unity);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (tracks[0].length < 2000 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(tracks[0].length, 2000) << "the audio thread recorded nothing for 10 s";
+    EXPECT_EQ(close_loop(0), 0);
+    EXPECT_EQ(end_overdub(0), 0);
+    EXPECT_EQ(mute_track(0), 0);
+    EXPECT_EQ(play_track(0), 0);
+    EXPECT_EQ(tracks[0].ramp_gain, ramp_unity);
+  }
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(console_text(), "");
 }
