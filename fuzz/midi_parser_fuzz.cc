@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
@@ -47,10 +48,7 @@ void drain_reports() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  midi_queue_reset();
-  midi_parser_reset();
-  midi_map_reset();
-  config_reset();
+  looper_reset();
   // The first two bytes choose the channel, the de-jitter width and the quantise controller.
   config.midi_channel = int16_t(data[0] & 0x0F);
   config.cc_dejitter = int16_t((data[0] >> 4) % 5);
