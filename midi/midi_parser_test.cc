@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -20,15 +19,11 @@ using Codes = std::vector<int32_t>;
 // What the parser handed on besides codes.
 struct Captured {
   std::vector<Bytes> sysex;
-  std::vector<Bytes> peer;
 };
 Captured captured;
 
 void capture_sysex(const uint8_t* bytes, int length) {
   captured.sysex.emplace_back(bytes, bytes + length);
-}
-void capture_peer(const uint8_t* bytes, int length) {
-  captured.peer.emplace_back(bytes, bytes + length);
 }
 
 constexpr int channel = 2;  // messages below use status nibble 2 (channel 3)
@@ -60,8 +55,6 @@ class MidiParserTest : public ::testing::Test {
     config.midi_channel = channel;
     config.quant_cc = 126;
     config.cc_dejitter = 1;
-    std::fill(std::begin(config_live.cc_switch_value), std::end(config_live.cc_switch_value),
-              int16_t{-1});
     captured = Captured{};
     midi_set_sysex_handler(capture_sysex);
   }
@@ -139,67 +132,6 @@ const ParseCase parse_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Messages, ChannelMessageTest, testing::ValuesIn(parse_cases),
                          case_name<ParseCase>);
-
-TEST_F(MidiParserTest, EchoAlsoGoesToThePeer) {
-  midi_set_echo_peer(capture_peer);
-  feed({0xB2, 0x07, 0x0A, 0x82, 0x3C, 0x00});
-  const std::vector<Bytes> expected = {echo(1, {0x07, 0x0A})};
-  EXPECT_EQ(captured.peer, expected);
-  EXPECT_EQ(sent(), expected);
-}
-
-struct DejitterCase {
-  const char* name;
-  int width;
-  int controller;
-  Bytes values;
-  Bytes accepted;
-};
-
-class DejitterTest : public MidiParserTest, public testing::WithParamInterface<DejitterCase> {};
-
-TEST_P(DejitterTest, DropsSmallMovesButStillReportsThem) {
-  const DejitterCase& c = GetParam();
-  config.cc_dejitter = int16_t(c.width);
-  Codes expected;
-  for (uint8_t v : c.accepted) expected.push_back(cc_code(c.controller, v));
-  Codes codes;
-  for (uint8_t v : c.values) {
-    const Codes one = feed({0xB2, uint8_t(c.controller), v});
-    codes.insert(codes.end(), one.begin(), one.end());
-  }
-  EXPECT_EQ(codes, expected);
-  EXPECT_EQ(sent().size(), c.values.size());
-}
-
-const DejitterCase dejitter_cases[] = {
-  {"width 1", 1, 7, {10, 11, 12, 12, 14}, {10, 12, 14}},
-  {"width 0 drops only repeats", 0, 7, {10, 10, 11, 11, 10}, {10, 11, 10}},
-  {"width 4", 4, 7, {10, 14, 6, 15, 5}, {10, 15, 5}},
-  {"first value, even 127", 4, 20, {127, 124, 0}, {127, 0}},
-  {"quantise controller never filtered", 1, 126, {10, 10, 11}, {10, 10, 11}},
-  {"bounce controller never filtered", 4, 119, {3, 3, 4}, {3, 3, 4}},
-};
-
-INSTANTIATE_TEST_SUITE_P(Widths, DejitterTest, testing::ValuesIn(dejitter_cases),
-                         case_name<DejitterCase>);
-
-TEST_F(MidiParserTest, DejitterKeepsEachControllerApart) {
-  EXPECT_EQ(feed({0xB2, 7, 10, 8, 11, 7, 11, 8, 12}), (Codes{cc_code(7, 10), cc_code(8, 11)}));
-}
-
-TEST_F(MidiParserTest, SwitchControllerFiresWhenRisingToOrFrom64) {
-  const int values[] = {0, 127, 100, 0, 64, 100};
-  const bool fires[] = {false, true, false, false, true, true};
-  for (size_t i = 0; i < std::size(values); ++i) {
-    SCOPED_TRACE(values[i]);
-    EXPECT_EQ(midi_switch_fires(20, values[i]), fires[i]);
-  }
-  // No value since the last load counts as "off"; each controller keeps its own.
-  EXPECT_TRUE(midi_switch_fires(21, 64));
-  EXPECT_FALSE(midi_switch_fires(20, 127));
-  EXPECT_FALSE(midi_switch_fires(128, 127));
-}
 
 struct SysexCase {
   const char* name;
