@@ -23,6 +23,7 @@
 #include "panel/input.h"
 #include "panel/menu.h"
 #include "panel/midi_mapping.h"
+#include "panel/panel_hooks.h"
 #include "panel/pedal.h"
 #include "panel/random_restart.h"
 #include "panel/selection.h"
@@ -61,6 +62,7 @@ void looper_reset() {
   value_entry_reset();
   editors_reset();
   audio_slots_reset();
+  panel_hooks = PanelHooks{};
 
   storage_init();
 

@@ -260,7 +260,7 @@ TEST_F(DisplayTest, StatusLineForEverySelectionAndMode) {
        "Tr3 B--- : X", ""},
   };
   for (const Case& c : cases) {
-    LooperTest::SetUp();
+    restart();
     make_loop(2, 480000);  // track 3: a 10-second loop, muted at 0
     selection.current_track = 3;
     display_state.display_mode = display_mode_loop_time;

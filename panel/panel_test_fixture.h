@@ -1,6 +1,7 @@
 // Test fixture for the panel: the looper reset with the engine inline, and a player's hands on
 // the panel: keys, encoder steps and MIDI bytes go through ui_poll, and the two display lines
-// are read back as text. Panel version 0, so scan codes are taken as they are.
+// are read back as text. Panel version 0, so scan codes are taken as they are; "Restart" is
+// recorded instead of ending the test.
 #pragma once
 
 #include <initializer_list>
@@ -17,15 +18,14 @@ class PanelTest : public LooperTest {
  protected:
   void SetUp() override {
     LooperTest::SetUp();
-    saved_hooks = panel_hooks;
-    panel_hooks.exit_process = record_exit;
+    install_hooks();
     exit_status() = -1;
     config.panel_version = 0;
   }
-  void TearDown() override {
-    panel_hooks = saved_hooks;
-    LooperTest::TearDown();
-  }
+  // The hooks a test uses; looper_reset() puts back the program's.
+  virtual void install_hooks() { panel_hooks.exit_process = record_exit; }
+  // A fresh looper within one test (a case of a table).
+  void restart() { SetUp(); }
 
   // One poll for each: a key, encoder steps (one poll per step), MIDI bytes (one poll).
   static void press(int32_t scan_code) {
@@ -70,6 +70,4 @@ class PanelTest : public LooperTest {
     return status;
   }
   static void record_exit(int status) { exit_status() = status; }
-
-  PanelHooks saved_hooks;
 };

@@ -55,8 +55,8 @@ int fake_load_result() { return fake.polls_left-- > 0 ? 55 : fake.result; }
 
 class TrackMenuTest : public PanelTest {
  protected:
-  void SetUp() override {
-    PanelTest::SetUp();
+  void install_hooks() override {
+    PanelTest::install_hooks();
     fake = FakeStorage{};
     panel_hooks.request_save = fake_request_save;
     panel_hooks.save_state = fake_save_state;
@@ -137,8 +137,7 @@ TEST_F(TrackMenuTest, EveryValueEntryOfTheTrackMenu) {
       {item_set_q_steps, "Quant Steps ", "1", 200, "128", [] { return config.q_steps[1] == 128; }},
   };
   for (const Case& c : cases) {
-    LooperTest::SetUp();
-    config.panel_version = 0;
+    restart();
     open_track_item(2, c.item);
     EXPECT_EQ(depth(), 2) << c.title;
     EXPECT_EQ(line(0), padded(c.title));
@@ -180,8 +179,7 @@ TEST_F(TrackMenuTest, SaveAudioConfirmsAndReportsTheResult) {
       {"time-out", 1, 0, 1000, 0, "failed"},
   };
   for (const Case& c : cases) {
-    LooperTest::SetUp();
-    config.panel_version = 0;
+    restart();
     fake = FakeStorage{};
     fake.polls_left = c.polls;
     fake.result = c.result;
@@ -233,8 +231,7 @@ TEST_F(TrackMenuTest, LoadAudioShowsProgressAndTheResult) {
       {"time-out", 0, 1000, 100, "failed"},
   };
   for (const Case& c : cases) {
-    LooperTest::SetUp();
-    config.panel_version = 0;
+    restart();
     fake = FakeStorage{};
     fake.load_busy = c.busy;
     fake.polls_left = c.polls;
