@@ -14,6 +14,8 @@
 #include "midi/midi_queue.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
+#include "net/upgrade.h"
+#include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/display_state.h"
 #include "panel/input.h"
@@ -53,6 +55,9 @@ void looper_reset() {
 
   remote_peer_reset();
   host_sysex_reset();
+  upgrade_reset();
+
+  pads_reset();  // after host_sysex_reset: points its identity replies here
 
   main_loop_reset();
 }
