@@ -19,6 +19,7 @@
 #include "net/tftp.h"
 #include "net/upgrade_key.h"
 #include "net/upgrade_signature.h"
+#include "tests/support/tftp_test_server.h"
 #include "tools/signing/upgrade_signing.h"
 
 namespace {
@@ -247,68 +248,6 @@ TEST_F(SysexUpgradeTest, OnThisBoardTheFirmwareWriterFails) {
 
 // --- Network upgrades against a TFTP server on loopback -----------------------------------
 
-struct ServerScript {
-  Bytes image;           // what the server sends
-  bool duplicate = false;  // every DATA packet but the last twice
-  bool silent = false;     // answers the request with nothing
-};
-
-// A one-transfer TFTP server: waits for the read request, then sends each 512-byte block and
-// waits for its ACK. Counts the ACKs it got per block.
-class LoopbackServer {
- public:
-  explicit LoopbackServer(ServerScript script) : script_(std::move(script)) {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    address_.sin_family = AF_INET;
-    address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address_), sizeof address_);
-    socklen_t length = sizeof address_;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address_), &length);
-    timeval timeout = {5, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~LoopbackServer() {
-    thread_.join();
-    close(fd_);
-  }
-  const sockaddr_in& address() const { return address_; }
-  std::vector<int> acks;  // ACKs received per block, index block - 1
-  Bytes request;
-
- private:
-  void serve() {
-    uint8_t packet[1024];
-    sockaddr_in client = {};
-    socklen_t length = sizeof client;
-    const ssize_t n = recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&client),
-                               &length);
-    if (n <= 0) return;
-    request.assign(packet, packet + n);
-    if (script_.silent) return;
-    const size_t blocks = script_.image.size() / 512 + 1;
-    acks.assign(blocks, 0);
-    for (size_t b = 0; b < blocks; ++b) {
-      const size_t at = b * 512;
-      const size_t count = std::min<size_t>(512, script_.image.size() - at);
-      Bytes data = {0, 3, uint8_t((b + 1) >> 8), uint8_t(b + 1)};
-      data.insert(data.end(), script_.image.begin() + long(at),
-                  script_.image.begin() + long(at + count));
-      const bool twice = script_.duplicate && b + 1 < blocks;
-      for (int copy = 0; copy < (twice ? 2 : 1); ++copy) {
-        sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&client), length);
-        if (recv(fd_, packet, sizeof packet, 0) != 4) return;
-        if (packet[1] == 4 && size_t(packet[2] << 8 | packet[3]) == b + 1) ++acks[b];
-      }
-    }
-  }
-
-  ServerScript script_;
-  int fd_ = -1;
-  sockaddr_in address_ = {};
-  std::thread thread_;
-};
-
 Bytes test_key() {
   Bytes key;
   read_file_bytes(ZT4_SOURCE_DIR "/tests/keys/upgrade_test_key.der", key);
@@ -330,7 +269,8 @@ class NetworkUpgradeTest : public ::testing::Test {
     upgrade.install_command = "echo installed > installed.txt";
   }
   // Runs one upgrade of the announced size against the server; waits for its thread to end.
-  static void run(LoopbackServer& server, int32_t size) {
+  static void run(tftp_test::Server& server, int32_t size) {
+    server.start();
     upgrade_request(size, server.address());
     ASSERT_TRUE(wait_idle(10.0));
   }
@@ -355,7 +295,7 @@ TEST_F(NetworkUpgradeTest, ASignedImageIsFetchedVerifiedWrittenAndInstalled) {
   const Bytes archive = archive_bytes(3000);
   const Bytes image = upgrade_signed_image(test_key(), archive);
   ASSERT_EQ(image.size(), 3256u);
-  LoopbackServer server({image, true, false});  // blocks arrive twice
+  tftp_test::Server server({image, true, false});  // blocks arrive twice
   run(server, int32_t(image.size()));
   EXPECT_EQ(server.request, Bytes(std::begin("\0\1upgrade\0octet"), std::end("\0\1upgrade\0octet")));
   EXPECT_EQ(take_console_output(), "process upgrade 3256\nUpgrade valid.\n");
@@ -380,7 +320,7 @@ TEST_F(NetworkUpgradeTest, BadImagesAreRefusedAndNothingIsInstalled) {
       {bad_signature, "process upgrade 2256\nUpgrade error 4\n"},
   };
   for (const Case& c : cases) {
-    LoopbackServer server({c.image, false, false});
+    tftp_test::Server server({c.image, false, false});
     run(server, int32_t(c.image.size()));
     EXPECT_EQ(take_console_output(), c.printed);
     EXPECT_FALSE(workdir.path().empty());
@@ -390,13 +330,14 @@ TEST_F(NetworkUpgradeTest, BadImagesAreRefusedAndNothingIsInstalled) {
 }
 
 TEST_F(NetworkUpgradeTest, ASilentServerEndsTheFetchAfterASecond) {
-  LoopbackServer server({archive_bytes(2000), false, true});
+  tftp_test::Server server({archive_bytes(2000), false, true});
   run(server, 2000);
   EXPECT_EQ(take_console_output(), "Upgrade fetch ended after 0 of 2000 bytes\n");
 }
 
 TEST_F(NetworkUpgradeTest, ARequestWhileOneRunsIsRefused) {
-  LoopbackServer server({archive_bytes(2000), false, true});
+  tftp_test::Server server({archive_bytes(2000), false, true});
+  server.start();
   upgrade_request(2000, server.address());
   upgrade_request(2000, server.address());
   sysex_upgrade_append(reinterpret_cast<const uint8_t*>("abc"), 3);  // the SysEx path waits too
