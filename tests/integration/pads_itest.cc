@@ -46,7 +46,7 @@ TEST_F(PadsTest, AnApcShowsARecordingTrackBlinkingAndIsLostWhenItStopsAnswering)
   open_client();
   UdpPeer peer;
   answer(apc_reply);
-  ASSERT_TRUE(zt4->wait_for_output("Akai APC found\n", 5)) << zt4->output();
+  ASSERT_TRUE(zt4->wait_for_output("Akai APC found", 5)) << zt4->output();
 
   // Track 3 records: its record-side pad (note 42) alternates between 5 and 0.
   peer.send("<command>Select Track 3</command>");
@@ -64,6 +64,7 @@ TEST_F(PadsTest, AnApcShowsARecordingTrackBlinkingAndIsLostWhenItStopsAnswering)
   // track colours again (track 1's colour 45 on note 57).
   client.clear_midi_received();
   ASSERT_TRUE(received({0x96, 57, 45}, 1, 35)) << "no full refresh";
+  ASSERT_TRUE(received({0x96, 42, 0}, 2, 5));  // past the full refresh's own messages
   client.clear_midi_received();
   EXPECT_TRUE(received({0x96, 42, 0}, 2, 5));
   const Bytes quiet = client.midi_received();
@@ -73,15 +74,15 @@ TEST_F(PadsTest, AnApcShowsARecordingTrackBlinkingAndIsLostWhenItStopsAnswering)
   }
 
   // No answer to the next three requests: lost at the fourth poll after the last answer.
-  ASSERT_TRUE(zt4->wait_for_output("Akai APC lost\n", 50)) << zt4->output();
-  EXPECT_GE(occurrences(client.midi_received(), identity_request), 1);
+  ASSERT_TRUE(zt4->wait_for_output("Akai APC lost", 50)) << zt4->output();
+  EXPECT_TRUE(received(identity_request, 1, 5));  // the requests go on
 }
 
 TEST_F(PadsTest, ALaunchpadIsPutInProgrammerModeAndClearedThenShowsTheTracks) {
   start_zt4();
   open_client();
   answer(launchpad_reply);
-  ASSERT_TRUE(zt4->wait_for_output("Novation LaunchPad found\n", 5)) << zt4->output();
+  ASSERT_TRUE(zt4->wait_for_output("Novation LaunchPad found", 5)) << zt4->output();
   ASSERT_TRUE(received(programmer_mode, 1, 5));
   Bytes bottom_row = {0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x03};
   for (int pad = 11; pad <= 18; ++pad) bottom_row.insert(bottom_row.end(), {0x00, uint8_t(pad), 0x00});
@@ -92,7 +93,7 @@ TEST_F(PadsTest, ALaunchpadIsPutInProgrammerModeAndClearedThenShowsTheTracks) {
   EXPECT_TRUE(received({0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x03, 0x00, 81, 3, 0xF7}, 1, 5));
 
   client.send_midi(programmer_mode);  // the Launchpad's echo
-  EXPECT_TRUE(zt4->wait_for_output("Novation LaunchPad confirmed programmer mode.\n", 5));
+  EXPECT_TRUE(zt4->wait_for_output("Novation LaunchPad confirmed programmer mode.", 5));
 }
 
 }  // namespace
