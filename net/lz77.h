@@ -1,7 +1,6 @@
-// The looper's own LZ77 image format, used by compressed SysEx upgrades: "LZ77", the expanded
-// length (32-bit little-endian), the number s of count bits, then 3-byte tokens of a 16-bit
-// little-endian word w (distance w >> s, count (w & ((1 << s) - 1)) + 1) and a literal byte.
-// Pure functions, any thread.
+// The looper's own LZ77 format of compressed SysEx upgrades: "LZ77", the expanded length, the
+// number s of count bits, then tokens of a 16-bit word w (distance w >> s, count
+// (w & ((1 << s) - 1)) + 1) and a literal byte; all little-endian. Pure, any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,6 @@
-// The SysEx upgrade path: host command 0 appends 7-bit image data to upgrade_buffer, command 1
-// appends its own and then checks the collected image (checksum, optional LZ77 expansion) and
-// hands it to the firmware writer, arming the restart countdown when that succeeds. Runs in the
-// thread that received the command (main thread for MIDI, network thread for UDP), which holds
-// the main loop's lock, so appends and checks never overlap each other.
+// The SysEx upgrade path: host commands 0 and 1 collect a 7-bit image, 1 then checks it (checksum,
+// LZ77) and hands it to the firmware writer. In the thread that received the command (main for
+// MIDI, network for UDP), always under the main loop's lock, so calls never overlap.
 #pragma once
 
 #include <cstdint>

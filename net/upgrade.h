@@ -1,8 +1,6 @@
-// Upgrades: the shared 1 MiB image buffer, the network path (a TFTP fetch from the host that
-// announced the upgrade, on a thread of its own, then the signature check and the installer)
-// and the ownership rule that keeps the two paths apart. One upgrade owns the buffer at a time:
-// a network request while another runs is refused, and the bytes installed are exactly the bytes
-// verified. Network thread (requests), upgrade thread (fetch and install).
+// Upgrades: the shared 1 MiB image buffer, which one upgrade owns at a time, and the network path
+// (TFTP fetch from the announcing host, signature check, installer) on a thread of its own per
+// request. Network thread (requests), upgrade thread (fetch and install).
 #pragma once
 
 #include <netinet/in.h>
@@ -31,6 +29,8 @@ struct UpgradeHooks {
   void (*arm_restart)(int32_t seconds);
 };
 
+// Owning the buffer for the whole of an upgrade keeps a second request from changing the image
+// between its check and its installation: the bytes installed are the bytes verified.
 struct Upgrade {
   // Held by the path that uses upgrade_buffer: a network upgrade from its request to the end
   // of its installer, a SysEx upgrade for each append and for its check.

@@ -1,7 +1,6 @@
-// The signature check of upgrade images: SHA-256 over the archive, verified against the last 256
-// bytes as an RSASSA-PSS (PKCS #1 v2.1) signature with salt length 8, under the built-in key.
-// LibTomCrypt with LibTomMath as its math provider. The upgrade thread; the signing tool and
-// tests share the set-up.
+// The signature check of upgrade images: the archive's SHA-256 against the last 256 bytes as an
+// RSASSA-PSS (PKCS #1 v2.1, salt 8) signature under the built-in key, by LibTomCrypt on
+// LibTomMath. Upgrade thread; the signing tool and tests share the set-up.
 #pragma once
 
 #include <cstdint>
