@@ -7,10 +7,11 @@
 #include "panel/command_queue.h"
 #include "panel/input.h"
 #include "panel/random_restart.h"
+#include "pads/pads.h"
 #include "pool/pool.h"
 
-void idle_quarter_service() {}
-void idle_second_service() {}
+void idle_quarter_service() { pad_refresh(); }
+void idle_second_service() { pad_poll(); }
 void idle_input_service() { ui_poll(); }
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {

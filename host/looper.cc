@@ -15,6 +15,8 @@
 #include "net/datagram.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
+#include "net/upgrade.h"
+#include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/display_state.h"
 #include "panel/input.h"
@@ -55,6 +57,9 @@ void looper_reset() {
   remote_peer_reset();
   host_sysex_reset();
   datagram_hooks = DatagramHooks{};
+  upgrade_reset();
+
+  pads_reset();  // after host_sysex_reset: points its identity replies here
 
   main_loop_reset();
   main_loop_hooks = MainLoopHooks{};

@@ -13,7 +13,11 @@
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
+#include "net/button.h"
+#include "net/datagram.h"
 #include "net/network_thread.h"
+#include "net/upgrade.h"
+#include "pads/pads.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
@@ -27,6 +31,10 @@ void startup() {
   tracks_reset();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
   storage_start();
+  button_start();
+  pads_reset();  // identity replies reach the pad controllers
+  datagram_hooks.upgrade_start = upgrade_request;
+  upgrade.hooks.arm_restart = [](int32_t seconds) { main_loop.restart_countdown = seconds; };
 
   main_loop.idle_enabled = 1;
   if (jack_activate(host.client) != 0) {
