@@ -10,6 +10,7 @@
 #include "core/console.h"
 #include "core/lock.h"
 #include "engine/config_apply.h"
+#include "engine/ostinato.h"
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
@@ -27,6 +28,7 @@ void startup() {
   tracks_reset();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
   storage_start();
+  generate_ostinato_rhythms();
 
   main_loop.idle_enabled = 1;
   if (jack_activate(host.client) != 0) {
