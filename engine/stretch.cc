@@ -151,7 +151,7 @@ int64_t stretch_audio(int32_t s, int32_t d, int64_t l, float ratio) {
     seam[i] = int32_t(int64_t(seam[i]) + int64_t(source_end[i]) * j / fade_frames);
   }
   write_frames(dst, end - fade_frames, seam, fade_frames);
-  progress.update(n);
+  progress.update(progress.target);
   return end;
 }
 
