@@ -54,6 +54,8 @@ int engine_lock_depth() { return lock_depth; }
 void lock_hold_probe_start() {
   hold_probe.active = true;
   hold_probe.longest = 0;
+  // A hold already running counts from now.
+  if (lock_depth > 0) hold_probe.taken_at = monotonic_ns();
 }
 
 int64_t lock_hold_probe_stop() {

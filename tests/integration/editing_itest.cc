@@ -129,14 +129,13 @@ class EditingIntegration : public Zt4Test {
     return sample_rate / periods[periods.size() / 2];
   }
 
-  // The figures of the "Stretch done in %d ms, engine lock held %d us at most" line number k.
+  // The figures of the k-th "Stretch done in %d ms, engine lock held %d us at most" line.
   std::pair<int, int> stretch_figures(int k) {
     const std::string out = zt4->output();
-    size_t at = 0;
-    for (int i = 0; i <= k; i++) {
-      at = out.find("Stretch done in ", at == 0 && i == 0 ? 0 : at + 1);
-      if (at == std::string::npos) return {-1, -1};
-    }
+    const std::string line = "Stretch done in ";
+    size_t at = out.find(line);
+    for (int i = 0; i < k && at != std::string::npos; i++) at = out.find(line, at + 1);
+    if (at == std::string::npos) return {-1, -1};
     int ms = -1, us = -1;
     std::sscanf(out.c_str() + at, "Stretch done in %d ms, engine lock held %d us at most", &ms, &us);
     return {ms, us};
