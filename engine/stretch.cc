@@ -75,7 +75,7 @@ int64_t best_continuation(const int32_t (&window)[search_span],
 int64_t stretch_audio(int32_t s, int32_t d, int64_t l, float ratio) {
   BlockTable src = track_blocks[s];
   BlockTable dst = track_blocks[d];
-  int64_t n = int64_t(float(l) * ratio);  // target length, single precision as specified
+  int64_t n = int64_t(float(l) * ratio);  // target length, computed in single precision
   const int64_t hop = int64_t(float(grain_frames) / ratio);  // source frames per grain
   if (!take_blocks_for(d, n)) return 0;
   Progress progress{n};
