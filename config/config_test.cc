@@ -6,8 +6,9 @@
 #include <string>
 
 #include "core/log_ring.h"
-#include "storage/storage_thread.h"
 #include "core/test_workdir.h"
+#include "host/looper.h"
+#include "storage/storage_thread.h"
 
 namespace {
 
@@ -45,11 +46,7 @@ ConfigRecord stored_record() {
 
 class ConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    config_reset();
-    storage_init();
-    console_log_reset();
-  }
+  void SetUp() override { looper_reset(); }
   // Runs what the first idle tick and the next storage pass do.
   void save_and_write() {
     config_save_service();
@@ -147,59 +144,62 @@ TEST_F(ConfigTest, ValidFileLoadsAsStoredWithoutSaving) {
   EXPECT_EQ(0, memcmp(&config, &r, sizeof r));
 }
 
-TEST_F(ConfigTest, CorruptOrShortFilesAreRefusedWithTheChecksumMessage) {
+struct CorruptCase {
+  const char* name;
+  int flip_byte;  // byte whose lowest bit is flipped, -1 none
+  size_t length;
+};
+
+class CorruptFileTest : public ConfigTest, public testing::WithParamInterface<CorruptCase> {};
+
+TEST_P(CorruptFileTest, IsRefusedWithTheChecksumMessage) {
+  const CorruptCase& c = GetParam();
+  ConfigRecord bad = valid_record();
+  bad.midi_channel = 9;
+  restamp(bad);
+  if (c.flip_byte >= 0) reinterpret_cast<uint8_t*>(&bad)[c.flip_byte] ^= 1;
+  write_whole_file(config_file_name, &bad, c.length);
+  config_reset();
+
+  config_load();
+  std::string out = take_console_output();
+  EXPECT_NE(out.find(checksum_message), std::string::npos);
+  EXPECT_EQ(config.midi_channel, 0);
+  EXPECT_EQ(config.version, 2);
+  EXPECT_EQ(config_dirty.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CorruptFileTest,
+    testing::Values(CorruptCase{"flipped_bit_in_a_setting", 94, sizeof(ConfigRecord)},
+                    CorruptCase{"flipped_bit_in_the_last_preset", config_size - 1,
+                                sizeof(ConfigRecord)},
+                    CorruptCase{"flipped_bit_in_the_checksum", 2, sizeof(ConfigRecord)},
+                    CorruptCase{"short_file", -1, sizeof(ConfigRecord) - 2},
+                    CorruptCase{"empty_file", -1, 0}),
+    [](const testing::TestParamInfo<CorruptCase>& info) { return std::string(info.param.name); });
+
+class UnknownVersionTest : public ConfigTest, public testing::WithParamInterface<uint16_t> {};
+
+TEST_P(UnknownVersionTest, IsRefusedWithTheVersionMessage) {
   ConfigRecord r = valid_record();
+  r.version = GetParam();
   r.midi_channel = 9;
   restamp(r);
-  struct Case {
-    const char* name;
-    int flip_byte;  // byte whose lowest bit is flipped, -1 none
-    size_t length;
-  };
-  const Case cases[] = {
-      {"flipped bit in a setting", 94, sizeof r},
-      {"flipped bit in the last preset", config_size - 1, sizeof r},
-      {"flipped bit in the checksum", 2, sizeof r},
-      {"short file", -1, sizeof r - 2},
-      {"empty file", -1, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ConfigRecord bad = r;
-    if (c.flip_byte >= 0) reinterpret_cast<uint8_t*>(&bad)[c.flip_byte] ^= 1;
-    write_whole_file(config_file_name, &bad, c.length);
-    config_reset();
-    console_log_reset();
+  store(r);
+  config_reset();
 
-    config_load();
-    std::string out = take_console_output();
-    EXPECT_NE(out.find(checksum_message), std::string::npos);
-    EXPECT_EQ(config.midi_channel, 0);
-    EXPECT_EQ(config.version, 2);
-    EXPECT_EQ(config_dirty.load(), 1);
-  }
+  config_load();
+  std::string out = take_console_output();
+  EXPECT_NE(out.find(version_message), std::string::npos);
+  EXPECT_EQ(out.find(checksum_message), std::string::npos);
+  EXPECT_EQ(config.version, 2);
+  EXPECT_EQ(config.midi_channel, 0);
+  EXPECT_EQ(config_dirty.load(), 1);
 }
 
-TEST_F(ConfigTest, UnknownVersionIsRefusedWithTheVersionMessage) {
-  for (uint16_t version : {uint16_t(0), uint16_t(3), uint16_t(0xFFFF)}) {
-    SCOPED_TRACE(version);
-    ConfigRecord r = valid_record();
-    r.version = version;
-    r.midi_channel = 9;
-    restamp(r);
-    store(r);
-    config_reset();
-    console_log_reset();
-
-    config_load();
-    std::string out = take_console_output();
-    EXPECT_NE(out.find(version_message), std::string::npos);
-    EXPECT_EQ(out.find(checksum_message), std::string::npos);
-    EXPECT_EQ(config.version, 2);
-    EXPECT_EQ(config.midi_channel, 0);
-    EXPECT_EQ(config_dirty.load(), 1);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Versions, UnknownVersionTest,
+                         testing::Values(uint16_t(0), uint16_t(3), uint16_t(0xFFFF)));
 
 TEST_F(ConfigTest, VersionOneIsUpgradedKeepingItsListsAndSavedAsVersionTwo) {
   ConfigRecord r = valid_record();
@@ -267,23 +267,30 @@ TEST_F(ConfigTest, EveryLoadRepairsTheFieldsThatMustHold) {
   EXPECT_EQ(config.zt6_display, 0);
 }
 
-TEST_F(ConfigTest, OnlyValidBrightnessValuesSurviveALoad) {
-  const struct {
-    int16_t stored, loaded;
-  } cases[] = {{0, 0}, {3, 3}, {7, 7}, {1, 0}, {5, 0}, {-3, 0}, {8, 0}};
-  for (auto c : cases) {
-    SCOPED_TRACE(c.stored);
-    ConfigRecord r = valid_record();
-    r.brightness = c.stored;
-    r.quant_cc = 20;  // a set quantise controller is left alone
-    restamp(r);
-    store(r);
-    config_reset();
-    config_load();
-    EXPECT_EQ(config.brightness, c.loaded);
-    EXPECT_EQ(config.quant_cc, 20);
-  }
+struct BrightnessCase {
+  int16_t stored, loaded;
+};
+
+class BrightnessTest : public ConfigTest, public testing::WithParamInterface<BrightnessCase> {};
+
+TEST_P(BrightnessTest, OnlyValidValuesSurviveALoad) {
+  const BrightnessCase c = GetParam();
+  ConfigRecord r = valid_record();
+  r.brightness = c.stored;
+  r.quant_cc = 20;  // a set quantise controller is left alone
+  restamp(r);
+  store(r);
+  config_reset();
+  config_load();
+  EXPECT_EQ(config.brightness, c.loaded);
+  EXPECT_EQ(config.quant_cc, 20);
 }
+
+INSTANTIATE_TEST_SUITE_P(Values, BrightnessTest,
+                         testing::Values(BrightnessCase{0, 0}, BrightnessCase{3, 3},
+                                         BrightnessCase{7, 7}, BrightnessCase{1, 0},
+                                         BrightnessCase{5, 0}, BrightnessCase{-3, 0},
+                                         BrightnessCase{8, 0}));
 
 TEST_F(ConfigTest, LoadResetsTheControllerSwitchValues) {
   config_live.cc_switch_value[64] = 100;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "storage/storage_thread.h"
 #include "core/test_workdir.h"
 
@@ -44,8 +45,7 @@ bool stored_is_valid() {
 class AtomicFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset();
-    storage_init();
+    looper_reset();
     config_defaults();
   }
   // Stamps and writes the live record as the storage thread does, with the given write.

@@ -210,7 +210,14 @@ int start_bounce(int32_t t, uint32_t sources, int32_t type) {
     if (type == bounce_sync) mode = engine_state.clock_source_track;
     if (type == bounce_midi_sync) mode = sync_midi;
   }
-  return start_record(t, mode, 0);
+  const int result = start_record(t, mode, 0);
+  if (result != status_ok) {
+    // No bounce runs: the next recording must neither take the sources in nor stop them.
+    EngineLockGuard lock;
+    for (Track& v : tracks) v.bounce_source = 0;
+    engine_state.bounce_active = 0;
+  }
+  return result;
 }
 
 int switch_track(int32_t t, int32_t mode) {
@@ -238,7 +245,7 @@ int switch_track(int32_t t, int32_t mode) {
     clear_trigger(c);
     c.trigger_argument = t;
     c.trigger_action = switch_actions[mode];
-    c.trigger_position = c.vsp;
+    c.trigger_position = wrap_into_loop(c.vsp, c.length);  // vsp may lie a whole loop ahead
     return status_ok;
   }
 

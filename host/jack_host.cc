@@ -26,8 +26,8 @@ int process_callback(jack_nframes_t nframes, void*) {
     for (size_t b = 0; b < event.size; ++b) midi_in_put(event.buffer[b]);
   }
   while (midi_out_pending() > 0) {
-    const int n = midi_out_length();
-    const uint8_t* bytes = midi_out_take();
+    int n;
+    const uint8_t* bytes = midi_out_take(&n);
     jack_midi_event_write(midi_out, 0, bytes, size_t(n));
   }
 

@@ -13,6 +13,7 @@
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
+#include "net/datagram.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
 #include "panel/command_queue.h"
@@ -57,6 +58,8 @@ void looper_reset() {
 
   remote_peer_reset();
   host_sysex_reset();
+  datagram_hooks = DatagramHooks{};
 
   main_loop_reset();
+  main_loop_hooks = MainLoopHooks{};
 }

@@ -85,10 +85,10 @@ void cmd_log(const uint8_t*, int) {
   finish_reply(out, n);
 }
 
+// The byte lives outside the configuration record: storing it leaves config_dirty alone.
 void cmd_store_byte(const uint8_t* p, int) {
   if (p[0] == 0 || p[0] == 'U' || p[0] == 'u') return;
   host_sysex_state.stored_byte = p[0];
-  mark_changed();
 }
 
 void cmd_midi_channel(const uint8_t* p, int) {

@@ -1,6 +1,5 @@
-// Reads the live looper into a RemoteStatus: the transport's snapshot (taken without the engine
-// lock, as the display's is), the track an edit is building, the live mix and the panel
-// selection.
+// Reads the live looper into a RemoteStatus: the transport's snapshot (one copy taken under the
+// engine lock), the track an edit is building, the live mix and the panel selection.
 #include "config/config.h"
 #include "engine/editing.h"
 #include "engine/transport.h"

@@ -107,7 +107,10 @@ void route_to_aux1(int k) {
 
 }  // namespace
 
-void editing_panel_reset() { editing_panel = EditingPanel{}; }
+void editing_panel_reset() {
+  editing_panel = EditingPanel{};
+  editing_panel_hooks = EditingPanelHooks{};
+}
 
 int32_t cmd_reverse(int32_t) {
   for_selected([](int t) { reverse_track(t); });

@@ -36,5 +36,5 @@ struct EditingPanel {
 };
 extern EditingPanel editing_panel;
 
-// Start-of-program state (the hooks are left as installed).
+// Start-of-program state: no hooks installed.
 void editing_panel_reset();

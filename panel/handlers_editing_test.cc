@@ -20,7 +20,6 @@ class EditingHandlersTest : public LooperTest {
     LooperTest::SetUp();
     selection_reset();
     display_state_reset();
-    editing_panel_hooks = {};
   }
   void TearDown() override {
     editing_panel_hooks = {};

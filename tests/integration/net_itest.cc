@@ -216,17 +216,23 @@ TEST_F(NetTest, FunctionListRoundTripsThroughSysexSixteenAndFourteen) {
 
 TEST_F(NetTest, ConfigurationDumpOfTheLastChunks) {
   start();
-  // The record in memory matches the file once the first save has written it.
-  ASSERT_TRUE(wait_until([&] { return dir.read(".zt4.config.1").value_or("").size() == 9972; }, 10));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const std::string file = *dir.read(".zt4.config.1");
-
-  const auto r77 = ask(host_message(20, {77}), reply_prefix(21));
+  // The record in memory matches the file once the saves after start-up have written it.
+  std::string file;
+  std::optional<std::string> r77;
+  Bytes record(200);
+  int n = 0;
+  const auto dump_matches_file = [&] {
+    file = dir.read(".zt4.config.1").value_or("");
+    r77 = ask(host_message(20, {77}), reply_prefix(21));
+    if (file.size() != 9972 || !r77 || r77->size() != 6u + 133 + 1) return false;
+    n = unpack_8bit(reinterpret_cast<const uint8_t*>(r77->data()) + 6, 133, record.data());
+    return n == 116 && std::string(record.begin(), record.begin() + n) == file.substr(77 * 128);
+  };
+  EXPECT_TRUE(wait_until(dump_matches_file, 10));
+  ASSERT_EQ(file.size(), 9972u);
   ASSERT_TRUE(r77);
   ASSERT_EQ(r77->size(), 6u + 133 + 1);
   EXPECT_EQ(uint8_t((*r77)[5]), 77);
-  Bytes record(200);
-  const int n = unpack_8bit(reinterpret_cast<const uint8_t*>(r77->data()) + 6, 133, record.data());
   ASSERT_EQ(n, 116);
   EXPECT_EQ(std::string(record.begin(), record.begin() + n), file.substr(77 * 128));
 

@@ -223,7 +223,10 @@ bool TestClient::open() {
   jack_connect(client_, "ZT4:OUTR", "zt4probe:in_r");
   jack_connect(client_, "zt4probe:midi_out", "ZT4:MIDIIN");
   jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
-  return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0;
+  // The server makes a new connection visible to clients when its next cycle switches the
+  // graph; on a busy machine that cycle comes late, so wait for it.
+  return wait_until(
+      [&] { return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0; }, 10);
 }
 
 void TestClient::close() {
