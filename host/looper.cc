@@ -2,6 +2,7 @@
 
 #include "config/config.h"
 #include "core/log_ring.h"
+#include "engine/editing.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
@@ -19,6 +20,7 @@
 #include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/display_state.h"
+#include "panel/handlers_editing.h"
 #include "panel/input.h"
 #include "panel/midi_mapping.h"
 #include "panel/pedal.h"
@@ -43,6 +45,7 @@ void looper_reset() {
   fades_reset();
   transport_reset();
   engine_wait_reset();
+  editing_reset();
 
   command_queue_reset();
   selection_reset();
@@ -51,6 +54,7 @@ void looper_reset() {
   midi_mapping_reset();
   pedal_state_reset();
   random_restart_reset();
+  editing_panel_reset();
 
   storage_init();
 

@@ -10,6 +10,7 @@
 #include "core/console.h"
 #include "core/lock.h"
 #include "engine/config_apply.h"
+#include "engine/ostinato.h"
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
@@ -35,6 +36,7 @@ void startup() {
   pads_reset();  // identity replies reach the pad controllers
   datagram_hooks.upgrade_start = upgrade_request;
   upgrade.hooks.arm_restart = [](int32_t seconds) { main_loop.restart_countdown = seconds; };
+  generate_ostinato_rhythms();
 
   main_loop.idle_enabled = 1;
   if (jack_activate(host.client) != 0) {

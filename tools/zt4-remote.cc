@@ -185,6 +185,8 @@ const char* state_name(uint32_t code) {
       return "playing";
     case 5:
       return "replacing";
+    case 6:
+      return "busy";
     default:
       return "empty";
   }

@@ -85,8 +85,8 @@ bool JackServer::start() {
     int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, STDOUT_FILENO);
     dup2(devnull, STDERR_FILENO);
-    execlp("jackd", "jackd", "-n", server_name(), "-r", "-d", "dummy", "-r", "48000", "-p", "256",
-           static_cast<char*>(nullptr));
+    execlp("jackd", "jackd", "-n", server_name(), realtime ? "-R" : "-r", "-d", "dummy", "-r",
+           "48000", "-p", "256", static_cast<char*>(nullptr));
     _exit(127);
   }
   if (pid_ < 0) return false;
