@@ -1,6 +1,7 @@
 #include "host/idle_services.h"
 
 #include "config/config.h"
+#include "host/notices.h"
 #include "host/statistics.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
@@ -10,7 +11,7 @@
 #include "pool/pool.h"
 
 void idle_quarter_service() {}
-void idle_second_service() {}
+void idle_second_service() { unsaved_loops_service(); }
 void idle_input_service() { ui_poll(); }
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {

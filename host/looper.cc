@@ -8,6 +8,7 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/main_loop.h"
+#include "host/notices.h"
 #include "midi/clock.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
@@ -55,4 +56,5 @@ void looper_reset() {
   host_sysex_reset();
 
   main_loop_reset();
+  notices_reset();
 }
