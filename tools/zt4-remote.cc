@@ -308,6 +308,9 @@ int main(int argc, char** argv) {
     first = optind + 1;
   }
   std::string text;
-  for (int k = first; k < argc; ++k) text += (k > first ? " " : "") + std::string(argv[k]);
+  for (int k = first; k < argc; ++k) {
+    if (k > first) text += ' ';
+    text += argv[k];
+  }
   return cmd_function(r, text);
 }
