@@ -117,7 +117,6 @@ TEST_F(ReadmeTest, RemoteCommandsRunVerbatimAgainstTheLooperScriptsRunStarts) {
     std::string out;
     const int status = run_shell(command, out, environment);
     EXPECT_EQ(status, endless ? 124 : 0) << out;  // timeout ends the endless ones
-    EXPECT_FALSE(out.empty());
     pass(settle_frames);
 
     if (line == "zt4-remote status" && ++statuses == 1) {
