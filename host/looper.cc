@@ -9,6 +9,7 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/main_loop.h"
+#include "host/notices.h"
 #include "midi/clock.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
@@ -67,4 +68,5 @@ void looper_reset() {
 
   main_loop_reset();
   main_loop_hooks = MainLoopHooks{};
+  notices_reset();
 }
