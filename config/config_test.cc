@@ -1,8 +1,11 @@
 #include "config/config.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "core/log_ring.h"
@@ -14,6 +17,7 @@ namespace {
 
 constexpr char checksum_message[] = "Config checksum mismatch.  Using default config.\n";
 constexpr char version_message[] = "Config version mismatch.  Using default config.\n";
+constexpr char refused_message[] = "The refused configuration is kept as .zt4.config.1.bad\n";
 
 uint16_t sum_of(const ConfigRecord& r) {
   return config_checksum(reinterpret_cast<const uint16_t*>(&r), config_word_count);
@@ -112,10 +116,11 @@ TEST_F(ConfigTest, DefaultsFillEveryFieldAndTheLiveMix) {
 
 TEST_F(ConfigTest, MissingFileGivesDefaultsAndIsWrittenValidAtTheFirstSave) {
   config_load();
-  std::string out = take_console_output();
-  EXPECT_NE(out.find("Size of config 9972\n"), std::string::npos);
-  EXPECT_NE(out.find(checksum_message), std::string::npos);
-  EXPECT_EQ(out.find(version_message), std::string::npos);
+  // A first start says plainly that there is nothing yet, before the line peers look for.
+  EXPECT_EQ(take_console_output(), std::string("Size of config 9972\n"
+                                               "no configuration yet: using defaults\n") +
+                                       checksum_message);
+  EXPECT_FALSE(std::filesystem::exists(config_refused_file_name));
   EXPECT_EQ(config_dirty.load(), 1);
   EXPECT_EQ(config.all_main_level, -2);
   EXPECT_EQ(config.cc_controller[119], 0);  // repaired even in the defaults
@@ -125,6 +130,42 @@ TEST_F(ConfigTest, MissingFileGivesDefaultsAndIsWrittenValidAtTheFirstSave) {
   ConfigRecord r = stored_record();
   EXPECT_EQ(r.version, 2);
   EXPECT_EQ(0, memcmp(&r, &config, sizeof r));
+}
+
+// The storage thread's write fails as the disk would, with the errno given.
+int write_failure = 0;
+ssize_t write_or_fail(int fd, const void* data, size_t length) {
+  if (write_failure == 0) return write(fd, data, length);
+  errno = write_failure;
+  return -1;
+}
+
+TEST_F(ConfigTest, AFailedSaveIsReportedOncePerKindOfFailure) {
+  config_load();
+  storage.config_write_fn = write_or_fail;
+  take_console_output();
+  const struct {
+    int error;
+    const char* printed;
+  } saves[] = {
+      {ENOSPC, "Cannot save the configuration in .zt4.config.1: No space left on device; the next "
+               "change tries again\n"},
+      {ENOSPC, ""},
+      {EIO, "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
+            "tries again\n"},
+      {0, "The configuration is saved again\n"},
+      {0, ""},
+      {EIO, "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
+            "tries again\n"},
+  };
+  for (const auto& save : saves) {
+    write_failure = save.error;
+    config.midi_channel = int16_t(save.error % 16);
+    config_dirty = 1;
+    save_and_write();
+    EXPECT_EQ(take_console_output(), save.printed) << save.error;
+  }
+  write_failure = 0;
 }
 
 TEST_F(ConfigTest, ValidFileLoadsAsStoredWithoutSaving) {
@@ -162,8 +203,12 @@ TEST_P(CorruptFileTest, IsRefusedWithTheChecksumMessage) {
   config_reset();
 
   config_load();
-  std::string out = take_console_output();
-  EXPECT_NE(out.find(checksum_message), std::string::npos);
+  // The refused file is kept aside before the defaults are saved over it.
+  EXPECT_EQ(take_console_output(), std::string("Size of config 9972\n") + checksum_message +
+                                       refused_message);
+  EXPECT_EQ(read_whole_file(config_refused_file_name),
+            std::string(reinterpret_cast<const char*>(&bad), c.length));
+  EXPECT_FALSE(std::filesystem::exists(config_file_name));
   EXPECT_EQ(config.midi_channel, 0);
   EXPECT_EQ(config.version, 2);
   EXPECT_EQ(config_dirty.load(), 1);
@@ -190,9 +235,10 @@ TEST_P(UnknownVersionTest, IsRefusedWithTheVersionMessage) {
   config_reset();
 
   config_load();
-  std::string out = take_console_output();
-  EXPECT_NE(out.find(version_message), std::string::npos);
-  EXPECT_EQ(out.find(checksum_message), std::string::npos);
+  EXPECT_EQ(take_console_output(),
+            std::string("Size of config 9972\n") + version_message + refused_message);
+  EXPECT_EQ(read_whole_file(config_refused_file_name),
+            std::string(reinterpret_cast<const char*>(&r), sizeof r));
   EXPECT_EQ(config.version, 2);
   EXPECT_EQ(config.midi_channel, 0);
   EXPECT_EQ(config_dirty.load(), 1);

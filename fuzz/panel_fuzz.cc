@@ -25,6 +25,7 @@
 #include "panel/editors.h"
 #include "panel/function_table.h"
 #include "panel/handlers.h"
+#include "panel/handlers_editing.h"
 #include "panel/input.h"
 #include "panel/menu.h"
 #include "panel/menus.h"
@@ -79,7 +80,6 @@ int fake_load_result() {
   if (fake_storage.ticks_left-- > 0) return 50;
   return fake_storage.result == 0 ? 100 : -fake_storage.result;
 }
-int fake_tone(int32_t t) { return t >= 0 && t < track_count ? 0 : status_refused; }
 void no_exit(int) {}
 ConfigOutcome fake_backup() { return {0, "Backup", " Successful"}; }
 ConfigOutcome fake_restore() { return {-1, "Restore", " Failed verify"}; }
@@ -110,7 +110,7 @@ void reset_all(const uint8_t* data) {
   panel_hooks.save_percent = fake_percent;
   panel_hooks.request_load = fake_request;
   panel_hooks.load_result = fake_load_result;
-  panel_hooks.fill_test_tone = fake_tone;
+  editing_panel_hooks = {show_progress_line, leave_new_length_menu};
   panel_hooks.exit_process = no_exit;
   panel_hooks.backup_config = fake_backup;
   panel_hooks.restore_config = fake_restore;

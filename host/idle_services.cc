@@ -1,10 +1,12 @@
 #include "host/idle_services.h"
 
 #include "config/config.h"
-#include "host/statistics.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
+#include "host/notices.h"
 #include "host/panel_link.h"
+#include "host/statistics.h"
+#include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/display.h"
 #include "panel/handlers.h"
@@ -12,10 +14,12 @@
 #include "panel/random_restart.h"
 #include "pool/pool.h"
 
-void idle_quarter_service() {}
+void idle_quarter_service() { pad_refresh(); }
 void idle_second_service() {
+  pad_poll();
   meter_tick();
   audio_slots_tick();
+  unsaved_loops_service();
 }
 void idle_input_service() {
   panel_link_receive();

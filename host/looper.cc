@@ -2,12 +2,14 @@
 
 #include "config/config.h"
 #include "core/log_ring.h"
+#include "engine/editing.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/main_loop.h"
+#include "host/notices.h"
 #include "midi/clock.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
@@ -15,11 +17,14 @@
 #include "net/datagram.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
+#include "net/upgrade.h"
+#include "pads/pads.h"
 #include "panel/audio_slots.h"
 #include "panel/command_queue.h"
 #include "panel/display.h"
 #include "panel/display_state.h"
 #include "panel/editors.h"
+#include "panel/handlers_editing.h"
 #include "panel/input.h"
 #include "panel/menu.h"
 #include "panel/midi_mapping.h"
@@ -48,6 +53,7 @@ void looper_reset() {
   fades_reset();
   transport_reset();
   engine_wait_reset();
+  editing_reset();
 
   command_queue_reset();
   selection_reset();
@@ -56,6 +62,7 @@ void looper_reset() {
   midi_mapping_reset();
   pedal_state_reset();
   random_restart_reset();
+  editing_panel_reset();
   display_reset();
   status_line_reset();
   menu_stack_reset();
@@ -69,7 +76,11 @@ void looper_reset() {
   remote_peer_reset();
   host_sysex_reset();
   datagram_hooks = DatagramHooks{};
+  upgrade_reset();
+
+  pads_reset();  // after host_sysex_reset: points its identity replies here
 
   main_loop_reset();
   main_loop_hooks = MainLoopHooks{};
+  notices_reset();
 }

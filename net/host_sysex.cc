@@ -8,6 +8,7 @@
 #include "core/log_ring.h"
 #include "net/remote_send.h"
 #include "net/status_report.h"
+#include "net/sysex_upgrade.h"
 #include "net/sysex_codec.h"
 #include "core/constants.h"
 #include "panel/text_command.h"
@@ -138,6 +139,13 @@ void cmd_midi_clock(const uint8_t* p, int) {
 
 void cmd_nothing(const uint8_t*, int) {}
 
+void cmd_upgrade_data(const uint8_t* p, int length) { sysex_upgrade_append(p, length); }
+
+void cmd_upgrade_finish(const uint8_t* p, int length) {
+  sysex_upgrade_append(p, length);
+  sysex_upgrade_finish();
+}
+
 void cmd_beats_per_measure(const uint8_t* p, int) {
   if (p[0] < 1 || p[0] > beats_per_measure_max) return;
   config.beats_per_measure = p[0];
@@ -250,6 +258,8 @@ struct HostCommandRow {
 };
 
 constexpr HostCommandRow host_commands[] = {
+    {host_cmd_upgrade_data, 0, cmd_upgrade_data},
+    {host_cmd_upgrade_finish, 0, cmd_upgrade_finish},
     {host_cmd_status, 0, cmd_status},
     {host_cmd_log, 0, cmd_log},
     {host_cmd_store_byte, 1, cmd_store_byte},

@@ -52,6 +52,8 @@ void write_line(int line, const char* text, int length) {
 
 void write_text(int line, const char* text) { write_line(line, text, int(strlen(text))); }
 
+void show_progress_line(const char* text) { write_text(1, text); }
+
 const uint8_t* line_text(int line) { return display.line_records[line] + line_text_offset; }
 
 void show_message(const char* first, const char* second) {

@@ -44,6 +44,8 @@ extern Display display;
 void write_line(int line, const char* text, int length);
 // The same for a NUL-terminated text.
 void write_text(int line, const char* text);
+// A progress text on the second line (the editing functions' stretch progress).
+void show_progress_line(const char* text);
 // The 16 characters of a line.
 const uint8_t* line_text(int line);
 

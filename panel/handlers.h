@@ -52,8 +52,6 @@ int32_t cmd_pan_center(int32_t pan);         // -127..127, or 30000: ask
 int32_t cmd_fade_swell(int32_t kind);        // 0 toggle, 1 fade, 2 swell
 int32_t cmd_use_preset(int32_t n);           // 0..10
 int32_t cmd_assign_output(int32_t dest);     // 0 main, 1 aux 1, 2 aux 2
-// The routing of cmd_assign_output without its report.
-void route_selected_tracks(int32_t dest);
 
 // MIDI output and display settings.
 int32_t cmd_midi_stop(int32_t unused);      // sends MIDI Stop
@@ -63,7 +61,6 @@ int32_t cmd_midi_bypass(int32_t value);     // zt6_display 0 or 1
 int32_t cmd_save_audio(int32_t unused);      // asks for a slot, confirms, saves the track
 int32_t cmd_load_audio(int32_t unused);      // asks for a slot and loads the track from it
 int32_t cmd_set_q_steps(int32_t unused);     // the current track's quantise steps
-int32_t cmd_fill_test_tone(int32_t aux);     // 1: then routed to aux 1
 constexpr int32_t clock_info_track = 0;
 constexpr int32_t clock_info_all_tracks = 1;
 int32_t cmd_midi_clock_info(int32_t from);   // clock_info_track or clock_info_all_tracks

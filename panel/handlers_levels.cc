@@ -145,12 +145,6 @@ int32_t cmd_use_preset(int32_t n) {
 int32_t cmd_assign_output(int32_t dest) {
   static constexpr const char* tags[] = {"MAIN", "AUX1", "AUX2"};
   if (dest < 0 || dest > 2) return status_refused;
-  route_selected_tracks(dest);
-  report(display_mode_tag, tags[dest], Redraw::title);
-  return 0;
-}
-
-void route_selected_tracks(int32_t dest) {
   Selection& s = selection;
   const uint8_t mask = selected_mask();
   if (dest == 0) {
@@ -166,4 +160,6 @@ void route_selected_tracks(int32_t dest) {
   assign_output(uint8_t(~(s.aux1_mask | s.aux2_mask)), 0);
   assign_output(s.aux1_mask, 1);
   assign_output(s.aux2_mask, 2);
+  report(display_mode_tag, tags[dest], Redraw::title);
+  return 0;
 }

@@ -1,5 +1,5 @@
 // Track-menu and all-tracks-menu items that are not functions of the function table: quantise
-// steps, the test tone and the MIDI clock diagnostics.
+// steps and the MIDI clock diagnostics.
 #include <cstring>
 
 #include "config/config.h"
@@ -9,7 +9,6 @@
 #include "midi/clock.h"
 #include "panel/display.h"
 #include "panel/handlers.h"
-#include "panel/panel_hooks.h"
 #include "panel/selection.h"
 #include "panel/value_entry.h"
 
@@ -32,16 +31,6 @@ int32_t cmd_set_q_steps(int32_t) {
   get_integer_generic("Quant Steps ", 1, 1, q_steps_entry_max, 0, &config.q_steps[k - 1],
                       int16_t(sizeof config.q_steps[0]), q_steps_changed);
   return 0;
-}
-
-int32_t cmd_fill_test_tone(int32_t aux) {
-  Selection& s = selection;
-  if (s.current_track == 0) s.current_track = 1;
-  const int k = single_track();
-  if (k == 0 || panel_hooks.fill_test_tone == nullptr) return status_refused;
-  const int result = panel_hooks.fill_test_tone(k - 1);
-  if (aux == 1) route_selected_tracks(1);
-  return result;
 }
 
 int32_t cmd_midi_clock_info(int32_t from) {

@@ -44,6 +44,7 @@ extern const ValueDescriptor setting_descriptors[setting_count];
 
 // Item action: value entry of setting_descriptors[index].
 int32_t open_setting(int32_t index);
-// Item action: the function-table row whose handler is the stretch handler, called with the
-// percentage; then the "New length..." menu is left.
+// Item action of "New length...": the stretch to that percentage, then the menu is left.
 int32_t stretch_to_percent(int32_t percent);
+// Pops "New length..." when it is on top (the stretch functions' ending).
+void leave_new_length_menu();

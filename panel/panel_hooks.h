@@ -1,8 +1,7 @@
 // What the panel calls outside itself through hooks installed at start-up: the track storage
-// behind "Save Audio" and "Load Audio", the test tone of the track editor, and, with working
-// defaults that tests and fuzzing replace, the configuration backup store and ending the process
-// for the "Restart" item. A null storage or tone hook makes its item report failure or do
-// nothing. Main thread only.
+// behind "Save Audio" and "Load Audio", and, with working defaults that tests and fuzzing
+// replace, the configuration backup store and ending the process for the "Restart" item. Null
+// storage hooks make "Save Audio" and "Load Audio" report failure. Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +20,6 @@ struct PanelHooks {
   int (*request_load)(int32_t t, int32_t slot) = nullptr;
   // While loading the progress (at most 99); -status after an error; 100 when done.
   int (*load_result)() = nullptr;
-  // Fills track t (0-7) with a 1 kHz tone and plays it: 0, or a refusal.
-  int (*fill_test_tone)(int32_t t) = nullptr;
   // "Config Backup" and "Config Restore".
   ConfigOutcome (*backup_config)() = ::backup_config;
   ConfigOutcome (*restore_config)() = ::restore_config;

@@ -353,15 +353,6 @@ TEST_F(TrackMenuTest, TemporaryGroupScreen) {
   EXPECT_EQ(selected_mask(), 0x04);
 }
 
-TEST_F(TrackMenuTest, FillTestToneNeedsItsHook) {
-  selection.current_track = 0;
-  EXPECT_EQ(cmd_fill_test_tone(0), -22);
-  EXPECT_EQ(selection.current_track, 1);
-  panel_hooks.fill_test_tone = [](int32_t t) { return t == 0 ? 0 : -22; };
-  EXPECT_EQ(cmd_fill_test_tone(1), 0);
-  EXPECT_EQ(selection.aux1_mask, 0x01);
-}
-
 TEST_F(TrackMenuTest, DrumMachineKeyOpensItsMenu) {
   press(track_keys[0]);
   turn(3);

@@ -9,6 +9,7 @@
 #include "panel/display_state.h"
 #include "panel/function_table.h"
 #include "panel/handlers.h"
+#include "panel/handlers_editing.h"
 #include "panel/menus.h"
 #include "panel/status_line.h"
 
@@ -146,8 +147,8 @@ constexpr MenuItem track_items[] = {
     {"Redo", invoke_function, nullptr, id_redo},
     {"Except Track", invoke_function, nullptr, id_except_track},
     {"Random Restart", invoke_function, nullptr, id_random_restart},
-    {"Fill 1.0 kHz", cmd_fill_test_tone, nullptr, 0},
-    {"Aux 1 test", cmd_fill_test_tone, nullptr, 1},
+    {"Fill 1.0 kHz", cmd_test_tone, nullptr, 0},
+    {"Aux 1 test", cmd_test_tone, nullptr, 1},
     {"MIDI clock info", cmd_midi_clock_info, nullptr, clock_info_track},
 };
 static_assert(std::size(track_items) == track_menu_items);
@@ -212,7 +213,9 @@ constexpr Menu drum_machine_menu = {"Drum Machine", nullptr, drum_items,
                                     int32_t(std::size(drum_items)), nullptr};
 
 int32_t stretch_to_percent(int32_t percent) {
-  const int32_t result = run_function_with_argument(id_stretch, percent);
-  pop_menu(&new_length_menu, 0);
+  const int32_t result = cmd_stretch(percent);
+  leave_new_length_menu();
   return result;
 }
+
+void leave_new_length_menu() { pop_menu(&new_length_menu, 0); }

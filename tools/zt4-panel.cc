@@ -41,7 +41,8 @@ const char* const usage_text =
     "usage: zt4-panel [--dir DIR | --socket PATH] [--panel-version N] [show | press KEY...]\n"
     "\n"
     "The looper's front panel in a terminal, through the panel socket .zt4.panel in the looper's\n"
-    "data directory (DIR; default $ZT4_DATA, else ~/zt4-data, as scripts/run uses).\n"
+    "data directory: DIR, else $ZT4_DATA, else the current directory when a looper runs there,\n"
+    "else ~/zt4-data (scripts/run's default).\n"
     "\n"
     "  (no command)     draw the display and play the panel from the keyboard; the key map\n"
     "                   is shown under the display. q or Ctrl-C quits.\n"
@@ -97,16 +98,15 @@ double now_s() {
   return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
+// The data directory as the looper finds it: $ZT4_DATA, else the current directory when a looper
+// runs there, else scripts/run's default ~/zt4-data.
 std::string default_socket_path() {
-  std::string dir;
   if (const char* data = getenv("ZT4_DATA"); data != nullptr && *data != '\0') {
-    dir = data;
-  } else if (const char* home = getenv("HOME"); home != nullptr) {
-    dir = std::string(home) + "/zt4-data";
-  } else {
-    dir = ".";
+    return std::string(data) + "/" + panel_socket_name;
   }
-  return dir + "/" + panel_socket_name;
+  if (access(panel_socket_name, F_OK) == 0) return std::string("./") + panel_socket_name;
+  const char* home = getenv("HOME");
+  return std::string(home != nullptr ? home : ".") + "/zt4-data/" + panel_socket_name;
 }
 
 bool open_panel(Panel& p, const std::string& path) {

@@ -1,8 +1,5 @@
 // The front panel against the real binary: zt4-panel played in a terminal (tmux) and from a
 // shell, and a text command over UDP that opens value entry for the panel's encoder.
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,16 +13,7 @@ std::string tool(const char* name) {
   return path.substr(0, path.rfind('/') + 1) + name;
 }
 
-// Runs a shell command; its standard output and error, and its exit status.
-int run(const std::string& command, std::string& output) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return -1;
-  char buffer[4096];
-  output.clear();
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) output.append(buffer, n);
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int run(const std::string& command, std::string& output) { return run_shell(command, output); }
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
@@ -39,6 +27,7 @@ class PanelItest : public Zt4Test {
   // Starts the looper and waits for its panel socket and its UDP server.
   void start() {
     start_zt4();
+    peer.aim(udp_port);
     ASSERT_TRUE(wait_until([&] { return dir.exists(".zt4.panel"); }, 10)) << zt4->output();
     ASSERT_TRUE(wait_until([&] {
       peer.send("<query>id");
