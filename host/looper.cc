@@ -2,6 +2,8 @@
 
 #include "config/config.h"
 #include "core/log_ring.h"
+#include "drums/drum_bank_file.h"
+#include "drums/drum_machine.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
@@ -16,6 +18,7 @@
 #include "net/remote_send.h"
 #include "panel/command_queue.h"
 #include "panel/display_state.h"
+#include "panel/handlers_drums.h"
 #include "panel/input.h"
 #include "panel/midi_mapping.h"
 #include "panel/pedal.h"
@@ -35,6 +38,9 @@ void looper_reset() {
   midi_map_reset();
   clock_reset();
 
+  drums_reset();
+  drum_bank_store_reset();
+
   tracks_reset();
   engine_reset();
   fades_reset();
@@ -45,6 +51,7 @@ void looper_reset() {
   selection_reset();
   display_state_reset();
   panel_input_reset();
+  drum_editor_reset();
   midi_mapping_reset();
   pedal_state_reset();
   random_restart_reset();
