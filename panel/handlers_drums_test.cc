@@ -42,7 +42,7 @@ TEST_F(DrumMenuTest, EditorShowsStepsAndWrapsAroundThePattern) {
 }
 
 TEST_F(DrumMenuTest, DrumKeysFlipTheShownStep) {
-  drum_select_pattern(3);
+  drum_menu_select_pattern(3);
   drum_editor_open(0);
   drum_editor_key(code_encoder_up);  // step 2
   drum_editor_key(0x2080);           // drum 1
