@@ -6,6 +6,7 @@
 #include "drums/drum_machine.h"
 #include "engine/looper_test_fixture.h"
 #include "engine/timing.h"
+#include "engine/transport_commands.h"
 
 namespace {
 
@@ -76,6 +77,19 @@ TEST_F(DrumSyncTest, QuantisedMidiRecordingIsItsStepsInBeats) {
   ASSERT_TRUE(run_until([&] { return tracks[0].trigger_hit != 0; }));
   transport_update();
   EXPECT_EQ(state_of(0), track_playing);
+}
+
+TEST_F(DrumSyncTest, MidiSyncBounceTakesTheDrumMeasure) {
+  make_loop(0, 50000, true);
+  drum_set_tempo(150);  // 800 frames a tick
+  drums_start(0);
+  run_frames(20000);
+  ASSERT_EQ(start_bounce(5, 1u << 0, bounce_midi_sync), 0);
+  EXPECT_EQ(tracks[5].clock_source, sync_midi);
+  EXPECT_EQ(tracks[5].multiple, 4 * 24 * 800 - 1);
+  run_frames(100000);
+  ASSERT_EQ(close_loop(5), 0);
+  EXPECT_EQ(tracks[5].length % (4 * 24 * 800 - 1), 0);
 }
 
 TEST_F(DrumSyncTest, DrumClockBytesReplaceTheTrackPulses) {

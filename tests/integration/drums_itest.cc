@@ -175,9 +175,11 @@ TEST_F(DrumsTest, FollowsAClockSentIntoMidiIn) {
   place_files();
   start();
   ASSERT_FALSE(HasFatalFailure());
-  // Host command 8, mode 3: clock in on.
-  client.send_midi({0xF0, 0x00, 0x3F, 0x6A, 0x08, 0x03, 0xF7});
-  ASSERT_TRUE(zt4->wait_for_output("MIDI clock: out 1, in 1", 10)) << zt4->output();
+  // Host command 8, mode 3: clock in on; sent again until the MIDI connection carries it.
+  ASSERT_TRUE(wait_until([&] {
+    client.send_midi({0xF0, 0x00, 0x3F, 0x6A, 0x08, 0x03, 0xF7});
+    return zt4->wait_for_output("MIDI clock: out 1, in 1", 0.5);
+  }, 15)) << zt4->output();
 
   client.send_midi({0xFA});
   client.send_midi_every(outside_tick_frames, {0xF8});

@@ -223,7 +223,9 @@ bool TestClient::open() {
   jack_connect(client_, "ZT4:OUTR", "zt4probe:in_r");
   jack_connect(client_, "zt4probe:midi_out", "ZT4:MIDIIN");
   jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
-  return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0;
+  // The server confirms a connection to the client's own view of the graph a little later.
+  return wait_until([&] { return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0; },
+                    5);
 }
 
 void TestClient::close() {
