@@ -224,8 +224,10 @@ bool TestClient::open() {
   jack_connect(client_, "zt4probe:midi_out", "ZT4:MIDIIN");
   jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
   // The server confirms a connection to the client's own view of the graph a little later.
-  return wait_until([&] { return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0; },
-                    5);
+  return wait_until([&] {
+    return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0 &&
+           jack_port_connected(midi_in_) > 0 && jack_port_connected(midi_out_) > 0;
+  }, 5);
 }
 
 void TestClient::close() {
