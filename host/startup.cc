@@ -13,6 +13,7 @@
 #include "engine/track.h"
 #include "host/connections.h"
 #include "host/jack_host.h"
+#include "net/host_sysex.h"
 #include "net/network_thread.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
@@ -26,6 +27,7 @@ void startup() {
   pool_init();
   tracks_reset();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
+  storage_hooks.report_track_name = host_report_track_name;
   storage_start();
 
   main_loop.idle_enabled = 1;
