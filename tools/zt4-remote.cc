@@ -27,6 +27,8 @@ constexpr int command_text_limit = 62;  // longer command texts are dropped by t
 constexpr int list_ids = 8;
 constexpr int compact_words = 58;
 constexpr int follow_interval_ms = 250;
+constexpr int progress_interval_ms = 100;
+constexpr int number_14bit_max = 16383;
 
 constexpr int exit_no_answer = 1;
 constexpr int exit_usage = 2;
@@ -57,6 +59,15 @@ const char* const usage_text =
     "  map set KIND N ID...  store up to eight function ids (0-16382) for that message; the\n"
     "                        list ends after the last id given. Prints the stored list.\n"
     "  map clear KIND N      empty that message's list\n"
+    "  sessions              list the sessions of archived takes\n"
+    "  takes SESSION         list a session's takes: track and take numbers\n"
+    "  take load SESSION TRACK TAKE DEST\n"
+    "                        load a take into track DEST (1-8), printing the percentage\n"
+    "                        loaded until it is complete; exits with status 1 when it fails\n"
+    "  take delete SESSION TRACK TAKE\n"
+    "                        delete one take\n"
+    "  session delete SESSION\n"
+    "                        delete a session and all of its takes\n"
     "  --help                print this text\n";
 
 struct Remote {
@@ -327,6 +338,126 @@ int cmd_map(const Remote& r, int argc, char** argv) {
   return print_list(r, index, argv[1], argv[2]);
 }
 
+std::vector<uint8_t> reply_prefix(uint8_t code) {
+  std::vector<uint8_t> prefix(host_sysex_header, host_sysex_header + host_sysex_header_length);
+  prefix.push_back(code);
+  return prefix;
+}
+
+// Numbers of a take or session command, each 0-16383 (a destination track 1-8).
+bool parse_numbers(int argc, char** argv, long* out, bool last_is_track) {
+  for (int i = 0; i < argc; ++i) {
+    const bool track = last_is_track && i == argc - 1;
+    if (!parse_number(argv[i], track ? 1 : 0, track ? track_count : number_14bit_max, out[i])) {
+      fprintf(stderr, "zt4-remote: %s is not %s\n", argv[i], track ? "a track 1-8" : "0-16383");
+      return false;
+    }
+  }
+  return true;
+}
+
+void put_numbers(std::vector<uint8_t>& payload, long session, long track, long take) {
+  uint8_t n[2];
+  put_14bit(n, int32_t(session));
+  payload.insert(payload.end(), n, n + 2);
+  payload.push_back(uint8_t(track));
+  put_14bit(n, int32_t(take));
+  payload.insert(payload.end(), n, n + 2);
+}
+
+int cmd_sessions(const Remote& r) {
+  std::string version;
+  if (!query_id(r, version)) return no_answer(r);
+  send_bytes(r, host_message(31, {}));
+  std::vector<uint8_t> reply;
+  if (!receive(r, reply_prefix(32), reply)) {
+    printf("(no sessions)\n");  // the looper does not answer an empty listing
+    return 0;
+  }
+  for (size_t i = 5; i + 2 < reply.size(); i += 2) printf("session %d\n", get_14bit(&reply[i]));
+  return 0;
+}
+
+int cmd_takes(const Remote& r, char* session_text) {
+  long session;
+  if (!parse_numbers(1, &session_text, &session, false)) return exit_usage;
+  uint8_t at[2];
+  put_14bit(at, int32_t(session));
+  send_bytes(r, host_message(33, {at[0], at[1]}));
+  std::vector<uint8_t> reply;
+  if (!receive(r, reply_prefix(34), reply)) return no_answer(r);
+  if (reply.size() <= 6) printf("(no takes)\n");
+  for (size_t i = 5; i + 4 < reply.size(); i += 4)
+    printf("track %d take %d\n", get_14bit(&reply[i]), get_14bit(&reply[i + 2]));
+  return 0;
+}
+
+const char* load_failure(int status) {
+  switch (status) {
+    case 1: return "no such take";
+    case 2: return "short file or read error";
+    case 5: return "no free audio block";
+    case 6: return "the track records, overdubs or replaces";
+    default: return "refused";
+  }
+}
+
+// Loads a take and prints the load's percentage on one line until the looper reports the end.
+int cmd_take_load(const Remote& r, char** args) {
+  long n[4];
+  if (!parse_numbers(4, args, n, true)) return exit_usage;
+  std::string version;
+  if (!query_id(r, version)) return no_answer(r);
+  std::vector<uint8_t> payload;
+  put_numbers(payload, n[0], n[1], n[2]);
+  payload.push_back(uint8_t(n[3]));
+  send_bytes(r, host_message(35, payload));
+  int shown = -1;
+  for (;;) {
+    send_bytes(r, host_message(39, {}));
+    std::vector<uint8_t> reply;
+    if (!receive(r, reply_prefix(40), reply) || reply.size() < 9) return no_answer(r);
+    const bool busy = reply[5] != 0;
+    const int percent = reply[6], status = reply[7];
+    if (!busy && status != 0) {
+      printf("%sTake load failed: %s\n", shown >= 0 ? "\n" : "", load_failure(status));
+      return exit_no_answer;
+    }
+    if (percent != shown) {
+      printf("\rLoaded %d%%", percent);
+      fflush(stdout);
+      shown = percent;
+    }
+    if (!busy) break;
+    usleep(progress_interval_ms * 1000);
+  }
+  printf("\n");
+  return 0;
+}
+
+int cmd_take_delete(const Remote& r, char** args) {
+  long n[3];
+  if (!parse_numbers(3, args, n, false)) return exit_usage;
+  std::string version;
+  if (!query_id(r, version)) return no_answer(r);
+  std::vector<uint8_t> payload;
+  put_numbers(payload, n[0], n[1], n[2]);
+  payload.push_back(0);
+  send_bytes(r, host_message(36, payload));
+  return 0;
+}
+
+int cmd_session_delete(const Remote& r, char* session_text) {
+  long session;
+  if (!parse_numbers(1, &session_text, &session, false)) return exit_usage;
+  std::string version;
+  if (!query_id(r, version)) return no_answer(r);
+  uint8_t at[2];
+  put_14bit(at, int32_t(session));
+  send_bytes(r, host_message(37, {at[0], at[1], 0}));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -367,6 +498,14 @@ int main(int argc, char** argv) {
   if (command == "id" && rest == 0) return cmd_id(r);
   if (command == "key" && rest == 1) return cmd_key(r, args[0]);
   if (command == "map") return cmd_map(r, rest, args);
+  if (command == "sessions" && rest == 0) return cmd_sessions(r);
+  if (command == "takes" && rest == 1) return cmd_takes(r, args[0]);
+  if (command == "take" && rest == 5 && strcmp(args[0], "load") == 0)
+    return cmd_take_load(r, args + 1);
+  if (command == "take" && rest == 4 && strcmp(args[0], "delete") == 0)
+    return cmd_take_delete(r, args + 1);
+  if (command == "session" && rest == 2 && strcmp(args[0], "delete") == 0)
+    return cmd_session_delete(r, args[1]);
   int first = i;
   if (command == "run") {
     if (rest == 0) {
