@@ -103,19 +103,12 @@ class StorageCrash : public Zt4Test {
     wait_until([&] { return stop || client.frames_processed() >= until; }, 10);
   }
 
+  // Starts the looper and connects the probe, which stays open across the looper's restarts.
   void start() {
     start_zt4();
     ASSERT_FALSE(HasFatalFailure());
-    // The probe's first connection now and then finds the server busy: it tries again.
-    bool open = false;
-    for (int attempt = 0; attempt < 5 && !open; attempt++) {
-      open = client.open();
-      if (!open) {
-        client.close();
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      }
-    }
-    ASSERT_TRUE(open) << "test client cannot connect";
+    const bool connected = wait_until([&] { return client.connect_ports(); }, 10);
+    ASSERT_TRUE(connected) << "test client cannot connect";
     ASSERT_TRUE(wait_until([&] { return !status_document().empty(); }, 10));
   }
 
@@ -132,8 +125,11 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
   config_defaults();
   config_stamp_checksum();
   dir.write(config_file_name, std::string(reinterpret_cast<const char*>(&config), sizeof config));
-  start();
+  start_zt4();
   ASSERT_FALSE(HasFatalFailure());
+  open_client();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(wait_until([&] { return !status_document().empty(); }, 10));
   // Three loops of two to four seconds.
   for (int n = 1; n <= tracks_used; n++) {
     command("Select Track " + std::to_string(n));
@@ -179,7 +175,6 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
     kill(zt4->pid(), SIGKILL);
     stop = true;
     overdubs.join();
-    client.close();
     ASSERT_EQ(zt4->wait_exit(10), 128 + SIGKILL);
     if (dir.exists("tmp.dat")) mid_save++;
 
