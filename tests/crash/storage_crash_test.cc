@@ -1,6 +1,6 @@
 // Crash test of track saving: while loops are overdubbed on three tracks so that the storage
-// thread saves continuously, the real binary is killed with SIGKILL at random moments, every
-// other time as soon as a save has begun writing "tmp.dat". After
+// thread saves continuously, the real binary is killed with SIGKILL at random moments, many of
+// them aimed at a save under way. After
 // every restart each track file that existed before is still there, loads with a valid header
 // and a size that matches its loop, and the looper reports that length: a save either replaced
 // a file whole or left it as it was. ZT4_CRASH_TRIALS sets the number of kills (default 100),
@@ -143,7 +143,7 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
     pass_s(0.1);
   }
 
-  int mid_save = 0, files_checked = 0, lost = 0, torn = 0;
+  int mid_save = 0, file_missing = 0, files_checked = 0, lost = 0, torn = 0;
   std::set<std::string> before;  // track files that existed before the kill
   for (int trial = 0; trial < trials; trial++) {
     // Overdub the tracks in turn with a tone of this trial, so every save differs from the last.
@@ -163,15 +163,27 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
     before.clear();
     for (int n = 1; n <= tracks_used; n++)
       if (dir.exists(track_name(n))) before.insert(track_name(n));
-    // Every other kill waits for a save to be under way, the rest land anywhere.
+    // A third of the kills land anywhere; a third as soon as a save has begun writing
+    // "tmp.dat"; a third at a moment when a track file is missing while "tmp.dat" exists (a
+    // save that removes the old file before renaming the new one), or after three seconds.
     const auto kill_at = std::chrono::steady_clock::now() +
                          std::chrono::duration<double>(kill_after(random));
-    const bool aim_at_save = trial % 2 == 1;
+    const int aim = trial % 3;
+    const auto give_up = kill_at + std::chrono::seconds(3);
+    auto aimed = [&] {
+      if (aim == 0) return true;
+      if (!dir.exists("tmp.dat")) return false;
+      if (aim == 1) return true;
+      for (const std::string& name : before)
+        if (!dir.exists(name)) return true;
+      return false;
+    };
+    bool hit = false;
     while (std::chrono::steady_clock::now() < kill_at ||
-           (aim_at_save && !dir.exists("tmp.dat") &&
-            std::chrono::steady_clock::now() < kill_at + std::chrono::seconds(5))) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+           (!(hit = aimed()) && std::chrono::steady_clock::now() < give_up)) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
+    if (aim == 2 && hit) file_missing++;
     kill(zt4->pid(), SIGKILL);
     stop = true;
     overdubs.join();
@@ -210,8 +222,9 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
     }
     if (HasFailure()) break;
   }
-  printf("crash test: %d kills, %d during a save, %d track files checked, %d lost, %d torn\n",
-         trials, mid_save, files_checked, lost, torn);
+  printf("crash test: %d kills, %d during a save, %d while a track file was missing, %d track "
+         "files checked, %d lost, %d torn\n",
+         trials, mid_save, file_missing, files_checked, lost, torn);
   EXPECT_EQ(lost, 0);
   EXPECT_EQ(torn, 0);
 }
