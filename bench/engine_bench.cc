@@ -13,6 +13,7 @@
 #include "config/config.h"
 #include "engine/engine.h"
 #include "core/lock.h"
+#include "host/looper.h"
 #include "midi/clock.h"
 #include "pool/pool.h"
 
@@ -29,11 +30,7 @@ struct BenchInput {
 BenchInput bench_input;
 
 void reset_all() {
-  pool_reset();
-  tracks_reset();
-  engine_reset();
-  clock_reset();
-  config_reset();
+  looper_reset();
   engine_state.record_gain = ramp_unity;
   for (int i = 0; i < input_frames; i++) {
     // A loud 440 Hz tone with a little offset, so the gate is open and DC removal works.

@@ -8,6 +8,7 @@
 
 #include "config/config.h"
 #include "core/log_ring.h"
+#include "host/looper.h"
 #include "storage/storage_thread.h"
 #include "core/test_workdir.h"
 
@@ -16,10 +17,8 @@ namespace {
 class BackupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset();
-    storage_init();
+    looper_reset();
     config_defaults();
-    console_log_reset();
   }
   static void expect_outcome(const ConfigOutcome& o, int status, const char* title,
                              const char* detail) {

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "core/console.h"
@@ -58,13 +60,27 @@ void repair(ConfigRecord& c) {
   if (c.zt6_display > 1) c.zt6_display = 0;
 }
 
-// Reads the whole stored record into c; false when the file is missing or short.
-bool read_config_file(ConfigRecord& c) {
+enum class StoredFile { missing, short_or_unreadable, whole };
+
+// Reads the whole stored record into c.
+StoredFile read_config_file(ConfigRecord& c) {
   int fd = open(config_file_name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return errno == ENOENT ? StoredFile::missing : StoredFile::short_or_unreadable;
   ssize_t n = read(fd, &c, sizeof c);
   close(fd);
-  return n == ssize_t(sizeof c);
+  return n == ssize_t(sizeof c) ? StoredFile::whole : StoredFile::short_or_unreadable;
+}
+
+// A refused file would be overwritten by the defaults at the first save: it is kept aside, so
+// that the user's mapping can still be recovered from it.
+void keep_refused_file() {
+  if (rename(config_file_name, config_refused_file_name) == 0) {
+    console_printf("The refused configuration is kept as %s\n", config_refused_file_name);
+  } else {
+    console_printf("The refused configuration cannot be kept as %s (%s): it is replaced at the "
+                   "next save\n",
+                   config_refused_file_name, strerror(errno));
+  }
 }
 
 }  // namespace
@@ -121,9 +137,11 @@ void config_load() {
   console_printf("Size of config %d\n", config_size);
 
   // A short file is rejected outright rather than checked as a half-overwritten record.
-  bool complete = read_config_file(config);
-  if (!complete || config_checksum(words_of(config), config_word_count) != 0) {
+  const StoredFile stored = read_config_file(config);
+  if (stored == StoredFile::missing) console_printf("no configuration yet: using defaults\n");
+  if (stored != StoredFile::whole || config_checksum(words_of(config), config_word_count) != 0) {
     console_printf("Config checksum mismatch.  Using default config.\n");
+    if (stored != StoredFile::missing) keep_refused_file();
     config_defaults();
     config_dirty = 1;
   }
@@ -133,6 +151,7 @@ void config_load() {
     config_dirty = 1;
   } else if (config.version != config_version) {
     console_printf("Config version mismatch.  Using default config.\n");
+    keep_refused_file();
     config_defaults();
     config_dirty = 1;
   }
@@ -149,6 +168,18 @@ int config_save() {
     return -1;
   }
   return 0;
+}
+
+void config_write_result(int error) {
+  ConfigLive& live = config_live;
+  if (error == live.write_error) return;
+  if (error != 0) {
+    console_printf("Cannot save the configuration in %s: %s; the next change tries again\n",
+                   config_file_name, strerror(error));
+  } else {
+    console_printf("The configuration is saved again\n");
+  }
+  live.write_error = error;
 }
 
 void config_save_service() {

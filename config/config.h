@@ -31,6 +31,7 @@ constexpr int list_switch_base = 128;   // list 128 + c = controller c used as a
 constexpr int list_note_base = 256;     // list 256 + n = note n
 
 constexpr char config_file_name[] = ".zt4.config.1";
+constexpr char config_refused_file_name[] = ".zt4.config.1.bad";  // the last file load refused
 
 // One mix preset: the live mix of the eight tracks and the main level when it was saved.
 struct Preset {
@@ -160,13 +161,16 @@ struct ConfigLive {
   int16_t mix_spare[track_count];     // kept at 100 beside the mix; no reader yet
   // Last value seen by the controller-as-switch test, -1 when none since the last load.
   int16_t cc_switch_value[config_cc_count];
+  // errno of the last failed write of the file, 0 after a success (storage thread).
+  int write_error;
 };
 extern ConfigLive config_live;
 
 // Fills the record with the defaults and resets the live mix and cc_switch_value.
 void config_defaults();
 // Start-up: defaults, the stored file when valid (version 1 upgraded), then the repairs. The
-// caller carries the levels and the noise gate into the engine. Prints "Size of config %d".
+// caller carries the levels and the noise gate into the engine. Prints "Size of config %d". A
+// file that exists but is refused is renamed to config_refused_file_name first.
 void config_load();
 
 // What the configuration calls in the folders above it, installed by them at start-up.
@@ -184,6 +188,10 @@ int config_save();
 uint16_t config_checksum(const uint16_t* words, int count);
 // Stores the checksum of the live record in its checksum field.
 void config_stamp_checksum();
+
+// Storage thread, after each write of the file: 0, or the errno of the failure. A failure is
+// printed once; the same failure again stays quiet, and the first success after it is printed.
+void config_write_result(int error);
 
 // The idle tick's configuration service: saves when config_dirty is set.
 void config_save_service();

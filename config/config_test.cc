@@ -1,18 +1,23 @@
 #include "config/config.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "core/log_ring.h"
-#include "storage/storage_thread.h"
 #include "core/test_workdir.h"
+#include "host/looper.h"
+#include "storage/storage_thread.h"
 
 namespace {
 
 constexpr char checksum_message[] = "Config checksum mismatch.  Using default config.\n";
 constexpr char version_message[] = "Config version mismatch.  Using default config.\n";
+constexpr char refused_message[] = "The refused configuration is kept as .zt4.config.1.bad\n";
 
 uint16_t sum_of(const ConfigRecord& r) {
   return config_checksum(reinterpret_cast<const uint16_t*>(&r), config_word_count);
@@ -45,11 +50,7 @@ ConfigRecord stored_record() {
 
 class ConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    config_reset();
-    storage_init();
-    console_log_reset();
-  }
+  void SetUp() override { looper_reset(); }
   // Runs what the first idle tick and the next storage pass do.
   void save_and_write() {
     config_save_service();
@@ -115,10 +116,11 @@ TEST_F(ConfigTest, DefaultsFillEveryFieldAndTheLiveMix) {
 
 TEST_F(ConfigTest, MissingFileGivesDefaultsAndIsWrittenValidAtTheFirstSave) {
   config_load();
-  std::string out = take_console_output();
-  EXPECT_NE(out.find("Size of config 9972\n"), std::string::npos);
-  EXPECT_NE(out.find(checksum_message), std::string::npos);
-  EXPECT_EQ(out.find(version_message), std::string::npos);
+  // A first start says plainly that there is nothing yet, before the line peers look for.
+  EXPECT_EQ(take_console_output(), std::string("Size of config 9972\n"
+                                               "no configuration yet: using defaults\n") +
+                                       checksum_message);
+  EXPECT_FALSE(std::filesystem::exists(config_refused_file_name));
   EXPECT_EQ(config_dirty.load(), 1);
   EXPECT_EQ(config.all_main_level, -2);
   EXPECT_EQ(config.cc_controller[119], 0);  // repaired even in the defaults
@@ -128,6 +130,42 @@ TEST_F(ConfigTest, MissingFileGivesDefaultsAndIsWrittenValidAtTheFirstSave) {
   ConfigRecord r = stored_record();
   EXPECT_EQ(r.version, 2);
   EXPECT_EQ(0, memcmp(&r, &config, sizeof r));
+}
+
+// The storage thread's write fails as the disk would, with the errno given.
+int write_failure = 0;
+ssize_t write_or_fail(int fd, const void* data, size_t length) {
+  if (write_failure == 0) return write(fd, data, length);
+  errno = write_failure;
+  return -1;
+}
+
+TEST_F(ConfigTest, AFailedSaveIsReportedOncePerKindOfFailure) {
+  config_load();
+  storage.config_write_fn = write_or_fail;
+  take_console_output();
+  const struct {
+    int error;
+    const char* printed;
+  } saves[] = {
+      {ENOSPC, "Cannot save the configuration in .zt4.config.1: No space left on device; the next "
+               "change tries again\n"},
+      {ENOSPC, ""},
+      {EIO, "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
+            "tries again\n"},
+      {0, "The configuration is saved again\n"},
+      {0, ""},
+      {EIO, "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
+            "tries again\n"},
+  };
+  for (const auto& save : saves) {
+    write_failure = save.error;
+    config.midi_channel = int16_t(save.error % 16);
+    config_dirty = 1;
+    save_and_write();
+    EXPECT_EQ(take_console_output(), save.printed) << save.error;
+  }
+  write_failure = 0;
 }
 
 TEST_F(ConfigTest, ValidFileLoadsAsStoredWithoutSaving) {
@@ -147,59 +185,67 @@ TEST_F(ConfigTest, ValidFileLoadsAsStoredWithoutSaving) {
   EXPECT_EQ(0, memcmp(&config, &r, sizeof r));
 }
 
-TEST_F(ConfigTest, CorruptOrShortFilesAreRefusedWithTheChecksumMessage) {
+struct CorruptCase {
+  const char* name;
+  int flip_byte;  // byte whose lowest bit is flipped, -1 none
+  size_t length;
+};
+
+class CorruptFileTest : public ConfigTest, public testing::WithParamInterface<CorruptCase> {};
+
+TEST_P(CorruptFileTest, IsRefusedWithTheChecksumMessage) {
+  const CorruptCase& c = GetParam();
+  ConfigRecord bad = valid_record();
+  bad.midi_channel = 9;
+  restamp(bad);
+  if (c.flip_byte >= 0) reinterpret_cast<uint8_t*>(&bad)[c.flip_byte] ^= 1;
+  write_whole_file(config_file_name, &bad, c.length);
+  config_reset();
+
+  config_load();
+  // The refused file is kept aside before the defaults are saved over it.
+  EXPECT_EQ(take_console_output(), std::string("Size of config 9972\n") + checksum_message +
+                                       refused_message);
+  EXPECT_EQ(read_whole_file(config_refused_file_name),
+            std::string(reinterpret_cast<const char*>(&bad), c.length));
+  EXPECT_FALSE(std::filesystem::exists(config_file_name));
+  EXPECT_EQ(config.midi_channel, 0);
+  EXPECT_EQ(config.version, 2);
+  EXPECT_EQ(config_dirty.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CorruptFileTest,
+    testing::Values(CorruptCase{"flipped_bit_in_a_setting", 94, sizeof(ConfigRecord)},
+                    CorruptCase{"flipped_bit_in_the_last_preset", config_size - 1,
+                                sizeof(ConfigRecord)},
+                    CorruptCase{"flipped_bit_in_the_checksum", 2, sizeof(ConfigRecord)},
+                    CorruptCase{"short_file", -1, sizeof(ConfigRecord) - 2},
+                    CorruptCase{"empty_file", -1, 0}),
+    [](const testing::TestParamInfo<CorruptCase>& info) { return std::string(info.param.name); });
+
+class UnknownVersionTest : public ConfigTest, public testing::WithParamInterface<uint16_t> {};
+
+TEST_P(UnknownVersionTest, IsRefusedWithTheVersionMessage) {
   ConfigRecord r = valid_record();
+  r.version = GetParam();
   r.midi_channel = 9;
   restamp(r);
-  struct Case {
-    const char* name;
-    int flip_byte;  // byte whose lowest bit is flipped, -1 none
-    size_t length;
-  };
-  const Case cases[] = {
-      {"flipped bit in a setting", 94, sizeof r},
-      {"flipped bit in the last preset", config_size - 1, sizeof r},
-      {"flipped bit in the checksum", 2, sizeof r},
-      {"short file", -1, sizeof r - 2},
-      {"empty file", -1, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ConfigRecord bad = r;
-    if (c.flip_byte >= 0) reinterpret_cast<uint8_t*>(&bad)[c.flip_byte] ^= 1;
-    write_whole_file(config_file_name, &bad, c.length);
-    config_reset();
-    console_log_reset();
+  store(r);
+  config_reset();
 
-    config_load();
-    std::string out = take_console_output();
-    EXPECT_NE(out.find(checksum_message), std::string::npos);
-    EXPECT_EQ(config.midi_channel, 0);
-    EXPECT_EQ(config.version, 2);
-    EXPECT_EQ(config_dirty.load(), 1);
-  }
+  config_load();
+  EXPECT_EQ(take_console_output(),
+            std::string("Size of config 9972\n") + version_message + refused_message);
+  EXPECT_EQ(read_whole_file(config_refused_file_name),
+            std::string(reinterpret_cast<const char*>(&r), sizeof r));
+  EXPECT_EQ(config.version, 2);
+  EXPECT_EQ(config.midi_channel, 0);
+  EXPECT_EQ(config_dirty.load(), 1);
 }
 
-TEST_F(ConfigTest, UnknownVersionIsRefusedWithTheVersionMessage) {
-  for (uint16_t version : {uint16_t(0), uint16_t(3), uint16_t(0xFFFF)}) {
-    SCOPED_TRACE(version);
-    ConfigRecord r = valid_record();
-    r.version = version;
-    r.midi_channel = 9;
-    restamp(r);
-    store(r);
-    config_reset();
-    console_log_reset();
-
-    config_load();
-    std::string out = take_console_output();
-    EXPECT_NE(out.find(version_message), std::string::npos);
-    EXPECT_EQ(out.find(checksum_message), std::string::npos);
-    EXPECT_EQ(config.version, 2);
-    EXPECT_EQ(config.midi_channel, 0);
-    EXPECT_EQ(config_dirty.load(), 1);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Versions, UnknownVersionTest,
+                         testing::Values(uint16_t(0), uint16_t(3), uint16_t(0xFFFF)));
 
 TEST_F(ConfigTest, VersionOneIsUpgradedKeepingItsListsAndSavedAsVersionTwo) {
   ConfigRecord r = valid_record();
@@ -267,23 +313,30 @@ TEST_F(ConfigTest, EveryLoadRepairsTheFieldsThatMustHold) {
   EXPECT_EQ(config.zt6_display, 0);
 }
 
-TEST_F(ConfigTest, OnlyValidBrightnessValuesSurviveALoad) {
-  const struct {
-    int16_t stored, loaded;
-  } cases[] = {{0, 0}, {3, 3}, {7, 7}, {1, 0}, {5, 0}, {-3, 0}, {8, 0}};
-  for (auto c : cases) {
-    SCOPED_TRACE(c.stored);
-    ConfigRecord r = valid_record();
-    r.brightness = c.stored;
-    r.quant_cc = 20;  // a set quantise controller is left alone
-    restamp(r);
-    store(r);
-    config_reset();
-    config_load();
-    EXPECT_EQ(config.brightness, c.loaded);
-    EXPECT_EQ(config.quant_cc, 20);
-  }
+struct BrightnessCase {
+  int16_t stored, loaded;
+};
+
+class BrightnessTest : public ConfigTest, public testing::WithParamInterface<BrightnessCase> {};
+
+TEST_P(BrightnessTest, OnlyValidValuesSurviveALoad) {
+  const BrightnessCase c = GetParam();
+  ConfigRecord r = valid_record();
+  r.brightness = c.stored;
+  r.quant_cc = 20;  // a set quantise controller is left alone
+  restamp(r);
+  store(r);
+  config_reset();
+  config_load();
+  EXPECT_EQ(config.brightness, c.loaded);
+  EXPECT_EQ(config.quant_cc, 20);
 }
+
+INSTANTIATE_TEST_SUITE_P(Values, BrightnessTest,
+                         testing::Values(BrightnessCase{0, 0}, BrightnessCase{3, 3},
+                                         BrightnessCase{7, 7}, BrightnessCase{1, 0},
+                                         BrightnessCase{5, 0}, BrightnessCase{-3, 0},
+                                         BrightnessCase{8, 0}));
 
 TEST_F(ConfigTest, LoadResetsTheControllerSwitchValues) {
   config_live.cc_switch_value[64] = 100;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "storage/storage_thread.h"
 #include "core/test_workdir.h"
 
@@ -13,8 +14,7 @@ namespace {
 class PresetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset();
-    storage_init();
+    looper_reset();
     config_defaults();
   }
   // A distinct mix for preset n.

@@ -39,10 +39,20 @@ int write_file_atomically(const char* path, const void* data, int length, FileWr
   const std::string temporary = std::string(path) + ".tmp";
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return -1;
+  errno = 0;
   bool ok = write_all(fd, data, length, write_fn) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(temporary.c_str(), path) != 0) {
+  int error = errno;
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && rename(temporary.c_str(), path) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
     unlink(temporary.c_str());
+    errno = error != 0 ? error : EIO;  // a write that took nothing without saying why
     return -1;
   }
   // The rename is durable once the directory entry is on disk; the data already is.

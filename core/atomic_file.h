@@ -11,7 +11,7 @@
 using FileWriteFn = ssize_t (*)(int fd, const void* data, size_t length);
 
 // Writes length bytes to "<path>.tmp", fsyncs it, renames it over path and fsyncs the directory.
-// Returns 0 on success; -1 when the temporary file cannot be created or written, in which case
-// path is left exactly as it was and the temporary file is removed.
+// Returns 0 on success; -1 with errno set when the temporary file cannot be created or written,
+// in which case path is left exactly as it was and the temporary file is removed.
 int write_file_atomically(const char* path, const void* data, int length,
                           FileWriteFn write_fn = nullptr);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "storage/storage_thread.h"
 #include "core/test_workdir.h"
 
@@ -44,8 +45,7 @@ bool stored_is_valid() {
 class AtomicFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset();
-    storage_init();
+    looper_reset();
     config_defaults();
   }
   // Stamps and writes the live record as the storage thread does, with the given write.
@@ -68,9 +68,14 @@ TEST_F(AtomicFileTest, AFailingWriteLeavesThePreviousFileIntact) {
   ASSERT_EQ(write_config(nullptr), 0);
   const std::string previous = read_whole_file(config_file_name);
 
-  for (FileWriteFn fn : {&half_then_full_disk, &failing_write}) {
+  const struct {
+    FileWriteFn fn;
+    int error;  // what errno says after the failure
+  } cases[] = {{&half_then_full_disk, ENOSPC}, {&failing_write, EIO}};
+  for (const auto& c : cases) {
     config.midi_channel = 8;
-    EXPECT_EQ(write_config(fn), -1);
+    EXPECT_EQ(write_config(c.fn), -1);
+    EXPECT_EQ(errno, c.error);
     EXPECT_EQ(read_whole_file(config_file_name), previous);
     EXPECT_NE(access(".zt4.config.1.tmp", F_OK), 0);
   }

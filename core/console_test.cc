@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/log_ring.h"
+#include "host/looper.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ std::string drain(LogRing& ring) {
 
 class ConsoleTest : public testing::Test {
  protected:
-  void SetUp() override { console_log_reset(); }
+  void SetUp() override { looper_reset(); }
 };
 
 struct IntCase {

@@ -17,6 +17,12 @@ void engine_unlock();
 // Depth of the engine lock held by the calling thread.
 int engine_lock_depth();
 
+// Hold-time probe of the calling thread: between start and stop, every hold of the engine lock by
+// this thread (outermost lock to its unlock) is timed. stop returns the longest hold in
+// nanoseconds. Other threads are not timed and pay nothing.
+void lock_hold_probe_start();
+int64_t lock_hold_probe_stop();
+
 // Scoped engine_lock / engine_unlock.
 struct EngineLockGuard {
   EngineLockGuard() { engine_lock(); }

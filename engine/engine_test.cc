@@ -110,28 +110,33 @@ TEST_F(RoleTest, OverdubFollowsSegmentsAndEndsAtAMissingBlock) {
   EXPECT_EQ(t.position, block_frames);
 }
 
-TEST_F(RoleTest, ReplaceWritesAttenuatedOldAudioPlusInput) {
-  struct Case {
-    int32_t level, keep_original;
-  } cases[] = {{0, 0}, {6, 0}, {6, 1}, {90, 0}};
-  for (const Case& c : cases) {
-    SetUp();
-    give_audio(4, 100);
-    Track& t = tracks[4];
-    t.position = 20;
-    t.current_level[0] = t.target_level[0] = c.level;
-    t.current_level[1] = t.target_level[1] = c.level;
-    t.keep_original = c.keep_original;
-    engine_state.replace_track = 4;
-    EngineFrame f = run(1600, -1600);
-    int32_t kept = apply_gain(test_left(20), c.level);
-    EXPECT_EQ(stored(4, 20)[0], kept + 1600) << c.level;
-    EXPECT_EQ(stored(4, 20)[1], apply_gain(test_right(20), c.level) + f.in[1]) << c.level;
-    // Replace+Original hears the stored frame as it was (after any fade, without the ramp).
-    EXPECT_EQ(f.main[0], 1600 + kept) << c.level;
-    EXPECT_EQ(t.position, 21);
-  }
+struct ReplaceCase {
+  int32_t level, keep_original;
+};
+
+class ReplaceLevelTest : public RoleTest, public testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(ReplaceLevelTest, WritesAttenuatedOldAudioPlusInput) {
+  const ReplaceCase c = GetParam();
+  give_audio(4, 100);
+  Track& t = tracks[4];
+  t.position = 20;
+  t.current_level[0] = t.target_level[0] = c.level;
+  t.current_level[1] = t.target_level[1] = c.level;
+  t.keep_original = c.keep_original;
+  engine_state.replace_track = 4;
+  EngineFrame f = run(1600, -1600);
+  int32_t kept = apply_gain(test_left(20), c.level);
+  EXPECT_EQ(stored(4, 20)[0], kept + 1600);
+  EXPECT_EQ(stored(4, 20)[1], apply_gain(test_right(20), c.level) + f.in[1]);
+  // Replace+Original hears the stored frame as it was (after any fade, without the ramp).
+  EXPECT_EQ(f.main[0], 1600 + kept);
+  EXPECT_EQ(t.position, 21);
 }
+
+INSTANTIATE_TEST_SUITE_P(Levels, ReplaceLevelTest,
+                         testing::Values(ReplaceCase{0, 0}, ReplaceCase{6, 0}, ReplaceCase{6, 1},
+                                         ReplaceCase{90, 0}));
 
 TEST_F(RoleTest, ReplaceOriginalIgnoresTheRamp) {
   give_audio(4, 100);
@@ -196,19 +201,27 @@ TEST_F(RoleTest, RecordGainRampsTheRecordedSignalOnly) {
   EXPECT_EQ(engine_state.record_gain, 512);
 }
 
-TEST_F(RoleTest, MainAndAuxGainShiftTheOutputs) {
-  struct Case {
-    int gain;
-    int result;
-    int32_t expected;  // main output for a dry 4096
-  } cases[] = {{0, 0, 4096}, {3, 0, 32768}, {-2, 0, 1024}, {8, 0, 1048576}, {-8, 0, 16},
-               {9, -22, 4096}, {-9, -22, 4096}};
-  for (const Case& c : cases) {
-    SetUp();
-    EXPECT_EQ(set_main_gain(c.gain), c.result) << c.gain;
-    EXPECT_EQ(run(4096, 4096).main[0], c.expected) << c.gain;
-  }
-  SetUp();
+struct MainGainCase {
+  int gain;
+  int result;
+  int32_t expected;  // main output for a dry 4096
+};
+
+class MainGainTest : public RoleTest, public testing::WithParamInterface<MainGainCase> {};
+
+TEST_P(MainGainTest, ShiftsTheMainOutput) {
+  const MainGainCase c = GetParam();
+  EXPECT_EQ(set_main_gain(c.gain), c.result);
+  EXPECT_EQ(run(4096, 4096).main[0], c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gains, MainGainTest,
+                         testing::Values(MainGainCase{0, 0, 4096}, MainGainCase{3, 0, 32768},
+                                         MainGainCase{-2, 0, 1024}, MainGainCase{8, 0, 1048576},
+                                         MainGainCase{-8, 0, 16}, MainGainCase{9, -22, 4096},
+                                         MainGainCase{-9, -22, 4096}));
+
+TEST_F(RoleTest, AuxGainShiftsTheAuxOutputsOnly) {
   give_audio(0, 10);
   engine_state.track_output[0] = 2;
   play(0);

@@ -133,7 +133,7 @@ TEST_F(InputTest, MeterLatchesPeaksEveryWindow) {
   EXPECT_EQ(engine_state.output_peak, 0);
 }
 
-TEST_F(InputTest, DryPathMonoModeAndWetOnly) {
+TEST_F(InputTest, DryPathCarriesTheInputToMainOnly) {
   open_gate();
   EngineFrame f = run(10000, 20000);  // DC estimate 0 on the first frame
   EXPECT_EQ(f.main[0], 10000);
@@ -142,12 +142,12 @@ TEST_F(InputTest, DryPathMonoModeAndWetOnly) {
   EXPECT_EQ(f.aux2[1], 0);
   EXPECT_EQ(engine.last_input[0], 10000);
   EXPECT_EQ(f.in[0], 0);  // record gain 0 until a role ramps it up
+}
 
-  engine_reset();
+TEST_F(InputTest, MonoModeSumsTheInputsAndWetOnlyMutesTheDryPath) {
   open_gate();
-  engine_state.dc_state[0] = engine_state.dc_state[1] = 0;
   config.mono_input_mode = 1;
-  f = run(10000, 20000);
+  EngineFrame f = run(10000, 20000);
   EXPECT_EQ(f.main[0], 30000);
   EXPECT_EQ(f.main[1], 30000);
 

@@ -123,6 +123,18 @@ class LooperTest : public testing::Test {
     list_add(playing ? engine_state.play_list : engine_state.muted_list, t);
   }
 
+  // Runs the engine and the idle tick's track work, 64 frames a tick, until done() holds; false
+  // after `frames` frames.
+  template <typename Done>
+  static bool run_ticks_until(Done done, int64_t frames = 2000000) {
+    for (int64_t i = 0; i < frames; i += 64) {
+      if (done()) return true;
+      run_frames(64);
+      transport_update();
+    }
+    return done();
+  }
+
   static int32_t state_of(int32_t t) { return track_state_code(track_state_snapshot(), t); }
   static int32_t left_sample(int32_t t, int32_t frame) {
     return track_blocks[t][frame / block_frames][2 * (frame % block_frames)];

@@ -169,6 +169,29 @@ void build_clock_pulses(int32_t t, int32_t length) {
   e.clock_pulse_count[t] = pulses;
 }
 
+void fit_clock_pulses(int32_t t, int32_t length) {
+  if (!valid_track_index(t)) return;
+  Engine& e = engine;
+  bool rebuild;
+  {
+    EngineLockGuard lock;
+    const int32_t count = e.clock_pulse_count[t];
+    const int32_t* table = e.clock_pulse_table[t];
+    int32_t kept = 0;
+    while (kept < count && table[kept] < length) kept++;
+    rebuild = kept == 0 || kept == count;
+    if (!rebuild) e.clock_pulse_count[t] = kept;
+  }
+  if (rebuild) build_clock_pulses(t, length);
+  EngineLockGuard lock;
+  const int32_t count = e.clock_pulse_count[t];
+  if (count <= 0) return;
+  const int32_t position = tracks[t].position;
+  int32_t next = 0;
+  while (next < count && e.clock_pulse_table[t][next] <= position) next++;  // sent already
+  e.clock_pulse_index[t] = next == count ? 0 : next;
+}
+
 void start_drum_clock(int32_t clocks, double period) {
   ClockFollower& c = clock_follower;
   EngineLockGuard lock;

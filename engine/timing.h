@@ -21,5 +21,9 @@ int64_t synchronised_length(int64_t l, int64_t s);
 int multiply_track(int32_t t, int32_t factor);
 // Rebuilds the clock-out pulse table of track t (0-7) for a loop of the given length.
 void build_clock_pulses(int32_t t, int32_t length);
+// Fits the pulse table of track t to its loop cut back to `length` frames (an undone multiply):
+// when the table holds pulses both within and beyond the loop it keeps those within, else it is
+// rebuilt; the next pulse sent is the first after the play head.
+void fit_clock_pulses(int32_t t, int32_t length);
 // Primes the engine clock for the drum machine: clocks per measure and frames per clock pulse.
 void start_drum_clock(int32_t clocks, double period);

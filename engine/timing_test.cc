@@ -1,5 +1,7 @@
 #include "engine/timing.h"
 
+#include <vector>
+
 #include "engine/looper_test_fixture.h"
 
 namespace {
@@ -63,6 +65,35 @@ TEST_F(TimingTest, MultiplyByThreeRepeatsTheLoop) {
   EXPECT_EQ(undo_level_count(0), 1);
   ASSERT_EQ(undo(0), 0);  // back to one pass
   EXPECT_EQ(tracks[0].length, 10000);
+}
+
+// Undoing a multiply gives the clock output the pulses of the loop it restores, and the clock
+// goes on from the play head.
+TEST_F(TimingTest, UndoingAMultiplyRestoresThePulsesOfTheShorterLoop) {
+  make_loop(0, 96000, true, 50000);
+  tracks[0].ramp_gain = ramp_unity;
+  build_clock_pulses(0, 96000);  // 96 pulses, 1000 frames apart
+  const int32_t* table = engine.clock_pulse_table[0];
+  const std::vector<int32_t> one_pass(table, table + 96);
+  ASSERT_EQ(multiply_track(0, 2), 0);
+  const std::vector<int32_t> two_passes(table, table + 192);
+  ASSERT_EQ(multiply_track(0, 2), 0);
+  ASSERT_EQ(engine.clock_pulse_count[0], 384);
+  run_frames(300000);  // the play head in the fourth pass
+  ASSERT_EQ(undo(0), 0);
+  ASSERT_EQ(engine.clock_pulse_count[0], 192);
+  EXPECT_EQ(std::vector<int32_t>(table, table + 192), two_passes);
+  ASSERT_EQ(undo(0), 0);
+  ASSERT_EQ(engine.clock_pulse_count[0], 96);
+  EXPECT_EQ(std::vector<int32_t>(table, table + 96), one_pass);
+  // One pass of the loop sends every pulse once.
+  int pulses = 0;
+  for (int32_t i = 0; i < 96000; i++) {
+    const int32_t index = engine.clock_pulse_index[0];
+    run_frames(1);
+    pulses += engine.clock_pulse_index[0] != index;
+  }
+  EXPECT_EQ(pulses, 96);
 }
 
 struct MultiplyPulseCase {

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "engine/track.h"
+#include "host/looper.h"
 
 namespace {
 
 class TrackParamsTest : public ::testing::Test {
  protected:
-  void SetUp() override { tracks_reset(); }
+  void SetUp() override { looper_reset(); }
 };
 
 TEST_F(TrackParamsTest, FeedbackSetsTheFadeTarget) {

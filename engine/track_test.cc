@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "host/looper.h"
+
 namespace {
 
 class TrackTest : public ::testing::Test {
  protected:
-  void SetUp() override { tracks_reset(); }
+  void SetUp() override { looper_reset(); }
 };
 
 TEST_F(TrackTest, ResetGivesEmptyForwardTracks) {
@@ -54,31 +56,38 @@ TEST(GainTable, StepsAreOneDecibel) {
   }
 }
 
-TEST_F(TrackTest, StateSnapshotFollowsRolesAndLists) {
-  struct Case {
-    int32_t record, overdub, replace;
-    uint16_t play;
-    uint8_t with_audio;  // tracks whose length is nonzero
-    uint32_t expected;
-  } cases[] = {
-      {-1, -1, -1, 0, 0, 0x00000000},
-      {2, -1, -1, 0, 0, 0x00000300},           // recording, not in the play list
-      {-1, 1, -1, 0, 0x02, 0x00000040},
-      {-1, -1, 7, 0, 0x80, 0x50000000},
-      {0, 3, 5, 0, 0x29, 0x00202003},  // record wins; 3 and 5 stopped with audio
-      {-1, -1, -1, 0x05, 0x07, 0x00000121},    // playing 0 and 2, stopped 1
-      {-1, -1, -1, 0, 0xFF, 0x22222222},
-  };
-  for (const Case& c : cases) {
-    tracks_reset();
-    engine_state.record_track = c.record;
-    engine_state.overdub_track = c.overdub;
-    engine_state.replace_track = c.replace;
-    engine_state.play_list = c.play;
-    for (int n = 0; n < track_count; n++) tracks[n].length = (c.with_audio >> n) & 1 ? 1000 : 0;
-    uint32_t s = track_state_snapshot();
-    EXPECT_EQ(s, c.expected) << std::hex << s;
-  }
+struct SnapshotCase {
+  int32_t record, overdub, replace;
+  uint16_t play;
+  uint8_t with_audio;  // tracks whose length is nonzero
+  uint32_t expected;
+};
+
+class StateSnapshotTest : public TrackTest, public testing::WithParamInterface<SnapshotCase> {};
+
+TEST_P(StateSnapshotTest, FollowsRolesAndLists) {
+  const SnapshotCase c = GetParam();
+  engine_state.record_track = c.record;
+  engine_state.overdub_track = c.overdub;
+  engine_state.replace_track = c.replace;
+  engine_state.play_list = c.play;
+  for (int n = 0; n < track_count; n++) tracks[n].length = (c.with_audio >> n) & 1 ? 1000 : 0;
+  const uint32_t s = track_state_snapshot();
+  EXPECT_EQ(s, c.expected) << std::hex << s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roles, StateSnapshotTest,
+    testing::Values(SnapshotCase{-1, -1, -1, 0, 0, 0x00000000},
+                    SnapshotCase{2, -1, -1, 0, 0, 0x00000300},  // recording, not in the play list
+                    SnapshotCase{-1, 1, -1, 0, 0x02, 0x00000040},
+                    SnapshotCase{-1, -1, 7, 0, 0x80, 0x50000000},
+                    // record wins; 3 and 5 stopped with audio
+                    SnapshotCase{0, 3, 5, 0, 0x29, 0x00202003},
+                    SnapshotCase{-1, -1, -1, 0x05, 0x07, 0x00000121},  // playing 0 and 2, 1 stopped
+                    SnapshotCase{-1, -1, -1, 0, 0xFF, 0x22222222}));
+
+TEST(TrackStateWord, NamesTheCodes) {
   EXPECT_STREQ(track_state_word(track_stopped), "stopped");
   EXPECT_STREQ(track_state_word(track_replacing), "replacing");
 }

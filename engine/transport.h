@@ -86,7 +86,8 @@ struct TrackStatus {
   uint8_t unsynchronised_mask;  // bit t: multiple is 0
   uint8_t saved_mask;           // bit t: empty, or nothing of it waits to be saved
 };
-// Fills the snapshot without the engine lock (any thread).
+// Fills the snapshot from one copy of the track words taken under the engine lock (any thread
+// but the audio thread).
 void track_status_snapshot(TrackStatus& out);
 
 // Makes track t the clock source; -1 clears it.

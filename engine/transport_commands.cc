@@ -5,6 +5,7 @@
 
 #include "config/config.h"
 #include "core/console.h"
+#include "engine/fade_out_copy.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "core/lock.h"
@@ -106,36 +107,37 @@ int retrigger_track(int32_t t, int32_t random) {
     end_overdub(t);
     return status_ok;
   }
-  if (on_list(engine_state.fading_list, t)) {
-    console_printf("Track %d already on fading list\n", t + 1);
-    return status_refused;
-  }
 
-  EngineLockGuard lock;
-  const bool midi_synced = v.clock_source == sync_midi;
-  const int32_t length = v.length;
-  int32_t start;
-  if (midi_synced) {
-    v.vsp = length - clock_follower.beat_position;
-    start = 0;
-  } else {
-    start = random ? int32_t(rand() % length) : v.vsp;
-  }
-  if (!playing(t)) {
-    if (engine_state.play_list == 0) {
-      for (Track& other : tracks) other.position = midi_synced ? 0 : other.vsp;
+  {
+    EngineLockGuard lock;
+    // A playing track's old pass fades out in its fading voice while it restarts.
+    const bool was_playing = playing(t);
+    if (start_fade_out_copy(t) == status_ok) {
+      const bool midi_synced = v.clock_source == sync_midi;
+      const int32_t length = v.length;
+      int32_t start;
+      if (midi_synced) {
+        v.vsp = length - clock_follower.beat_position;
+        start = 0;
+      } else {
+        start = random ? int32_t(rand() % length) : v.vsp;
+      }
+      if (!was_playing) {
+        if (engine_state.play_list == 0) {
+          for (Track& other : tracks) other.position = midi_synced ? 0 : other.vsp;
+        }
+        list_remove(engine_state.muted_list, t);
+        list_add(engine_state.play_list, t);
+      }
+      v.start_delay = 0;
+      v.stop_countdown = 0;
+      start_fade_in(v);
+      v.position = start;
+      return status_ok;
     }
-    list_remove(engine_state.muted_list, t);
-    list_add(engine_state.play_list, t);
-  } else {
-    begin_crossfade(v, fading_voices[t]);
-    list_add(engine_state.fading_list, t);
   }
-  v.start_delay = 0;
-  v.stop_countdown = 0;
-  start_fade_in(v);
-  v.position = start;
-  return status_ok;
+  report_fading_refusal(t);
+  return status_refused;
 }
 
 int fill_silent_loop(int32_t t) {
@@ -208,7 +210,14 @@ int start_bounce(int32_t t, uint32_t sources, int32_t type) {
     if (type == bounce_sync) mode = engine_state.clock_source_track;
     if (type == bounce_midi_sync) mode = sync_midi;
   }
-  return start_record(t, mode, 0);
+  const int result = start_record(t, mode, 0);
+  if (result != status_ok) {
+    // No bounce runs: the next recording must neither take the sources in nor stop them.
+    EngineLockGuard lock;
+    for (Track& v : tracks) v.bounce_source = 0;
+    engine_state.bounce_active = 0;
+  }
+  return result;
 }
 
 int switch_track(int32_t t, int32_t mode) {
@@ -236,7 +245,7 @@ int switch_track(int32_t t, int32_t mode) {
     clear_trigger(c);
     c.trigger_argument = t;
     c.trigger_action = switch_actions[mode];
-    c.trigger_position = c.vsp;
+    c.trigger_position = wrap_into_loop(c.vsp, c.length);  // vsp may lie a whole loop ahead
     return status_ok;
   }
 

@@ -1,4 +1,5 @@
 // Recording roles: record, close, overdub and replace, with their punch ramps.
+#include <algorithm>
 #include <cstdlib>
 
 #include "config/config.h"
@@ -196,6 +197,8 @@ int close_loop(int32_t t) {
   if (unit <= 0) {
     {
       EngineLockGuard lock;
+      // The engine may have discarded the take since (the pool ran out): nothing to close.
+      if (s.record_track != t) return status_refused;
       v.position = 0;
       v.rate = non_negative(v.rate);
       set_play_window(v);
@@ -350,25 +353,47 @@ int start_replace(int32_t t, int32_t keep) {
   return begin_replace(t, keep);
 }
 
+namespace {
+
+// Frames within which the step a quantised replace waits for must come: one pass of the loop at
+// the track's speed, and on top the second a fade is given. A voice that cannot move at all (it
+// stands on a missing block, or the engine ended its role) never reaches the step.
+int64_t step_wait_limit(const Track& v) {
+  constexpr int64_t normal_rate = 256;  // 8.8 fixed point
+  const int64_t rate = v.rate < 0 ? -int64_t(v.rate) : int64_t(v.rate);
+  const int64_t pass = rate > 0 ? int64_t(v.length) * normal_rate / rate : 0;
+  return std::min<int64_t>(pass + fade_timeout_frames, INT32_MAX);
+}
+
 // Runs the track service until done() holds, letting the engine run between passes: the wait
-// of a quantised replace, during which every track's pending actions go on executing.
+// of a quantised replace, during which every track's pending actions go on executing. false when
+// limit_frames of frame_counter passed first.
 template <typename Done>
-void run_transport_until(Done done) {
+bool run_transport_until(Done done, int64_t limit_frames) {
+  uint32_t start;
+  {
+    EngineLockGuard lock;
+    start = engine_state.frame_counter;
+  }
   int32_t inline_frames = 0;
   for (;;) {
     transport_update();
     {
       EngineLockGuard lock;
-      if (done()) return;
+      if (done()) return true;
+      const uint32_t elapsed = uint32_t(engine_state.frame_counter) - start;  // wraps with it
+      if (int64_t(elapsed) > limit_frames) return false;
     }
     if (engine_wait.run_frame != nullptr && engine_wait.inline_frame_limit > 0 &&
         ++inline_frames > engine_wait.inline_frame_limit) {
       engine_wait.abandoned_waits++;
-      return;
+      return false;
     }
     engine_wait_pause();
   }
 }
+
+}  // namespace
 
 int start_q_replace(int32_t t, int32_t steps, int32_t keep) {
   if (!valid_track_index(t)) return status_refused;
@@ -390,10 +415,12 @@ int start_q_replace(int32_t t, int32_t steps, int32_t keep) {
     v.trigger_argument = keep;
     v.trigger_position = boundary;
   }
-  run_transport_until([&] { return v.trigger_position < 0 && v.trigger_hit == 0; });
+  const bool fired = run_transport_until(
+      [&] { return v.trigger_position < 0 && v.trigger_hit == 0; }, step_wait_limit(v));
   int32_t replacing;
   {
     EngineLockGuard lock;
+    if (!fired) clear_trigger(v);  // the step never came: nothing punches in later
     replacing = s.replace_track;
     if (replacing != t) v.q_replace_steps = 0;
   }
@@ -420,10 +447,12 @@ int end_replace(int32_t t) {
   if (boundary < 0) {
     play_fade_wait(t);
   } else {
-    run_transport_until([&] { return v.trigger_position < 0 && v.trigger_hit == 0; });
+    const bool fired = run_transport_until(
+        [&] { return v.trigger_position < 0 && v.trigger_hit == 0; }, step_wait_limit(v));
     int32_t replacing;
     {
       EngineLockGuard lock;
+      if (!fired) clear_trigger(v);
       replacing = s.replace_track;
     }
     if (replacing == t)

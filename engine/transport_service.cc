@@ -277,21 +277,38 @@ int32_t track_phase(const Track& track) {
 }
 
 void track_status_snapshot(TrackStatus& out) {
-  const EngineState& s = engine_state;
-  out.state = track_state_snapshot();
-  const int32_t source = s.clock_source_track;
-  const bool source_has_audio = valid_track_index(source) && tracks[source].length != 0;
+  // The words the report needs, copied under the engine lock so that they belong to one moment
+  // (a double such as clock_period is two stores on a 32-bit board); the arithmetic runs after.
+  struct TrackWords {
+    int32_t length, position, vsp, rate, multiple, audio_changed, audio_saved;
+    double clock_period;
+  };
+  TrackWords words[track_count];
+  int32_t source, recording;
+  {
+    const EngineState& s = engine_state;
+    EngineLockGuard lock;
+    out.state = track_state_snapshot();
+    source = s.clock_source_track;
+    recording = s.record_track;
+    out.input_peak = s.input_peak_shown;
+    out.output_peak = s.output_peak_shown;
+    for (int32_t t = 0; t < track_count; t++) {
+      const Track& v = tracks[t];
+      words[t] = {v.length,   v.position,      v.vsp,         v.rate,
+                  v.multiple, v.audio_changed, v.audio_saved, v.clock_period};
+    }
+  }
+  const bool source_has_audio = valid_track_index(source) && words[source].length != 0;
   out.clock_source = int16_t(source_has_audio ? source + 1 : 0);
-  out.input_peak = s.input_peak_shown;
-  out.output_peak = s.output_peak_shown;
   out.unsynchronised_mask = 0;
   out.saved_mask = 0;
-  const int32_t recording = s.record_track;
   for (int32_t t = 0; t < track_count; t++) {
-    const Track& v = tracks[t];
+    const TrackWords& v = words[t];
     const int32_t length = v.length;
     out.length[t] = length;
-    out.phase[t] = recording == t ? length : track_phase(v);
+    out.phase[t] =
+        recording == t ? length : wrap_into_loop(int64_t(v.position) - v.vsp, length);
     const int32_t rate = v.rate < 0 ? -v.rate : v.rate;
     out.speed[t] = int16_t(rate * speed_scale_num / speed_scale_den);
     int32_t tempo = 0;

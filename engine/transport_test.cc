@@ -458,6 +458,35 @@ TEST_F(TransportTest, QuantisedReplacePunchesInAndOutAtStepBoundaries) {
   EXPECT_EQ(console_text(), "");
 }
 
+// A voice that cannot reach the next step (it stands on a missing block) does not hold the
+// quantised replace's waits for ever.
+TEST_F(TransportTest, QuantisedReplaceGivesUpOnAStepTheVoiceCannotReach) {
+  make_loop(0, 4 * block_frames, true, 100);
+  tracks[0].ramp_gain = ramp_unity;
+  held.blocks.push_back(track_blocks[0][0]);
+  track_blocks[0][0] = nullptr;  // the voice stands still at 100; the step is at 8192
+  ASSERT_EQ(start_q_replace(0, 4, 0), 0);
+  EXPECT_EQ(console_text(), "Q Replace error: replace track -1 not equal to 0\n");
+  EXPECT_EQ(tracks[0].trigger_position, -1);
+  EXPECT_EQ(tracks[0].trigger_action, action_none);
+  EXPECT_EQ(tracks[0].q_replace_steps, 0);
+  EXPECT_EQ(state_of(0), track_playing);
+}
+
+TEST_F(TransportTest, QuantisedReplaceEndGivesUpOnAStepTheVoiceCannotReach) {
+  make_loop(0, 4 * block_frames, true, 100);
+  tracks[0].ramp_gain = ramp_unity;
+  ASSERT_EQ(start_q_replace(0, 4, 0), 0);  // replacing from 8192
+  ASSERT_EQ(engine_state.replace_track, 0);
+  held.blocks.push_back(track_blocks[0][1]);
+  track_blocks[0][1] = nullptr;  // the engine ends the replace there; the voice stops
+  ASSERT_EQ(end_replace(0), 0);
+  EXPECT_EQ(tracks[0].trigger_position, -1);
+  EXPECT_EQ(tracks[0].trigger_action, action_none);
+  EXPECT_EQ(tracks[0].q_replace_steps, 0);
+  EXPECT_EQ(engine_state.replace_track, -1);
+}
+
 TEST_F(TransportTest, QuantisedReplaceRefusals) {
   make_loop(0, 100000, true);
   EXPECT_EQ(start_q_replace(0, 1, 0), -22);
@@ -557,6 +586,29 @@ TEST_F(TransportTest, StatusSnapshotReportsEveryTrack) {
   EXPECT_EQ(status.saved_mask, 0xF9);  // track 1 changed, track 2 recording
 }
 
+// The snapshot is one consistent copy: it waits while another thread holds the engine lock in
+// the middle of a change, as the audio thread does for a whole frame.
+TEST_F(TransportTest, StatusSnapshotIsTakenUnderTheEngineLock) {
+  make_loop(0, 96000, true, 1000);
+  std::atomic<bool> taken{false};
+  TrackStatus status{};
+  std::thread reader;
+  {
+    EngineLockGuard lock;
+    reader = std::thread([&] {
+      track_status_snapshot(status);
+      taken = true;
+    });
+    tracks[0].clock_period = 1000;  // the first half of the change
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(taken) << "the snapshot did not wait for the lock";
+    tracks[0].length = 48000;  // the second half
+  }
+  reader.join();
+  EXPECT_EQ(status.length[0], 48000);
+  EXPECT_EQ(status.tempo[0], 120);
+}
+
 TEST_F(TransportTest, ClockSourceSetterTakesTrackIndexesAndMinusOneClears) {
   EXPECT_EQ(set_clock_source_track(2), 0);
   EXPECT_EQ(engine_state.clock_source_track, 2);
@@ -566,28 +618,46 @@ TEST_F(TransportTest, ClockSourceSetterTakesTrackIndexesAndMinusOneClears) {
   EXPECT_EQ(engine_state.clock_source_track, -1);
 }
 
-// The program's way of waiting: the engine runs on its own thread in periods, as the process
-// callback runs it, while the operations sleep between polls with the lock released.
+// The engine on a thread of its own, in periods as the process callback runs it, until the
+// object goes (so a failed assertion still stops it).
+class AudioThread {
+ public:
+  AudioThread()
+      : thread_([this] {
+          constexpr int period_frames = 64;
+          while (!stop_) {
+            for (int i = 0; i < period_frames; i++) run_inline_frame();
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+          }
+        }) {}
+  ~AudioThread() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The program's way of waiting: the engine runs on its own thread, while the operations sleep
+// between polls with the lock released.
 TEST_F(TransportTest, OperationsWaitForARealAudioThread) {
   engine_wait.run_frame = nullptr;
-  std::atomic<bool> stop{false};
-  std::thread audio([&] {
-    constexpr int period_frames = 64;
-    while (!stop) {
-      for (int i = 0; i < period_frames; i++) run_inline_frame();
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-  });
-  EXPECT_EQ(start_record(0, sync_free, 0), 0);
-  EXPECT_EQ(engine_state.record_gain, ramp_unity);
-  while (tracks[0].length < 2000) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(close_loop(0), 0);
-  EXPECT_EQ(end_overdub(0), 0);
-  EXPECT_EQ(mute_track(0), 0);
-  EXPECT_EQ(play_track(0), 0);
-  EXPECT_EQ(tracks[0].ramp_gain, ramp_unity);
-  stop = true;
-  audio.join();
+  {
+    AudioThread audio;
+    EXPECT_EQ(start_record(0, sync_free, 0), 0);
+    EXPECT_EQ(engine_state.record_gain, ramp_unity);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (tracks[0].length < 2000 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(tracks[0].length, 2000) << "the audio thread recorded nothing for 10 s";
+    EXPECT_EQ(close_loop(0), 0);
+    EXPECT_EQ(end_overdub(0), 0);
+    EXPECT_EQ(mute_track(0), 0);
+    EXPECT_EQ(play_track(0), 0);
+    EXPECT_EQ(tracks[0].ramp_gain, ramp_unity);
+  }
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(console_text(), "");
 }

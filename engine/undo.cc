@@ -115,6 +115,8 @@ void undo_clear(int32_t n) {
   if (!valid_track_index(n)) return;
   UndoArea& area = undo_areas[n];
   for (UndoLevel& level : area.levels) clear_level(level);
+  // A redo of the track's old audio must not come back over a new take of the same length.
+  if (engine_state.redo_track == n) release_redo_slot();
   EngineLockGuard lock;
   area.header.saving_level = -1;
   area.header.newest_level = -1;
@@ -262,12 +264,15 @@ int undo(int32_t t) {
   UndoLevel& level = area.levels[newest];
   EngineState& s = engine_state;
   if (level.kind == undo_length_only) {
-    EngineLockGuard lock;
-    const int32_t saved = level.saved_length;
-    v.position = saved > 0 ? wrap_into_loop(v.position, saved) : 0;
-    v.length = saved;
-    set_play_window(v);
-    v.segment_count = 1;
+    {
+      EngineLockGuard lock;
+      const int32_t saved = level.saved_length;
+      v.position = saved > 0 ? wrap_into_loop(v.position, saved) : 0;
+      v.length = saved;
+      set_play_window(v);
+      v.segment_count = 1;
+    }
+    fit_clock_pulses(t, v.length);  // the multiplied loop's pulses would never come round
   } else {
     {
       EngineLockGuard lock;

@@ -19,7 +19,8 @@ enum UndoKind : int32_t {
 // Tracks at least this long cannot keep an audio level.
 constexpr int32_t undo_max_length = undo_level_blocks * block_frames;  // 1482752 frames
 
-// Releases every block of every level of track n (0-7) and empties its ring.
+// Releases every block of every level of track n (0-7) and empties its ring; the redo slot too
+// when it holds track n's audio.
 void undo_clear(int32_t n);
 // Saves a level of track n (0-7, track = tracks[n]) before an operation changes it: 0, status_refused for a
 // track too long for an audio level, status_no_blocks when a full copy finds no blocks.

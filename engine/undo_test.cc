@@ -12,6 +12,15 @@ class UndoTest : public LooperTest {
       for (int32_t i = 0; i < block_frames; i++) track_blocks[t][b][2 * i] = value;
   }
   static const UndoHeader& header(int32_t t) { return undo_areas[t].header; }
+  // Leaves track t's undone take (222) in the redo slot and the saved one (111) in the track.
+  void undo_into_the_redo_slot(int32_t t) {
+    make_loop(t, block_frames);
+    fill_track(t, 111);
+    ASSERT_EQ(undo_save(tracks[t], t, undo_full_copy), 0);
+    fill_track(t, 222);
+    ASSERT_EQ(undo(t), 0);
+    ASSERT_EQ(engine_state.redo_track, t);
+  }
 };
 
 TEST_F(UndoTest, ThirtyThreeSavesKeepThirtyTwoLevels) {
@@ -83,6 +92,30 @@ TEST_F(UndoTest, AnotherTracksUndoTakesOverTheRedoSlot) {
   EXPECT_EQ(pool_available(), available - 1);  // track 3's redo block went back to the pool
   ASSERT_EQ(redo(), 0);
   EXPECT_EQ(left_sample(4, 0), 9);
+}
+
+TEST_F(UndoTest, EraseDropsTheTracksRedoSlot) {
+  undo_into_the_redo_slot(1);
+  const int available = pool_available();
+  ASSERT_EQ(erase_track(1), 0);
+  EXPECT_EQ(engine_state.redo_track, -1);
+  EXPECT_EQ(pool_available(), available + 2);  // the track's block and the redo slot's
+  make_loop(1, block_frames);  // a new take of the same length
+  fill_track(1, 333);
+  EXPECT_EQ(redo(), status_refused);
+  EXPECT_EQ(left_sample(1, 0), 333);
+}
+
+TEST_F(UndoTest, ANewRecordingDropsTheTracksRedoSlot) {
+  undo_into_the_redo_slot(1);
+  ASSERT_EQ(start_record(1, sync_free, 0), 0);
+  EXPECT_EQ(engine_state.redo_track, -1);
+  ASSERT_TRUE(run_until([] { return tracks[1].length == block_frames; }));
+  ASSERT_EQ(close_loop(1), 0);
+  ASSERT_EQ(end_overdub(1), 0);
+  ASSERT_EQ(tracks[1].length, block_frames);  // the length the old redo belonged to
+  EXPECT_EQ(redo(), status_refused);
+  EXPECT_EQ(left_sample(1, 100), 0);  // the silent take stays
 }
 
 TEST_F(UndoTest, IncrementalSaveCopiesFromThePlayHeadOneBlockPerTick) {

@@ -56,31 +56,33 @@ TEST(SampleMath, OutputShiftLimits) {
   EXPECT_EQ(shift_output(-1000, 0, 40), -1);  // right shift capped at 31
 }
 
-TEST_F(VoiceTest, RatesAdvanceWithFractionCarry) {
-  struct Case {
-    int32_t rate;
-    int32_t reads[6];
-    int32_t position, fraction;  // after six frames
-  } cases[] = {
-      {256, {0, 1, 2, 3, 4, 5}, 6, 0},
-      {128, {0, 0, 1, 1, 2, 2}, 3, 0},
-      {384, {0, 1, 3, 4, 6, 7}, 9, 0},
-      {64, {0, 0, 0, 0, 1, 1}, 1, 128},
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    give_audio(0, 100);
-    tracks[0].rate = c.rate;
-    play(0);
-    for (int i = 0; i < 6; i++) {
-      EngineFrame f = run();
-      EXPECT_EQ(f.main[0], test_left(c.reads[i])) << c.rate << " frame " << i;
-      EXPECT_EQ(f.main[1], test_right(c.reads[i])) << c.rate << " frame " << i;
-    }
-    EXPECT_EQ(tracks[0].position, c.position) << c.rate;
-    EXPECT_EQ(tracks[0].position_fraction, c.fraction) << c.rate;
+struct RateCase {
+  int32_t rate;
+  int32_t reads[6];
+  int32_t position, fraction;  // after six frames
+};
+
+class RateTest : public VoiceTest, public testing::WithParamInterface<RateCase> {};
+
+TEST_P(RateTest, AdvancesWithFractionCarry) {
+  const RateCase c = GetParam();
+  give_audio(0, 100);
+  tracks[0].rate = c.rate;
+  play(0);
+  for (int i = 0; i < 6; i++) {
+    EngineFrame f = run();
+    EXPECT_EQ(f.main[0], test_left(c.reads[i])) << "frame " << i;
+    EXPECT_EQ(f.main[1], test_right(c.reads[i])) << "frame " << i;
   }
+  EXPECT_EQ(tracks[0].position, c.position);
+  EXPECT_EQ(tracks[0].position_fraction, c.fraction);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rates, RateTest,
+                         testing::Values(RateCase{256, {0, 1, 2, 3, 4, 5}, 6, 0},
+                                         RateCase{128, {0, 0, 1, 1, 2, 2}, 3, 0},
+                                         RateCase{384, {0, 1, 3, 4, 6, 7}, 9, 0},
+                                         RateCase{64, {0, 0, 0, 0, 1, 1}, 1, 128}));
 
 TEST_F(VoiceTest, StartDelayHoldsTheVoiceStill) {
   give_audio(2, 1000);
@@ -225,9 +227,9 @@ TEST_F(VoiceTest, DestructiveFadeChangesStoredAudioForTheNextPass) {
   EXPECT_EQ(t.audio_changed, 1);
   run();
   EXPECT_EQ(stored(0, 1)[0], scale_512(test_left(1), 257));
+}
 
-  // From unity the gain first steps below 512, then scales.
-  SetUp();
+TEST_F(VoiceTest, DestructiveFadeFromUnityStepsBelowItFirst) {
   give_audio(0, 4);
   tracks[0].fade_target = 0;
   play(0);
@@ -332,10 +334,12 @@ TEST_F(VoiceTest, ClockOutPulsesAndTrigger) {
   EXPECT_EQ(e.clock_pulse_index[0], 0);
 }
 
+constexpr int32_t drift_length = 48000;
+
 // MIDI-clock tracks measure their phase error at position 1024 and schedule a restart.
 class DriftTest : public EngineTest {
  protected:
-  static constexpr int32_t length = 48000;
+  static constexpr int32_t length = drift_length;
   void prepare(int32_t m, int32_t beat_frames = 0) {
     give_audio(5, length);
     Track& t = tracks[5];
@@ -349,35 +353,39 @@ class DriftTest : public EngineTest {
   }
 };
 
-TEST_F(DriftTest, PhaseErrorSchedulesRestart) {
-  struct Case {
-    int32_t m;
-    int32_t beat_frames;
-    int32_t stop_countdown, start_after, measured;
-  } cases[] = {
-      {30, 0, length - 1024 - 30, 0, 30},
-      {-30, 0, length - 1024 - 30, 60, -30},
-      {20, 0, 0, 0, 20},
-      {-20, 0, 0, 0, -20},
-      {21, 0, length - 1024 - 21, 0, 21},
-      {5000, 0, length - 1024 - 2000, 0, 5000},
-      {-5000, 0, length - 1024 - 2000, 4000, -5000},
-      {1500, 2400, length - 1024 - 900, 1800, -900},  // wrapped by one beat
-      {-1500, 2400, length - 1024 - 900, 0, 900},
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    prepare(c.m, c.beat_frames);
-    run();
-    const Track& t = tracks[5];
-    EXPECT_EQ(t.position, 1024) << c.m;
-    EXPECT_EQ(t.stop_countdown, c.stop_countdown) << c.m;
-    EXPECT_EQ(t.start_after, c.start_after) << c.m;
-    EXPECT_EQ(t.midi_error, 16 * c.measured / 8) << c.m;
-    EXPECT_EQ(t.drift_count, 1) << c.m;
-    EXPECT_EQ(engine.drift_history[5][0], c.measured) << c.m;
-  }
+struct DriftCase {
+  int32_t m;
+  int32_t beat_frames;
+  int32_t stop_countdown, start_after, measured;
+};
+
+class DriftErrorTest : public DriftTest, public testing::WithParamInterface<DriftCase> {};
+
+TEST_P(DriftErrorTest, PhaseErrorSchedulesRestart) {
+  const DriftCase c = GetParam();
+  prepare(c.m, c.beat_frames);
+  run();
+  const Track& t = tracks[5];
+  EXPECT_EQ(t.position, 1024);
+  EXPECT_EQ(t.stop_countdown, c.stop_countdown);
+  EXPECT_EQ(t.start_after, c.start_after);
+  EXPECT_EQ(t.midi_error, 16 * c.measured / 8);
+  EXPECT_EQ(t.drift_count, 1);
+  EXPECT_EQ(engine.drift_history[5][0], c.measured);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, DriftErrorTest,
+    testing::Values(DriftCase{30, 0, drift_length - 1024 - 30, 0, 30},
+                    DriftCase{-30, 0, drift_length - 1024 - 30, 60, -30},
+                    DriftCase{20, 0, 0, 0, 20},
+                    DriftCase{-20, 0, 0, 0, -20},
+                    DriftCase{21, 0, drift_length - 1024 - 21, 0, 21},
+                    DriftCase{5000, 0, drift_length - 1024 - 2000, 0, 5000},
+                    DriftCase{-5000, 0, drift_length - 1024 - 2000, 4000, -5000},
+                    // wrapped by one beat
+                    DriftCase{1500, 2400, drift_length - 1024 - 900, 1800, -900},
+                    DriftCase{-1500, 2400, drift_length - 1024 - 900, 0, 900}));
 
 TEST_F(DriftTest, RestartCrossfadesAtTheEnd) {
   prepare(30);
@@ -426,7 +434,9 @@ TEST_F(DriftTest, MutedTrackIsMovedDirectly) {
   run();
   EXPECT_EQ(tracks[5].position, 1054);
   EXPECT_EQ(tracks[5].stop_countdown, 0);
-  SetUp();
+}
+
+TEST_F(DriftTest, MutedTrackMovedBackWrapsIntoTheLoop) {
   prepare(-1500);
   engine_state.play_list = 0;
   engine_state.muted_list = 1u << 5;
@@ -435,23 +445,26 @@ TEST_F(DriftTest, MutedTrackIsMovedDirectly) {
   EXPECT_EQ(tracks[5].position, 1024 - 1500 + length);  // wrapped once
 }
 
-TEST_F(DriftTest, NoCheckWhileRampingDelayedOrTriggered) {
-  struct Case {
-    const char* what;
-    void (*change)(Track&);
-  } cases[] = {
-      {"ramp", [](Track& t) { t.ramp_step = 1; }},
-      {"trigger", [](Track& t) { t.trigger_position = 5; }},
-      {"free running", [](Track& t) { t.clock_source = -1; }},
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    prepare(30);
-    c.change(tracks[5]);
-    run();
-    EXPECT_EQ(tracks[5].drift_count, 0) << c.what;
-    EXPECT_EQ(tracks[5].stop_countdown, 0) << c.what;
-  }
+struct NoCheckCase {
+  const char* what;
+  void (*change)(Track&);
+};
+
+class NoDriftCheckTest : public DriftTest, public testing::WithParamInterface<NoCheckCase> {};
+
+TEST_P(NoDriftCheckTest, WhileRampingTriggeredOrFreeRunning) {
+  prepare(30);
+  GetParam().change(tracks[5]);
+  run();
+  EXPECT_EQ(tracks[5].drift_count, 0);
+  EXPECT_EQ(tracks[5].stop_countdown, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    States, NoDriftCheckTest,
+    testing::Values(NoCheckCase{"ramp", [](Track& t) { t.ramp_step = 1; }},
+                    NoCheckCase{"trigger", [](Track& t) { t.trigger_position = 5; }},
+                    NoCheckCase{"free_running", [](Track& t) { t.clock_source = -1; }}),
+    [](const testing::TestParamInfo<NoCheckCase>& info) { return std::string(info.param.what); });
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "engine/fades.h"
 #include "engine/transport.h"
 #include "core/lock.h"
+#include "host/looper.h"
 #include "midi/clock.h"
 #include "midi/midi_map.h"
 #include "panel/midi_mapping.h"
@@ -77,30 +78,13 @@ void map_everything(uint8_t options) {
 }
 
 void reset_all(const uint8_t* data) {
-  config_reset();
+  looper_reset();
   config_defaults();
   config.midi_channel = int16_t(data[0] & 0x0F);
   config.cc_dejitter = int16_t((data[0] >> 4) % 5);
   config.quant_cc = int16_t(data[1] & 0x7F);
   map_everything(data[1]);
-  pool_reset();
   for (int i = 0; i < clean_blocks; ++i) pool_clean_one();
-  tracks_reset();
-  engine_reset();
-  clock_reset();
-  fades_reset();
-  transport_reset();
-  midi_queue_reset();
-  midi_parser_reset();
-  midi_map_reset();
-  midi_mapping_reset();
-  command_queue_reset();
-  selection_reset();
-  display_state_reset();
-  panel_input_reset();
-  random_restart_reset();
-  pedal_state_reset();
-  engine_wait_reset();
   engine_wait.run_frame = run_inline_frame;
   engine_wait.inline_frame_limit = wait_frame_limit;
 }
@@ -155,7 +139,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ++tick;
     }
   }
-  console_log_reset();
   (void)tick;
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
@@ -35,8 +36,8 @@ void check_code(int32_t code) {
 // Host reports: F0 00 3F 6A 18, type 0-2, one or two data bytes, F7.
 void drain_reports() {
   while (midi_out_pending() > 0) {
-    const int length = midi_out_length();
-    const uint8_t* bytes = midi_out_take();
+    int length;
+    const uint8_t* bytes = midi_out_take(&length);
     require(bytes != nullptr && (length == 8 || length == 9));
     require(bytes[4] == echo_reply_code && bytes[5] <= echo_type_note_on);
     require(bytes[length - 1] == end_of_exclusive);
@@ -47,10 +48,7 @@ void drain_reports() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  midi_queue_reset();
-  midi_parser_reset();
-  midi_map_reset();
-  config_reset();
+  looper_reset();
   // The first two bytes choose the channel, the de-jitter width and the quantise controller.
   config.midi_channel = int16_t(data[0] & 0x0F);
   config.cc_dejitter = int16_t((data[0] >> 4) % 5);

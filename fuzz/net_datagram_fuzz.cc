@@ -11,6 +11,7 @@
 #include "config/config.h"
 #include "core/log_ring.h"
 #include "engine/track.h"
+#include "host/looper.h"
 #include "host/main_loop.h"
 #include "midi/midi_queue.h"
 #include "net/datagram.h"
@@ -40,17 +41,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The console's messages would drown the fuzzer's own output.
   const int null_fd = open("/dev/null", O_WRONLY);
   if (null_fd >= 0) dup2(null_fd, STDOUT_FILENO);
-  config_defaults();
-  tracks_reset();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  host_sysex_reset();
+  looper_reset();
+  config_defaults();
   host_sysex_state.run_text = resolve_only;
-  midi_queue_reset();
-  command_queue_reset();
-  remote_peer_reset();
 
   // A datagram longer than the receive buffer arrives cut to its length.
   const int length = size > size_t(datagram_max) ? datagram_max : int(size);

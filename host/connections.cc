@@ -12,11 +12,22 @@ namespace {
 constexpr const char* midi_type = JACK_DEFAULT_MIDI_TYPE;  // "8 bit raw midi"
 constexpr int connections_line_max = 1000;                 // lines of at most 998 characters
 
-bool own_port(const char* name) { return strncmp(name, "ZT4:", 4) == 0; }
+constexpr char client_name[] = "ZT4";
+constexpr int client_name_length = 3;
 
-void connect_peer(const char* own, const char* peer) {
-  const bool own_is_input =
-      strcmp(own, "ZT4:INR") == 0 || strcmp(own, "ZT4:INL") == 0 || strcmp(own, "ZT4:MIDIIN") == 0;
+// The connections file names the looper's own ports "ZT4:PORT"; a looper that JACK gave another
+// name (a second one on the server is "ZT4-01") connects its own ports of that name.
+void own_port_name(const char* written, char* name, size_t size) {
+  const char* client = host.client != nullptr ? jack_get_client_name(host.client) : client_name;
+  snprintf(name, size, "%s%s", client, written + client_name_length);
+}
+
+void connect_peer(const char* own_written, const char* peer) {
+  const bool own_is_input = strcmp(own_written, "ZT4:INR") == 0 ||
+                            strcmp(own_written, "ZT4:INL") == 0 ||
+                            strcmp(own_written, "ZT4:MIDIIN") == 0;
+  char own[connections_line_max];
+  own_port_name(own_written, own, sizeof own);
   int r;
   if (own_is_input) {
     console_printf("Connect %s to %s\n", peer, own);
@@ -36,14 +47,27 @@ void strip_newline(char* line) {
 
 void connect_midi_port(const char* name, int flags) {
   if (flags & JackPortIsInput) {
-    console_printf("Connect ZT4:MIDIOUT to %s\n", name);
-    jack_connect(host.client, "ZT4:MIDIOUT", name);
+    const char* own = jack_port_name(host.port_midi_out);
+    console_printf("Connect %s to %s\n", own, name);
+    jack_connect(host.client, own, name);
   } else if (flags & JackPortIsOutput) {
-    console_printf("Connect %s to ZT4:MIDIIN\n", name);
-    jack_connect(host.client, name, "ZT4:MIDIIN");
+    const char* own = jack_port_name(host.port_midi_in);
+    console_printf("Connect %s to %s\n", name, own);
+    jack_connect(host.client, name, own);
   }
 }
 }  // namespace
+
+bool looper_port_name(const char* name) {
+  if (strncmp(name, client_name, client_name_length) != 0) return false;
+  const char* p = name + client_name_length;
+  if (*p == '-') {  // the suffix JACK adds to a name already taken: "ZT4-01"
+    ++p;
+    if (*p < '0' || *p > '9') return false;
+    while (*p >= '0' && *p <= '9') ++p;
+  }
+  return *p == ':';
+}
 
 void port_connections_reset() {
   PortConnections& pc = port_connections;
@@ -109,7 +133,7 @@ void port_registration_callback(jack_port_id_t port_id, int registered, void*) {
   jack_port_t* port = jack_port_by_id(host.client, port_id);
   if (port == nullptr) return;
   const char* type = jack_port_type(port);
-  if (type == nullptr || strcmp(type, midi_type) != 0 || own_port(jack_port_name(port))) return;
+  if (type == nullptr || strcmp(type, midi_type) != 0 || looper_port_name(jack_port_name(port))) return;
   registration_fifo_push(port_connections, port_id);
 }
 
@@ -128,9 +152,9 @@ void midi_autoconnect() {
     const char** inputs = jack_get_ports(host.client, nullptr, midi_type, JackPortIsInput);
     const char** outputs = jack_get_ports(host.client, nullptr, midi_type, JackPortIsOutput);
     for (int i = 0; inputs != nullptr && inputs[i] != nullptr; ++i)
-      if (!own_port(inputs[i])) connect_midi_port(inputs[i], JackPortIsInput);
+      if (!looper_port_name(inputs[i])) connect_midi_port(inputs[i], JackPortIsInput);
     for (int i = 0; outputs != nullptr && outputs[i] != nullptr; ++i)
-      if (!own_port(outputs[i])) connect_midi_port(outputs[i], JackPortIsOutput);
+      if (!looper_port_name(outputs[i])) connect_midi_port(outputs[i], JackPortIsOutput);
     if (inputs != nullptr) jack_free(inputs);
     if (outputs != nullptr) jack_free(outputs);
   }

@@ -30,6 +30,10 @@ bool registration_fifo_push(PortConnections& pc, jack_port_id_t id);
 // Takes the oldest queued id; false when empty.
 bool registration_fifo_pop(PortConnections& pc, jack_port_id_t& id);
 
+// True for a port of a looper: this one ("ZT4:") or another instance on the same server
+// ("ZT4-01:"). Raw-MIDI auto-connection leaves them alone.
+bool looper_port_name(const char* name);
+
 void port_registration_callback(jack_port_id_t port_id, int registered, void* arg);
 void port_connect_callback(jack_port_id_t a, jack_port_id_t b, int connect, void* arg);
 

@@ -1,17 +1,22 @@
 #include "host/idle_services.h"
 
 #include "config/config.h"
-#include "host/statistics.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
+#include "host/notices.h"
+#include "host/statistics.h"
+#include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/input.h"
 #include "panel/random_restart.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
-void idle_quarter_service() {}
-void idle_second_service() {}
+void idle_quarter_service() { pad_refresh(); }
+void idle_second_service() {
+  pad_poll();
+  unsaved_loops_service();
+}
 void idle_input_service() { ui_poll(); }
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {

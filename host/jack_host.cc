@@ -26,8 +26,8 @@ int process_callback(jack_nframes_t nframes, void*) {
     for (size_t b = 0; b < event.size; ++b) midi_in_put(event.buffer[b]);
   }
   while (midi_out_pending() > 0) {
-    const int n = midi_out_length();
-    const uint8_t* bytes = midi_out_take();
+    int n;
+    const uint8_t* bytes = midi_out_take(&n);
     jack_midi_event_write(midi_out, 0, bytes, size_t(n));
   }
 
@@ -51,18 +51,33 @@ int process_callback(jack_nframes_t nframes, void*) {
 void shutdown_callback(void*) { exit(1); }
 
 namespace {
+// How to get a server running, for a user who has none.
+void print_server_hint(const char* server_name) {
+  char name_option[256] = "";
+  if (server_name != nullptr) snprintf(name_option, sizeof name_option, "-n %s ", server_name);
+  fprintf(stderr,
+          "Start a JACK server first: jackd %s-d alsa -d hw:0 -r 48000 for a sound card, "
+          "jackd %s-d dummy -r 48000 without one (scripts/run starts one by itself)\n",
+          name_option, name_option);
+}
+
 [[noreturn]] void no_ports() {
   fprintf(stderr, "no more JACK ports available\n");
   exit(1);
 }
 }  // namespace
 
-void host_open() {
+void host_open(const char* server_name) {
   jack_status_t status;
-  host.client = jack_client_open("ZT4", JackNullOption, &status);
+  host.client = server_name != nullptr
+                    ? jack_client_open("ZT4", JackServerName, &status, server_name)
+                    : jack_client_open("ZT4", JackNullOption, &status);
   if (host.client == nullptr) {
     fprintf(stderr, "jack_client_open() failed, status = 0x%2.0x\n", unsigned(status));
-    if (status & JackServerFailed) fprintf(stderr, "Unable to connect to JACK server\n");
+    if (status & JackServerFailed) {
+      fprintf(stderr, "Unable to connect to JACK server\n");
+      print_server_hint(server_name);
+    }
     exit(1);
   }
   if (status & JackServerStarted) fprintf(stderr, "JACK server started\n");

@@ -23,5 +23,6 @@ inline float sample_to_float(int32_t x) { return float(x) * 5.9604645e-08f; }
 int process_callback(jack_nframes_t nframes, void* arg);
 void shutdown_callback(void* arg);
 
-// Opens the client, registers callbacks and ports (start-up steps 2-8); exits 1 on failure.
-void host_open();
+// Opens the client on the named JACK server (null: JACK's default), registers callbacks and
+// ports (start-up steps 2-8); exits 1 on failure, saying how to start a server when none answered.
+void host_open(const char* server_name);

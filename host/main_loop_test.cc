@@ -5,6 +5,7 @@
 
 #include "host/connections.h"
 #include "core/lock.h"
+#include "host/looper.h"
 #include "pool/pool.h"
 
 namespace {
@@ -12,9 +13,8 @@ namespace {
 class MainLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    main_loop_reset();
-    port_connections_reset();
-    pool_reset();
+    looper_reset();
+    port_connections_reset();  // the JACK client's record, outside looper_reset
   }
 };
 

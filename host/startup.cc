@@ -10,16 +10,25 @@
 #include "core/console.h"
 #include "core/lock.h"
 #include "engine/config_apply.h"
+#include "engine/ostinato.h"
 #include "engine/track.h"
 #include "host/connections.h"
+#include "host/data_directory.h"
 #include "host/jack_host.h"
+#include "host/notices.h"
+#include "net/button.h"
+#include "net/datagram.h"
 #include "net/host_sysex.h"
 #include "net/network_thread.h"
+#include "net/upgrade.h"
+#include "pads/pads.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
-void startup() {
-  host_open();
+void startup(const CommandLine& line) {
+  // Before JACK: a data directory that cannot be written stops the looper with one clear line.
+  if (!enter_data_directory(line.data_dir, stderr)) exit(1);
+  host_open(line.server_name);
   main_loop_hooks.midi_autoconnect = midi_autoconnect;
   main_loop.idle_enabled = 0;
 
@@ -29,13 +38,18 @@ void startup() {
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
   storage_hooks.report_track_name = host_report_track_name;
   storage_start();
+  button_start();
+  pads_reset();  // identity replies reach the pad controllers
+  datagram_hooks.upgrade_start = upgrade_request;
+  upgrade.hooks.arm_restart = [](int32_t seconds) { main_loop.restart_countdown = seconds; };
+  generate_ostinato_rhythms();
 
   main_loop.idle_enabled = 1;
   if (jack_activate(host.client) != 0) {
     fprintf(stderr, "cannot activate client");
     exit(1);
   }
-  network_start();
+  const int udp_port = network_start(line.udp_port);
   read_connections();
 
   const int flags = fcntl(STDIN_FILENO, F_GETFL);
@@ -45,5 +59,6 @@ void startup() {
   console_printf("mono_input_mode: %d\n", int(config.mono_input_mode));
   console_printf("primary_gain: %d\n", int(config.all_main_level));
   console_printf("%s\n", zt4_version);
+  print_ready_line(shown_server_name(line), udp_port);
   pthread_mutex_lock(&main_loop_lock.mutex);
 }

@@ -9,6 +9,7 @@
 #include "core/log_ring.h"
 #include "engine/engine.h"
 #include "engine/track.h"
+#include "host/looper.h"
 #include "midi/clock.h"
 
 namespace {
@@ -19,13 +20,9 @@ int32_t fake_block[1];
 class StatisticsTest : public testing::Test {
  protected:
   void SetUp() override {
-    tracks_reset();
-    engine_reset();
-    clock_reset();
-    console_log_reset();
+    looper_reset();
     for (Track& t : tracks) t.trigger_position = -1;  // no pending action, as after an erase
   }
-  void TearDown() override { tracks_reset(); }  // drop the fake references
 
   // Runs a report with standard output sent to /dev/null and returns its text from the log.
   static std::string run(void (*report)()) {

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cctype>
+#include <string>
 #include <vector>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "midi/midi_map.h"
 #include "midi/midi_queue.h"
 
@@ -17,15 +19,11 @@ using Codes = std::vector<int32_t>;
 // What the parser handed on besides codes.
 struct Captured {
   std::vector<Bytes> sysex;
-  std::vector<Bytes> peer;
 };
 Captured captured;
 
 void capture_sysex(const uint8_t* bytes, int length) {
   captured.sysex.emplace_back(bytes, bytes + length);
-}
-void capture_peer(const uint8_t* bytes, int length) {
-  captured.peer.emplace_back(bytes, bytes + length);
 }
 
 constexpr int channel = 2;  // messages below use status nibble 2 (channel 3)
@@ -41,18 +39,22 @@ Bytes echo(uint8_t type, Bytes data) {
   return reply;
 }
 
+// A case's text as a test name: letters and digits, the rest underscores.
+template <typename Case>
+std::string case_name(const testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.name;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
 class MidiParserTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    midi_queue_reset();
-    midi_parser_reset();
-    midi_map_reset();
-    config_reset();
+    looper_reset();
     config.midi_channel = channel;
     config.quant_cc = 126;
     config.cc_dejitter = 1;
-    std::fill(std::begin(config_live.cc_switch_value), std::end(config_live.cc_switch_value),
-              int16_t{-1});
     captured = Captured{};
     midi_set_sysex_handler(capture_sysex);
   }
@@ -68,8 +70,8 @@ class MidiParserTest : public ::testing::Test {
   static std::vector<Bytes> sent() {
     std::vector<Bytes> messages;
     while (midi_out_pending() > 0) {
-      const int n = midi_out_length();
-      const uint8_t* bytes = midi_out_take();
+      int n;
+      const uint8_t* bytes = midi_out_take(&n);
       messages.emplace_back(bytes, bytes + n);
     }
     return messages;
@@ -83,108 +85,53 @@ struct ParseCase {
   std::vector<Bytes> echoes;
 };
 
-TEST_F(MidiParserTest, ChannelMessagesBecomeInputCodes) {
-  const ParseCase cases[] = {
-      {"note on", {0x92, 0x3C, 0x64}, {0x903C}, {echo(2, {0x3C, 0x64})}},
-      {"note on velocity 0", {0x92, 0x3C, 0x00}, {0xA03C}, {echo(2, {0x3C, 0x00})}},
-      {"note off, not reported", {0x82, 0x3C, 0x40}, {0xA03C}, {}},
-      {"program change", {0xC2, 0x05}, {0xC005}, {echo(0, {0x05})}},
-      {"control change", {0xB2, 0x07, 0x0A}, {cc_code(7, 10)}, {echo(1, {0x07, 0x0A})}},
-      {"other channel", {0x93, 0x3C, 0x64, 0xC0, 0x05, 0xB1, 0x07, 0x0A}, {}, {}},
-      {"pressure and pitch bend", {0xA2, 0x3C, 0x10, 0xD2, 0x10, 0xE2, 0x00, 0x40}, {}, {}},
-      {"running status",
-       {0x92, 0x3C, 0x64, 0x3D, 0x00},
-       {0x903C, 0xA03D},
-       {echo(2, {0x3C, 0x64}), echo(2, {0x3D, 0x00})}},
-      {"data before any status", {0x3C, 0x64, 0x12}, {}, {}},
-      {"clock before the first data byte", {0x92, 0xF8, 0x3C, 0x64}, {0x903C},
-       {echo(2, {0x3C, 0x64})}},
-      {"clock between the data bytes loses the first",
-       {0x92, 0x3C, 0xF8, 0x64, 0x40},
-       {0x9064},
-       {echo(2, {0x64, 0x40})}},
-      {"tune request restarts under running status",
-       {0x92, 0x3C, 0xF6, 0x3D, 0x40},
-       {0x903D},
-       {echo(2, {0x3D, 0x40})}},
-      {"song select then running status",
-       {0x92, 0xF3, 0x01, 0x3C, 0x64},
-       {0x903C},
-       {echo(2, {0x3C, 0x64})}},
-      {"song position then running status",
-       {0xC2, 0xF2, 0x01, 0x02, 0x07},
-       {0xC007},
-       {echo(0, {0x07})}},
-      {"running status after a SysEx",
-       {0x92, 0xF0, 0x01, 0x02, 0xF7, 0x3C, 0x64},
-       {0x903C},
-       {echo(2, {0x3C, 0x64})}},
-  };
-  for (const ParseCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    EXPECT_EQ(feed(c.input), c.codes);
-    EXPECT_EQ(sent(), c.echoes);
-  }
+class ChannelMessageTest : public MidiParserTest, public testing::WithParamInterface<ParseCase> {};
+
+TEST_P(ChannelMessageTest, BecomesInputCodesAndEchoes) {
+  const ParseCase& c = GetParam();
+  EXPECT_EQ(feed(c.input), c.codes);
+  EXPECT_EQ(sent(), c.echoes);
 }
 
-TEST_F(MidiParserTest, EchoAlsoGoesToThePeer) {
-  midi_set_echo_peer(capture_peer);
-  feed({0xB2, 0x07, 0x0A, 0x82, 0x3C, 0x00});
-  const std::vector<Bytes> expected = {echo(1, {0x07, 0x0A})};
-  EXPECT_EQ(captured.peer, expected);
-  EXPECT_EQ(sent(), expected);
-}
-
-struct DejitterCase {
-  const char* name;
-  int width;
-  int controller;
-  Bytes values;
-  Bytes accepted;
+const ParseCase parse_cases[] = {
+  {"note on", {0x92, 0x3C, 0x64}, {0x903C}, {echo(2, {0x3C, 0x64})}},
+  {"note on velocity 0", {0x92, 0x3C, 0x00}, {0xA03C}, {echo(2, {0x3C, 0x00})}},
+  {"note off, not reported", {0x82, 0x3C, 0x40}, {0xA03C}, {}},
+  {"program change", {0xC2, 0x05}, {0xC005}, {echo(0, {0x05})}},
+  {"control change", {0xB2, 0x07, 0x0A}, {cc_code(7, 10)}, {echo(1, {0x07, 0x0A})}},
+  {"other channel", {0x93, 0x3C, 0x64, 0xC0, 0x05, 0xB1, 0x07, 0x0A}, {}, {}},
+  {"pressure and pitch bend", {0xA2, 0x3C, 0x10, 0xD2, 0x10, 0xE2, 0x00, 0x40}, {}, {}},
+  {"running status",
+   {0x92, 0x3C, 0x64, 0x3D, 0x00},
+   {0x903C, 0xA03D},
+   {echo(2, {0x3C, 0x64}), echo(2, {0x3D, 0x00})}},
+  {"data before any status", {0x3C, 0x64, 0x12}, {}, {}},
+  {"clock before the first data byte", {0x92, 0xF8, 0x3C, 0x64}, {0x903C},
+   {echo(2, {0x3C, 0x64})}},
+  {"clock between the data bytes loses the first",
+   {0x92, 0x3C, 0xF8, 0x64, 0x40},
+   {0x9064},
+   {echo(2, {0x64, 0x40})}},
+  {"tune request restarts under running status",
+   {0x92, 0x3C, 0xF6, 0x3D, 0x40},
+   {0x903D},
+   {echo(2, {0x3D, 0x40})}},
+  {"song select then running status",
+   {0x92, 0xF3, 0x01, 0x3C, 0x64},
+   {0x903C},
+   {echo(2, {0x3C, 0x64})}},
+  {"song position then running status",
+   {0xC2, 0xF2, 0x01, 0x02, 0x07},
+   {0xC007},
+   {echo(0, {0x07})}},
+  {"running status after a SysEx",
+   {0x92, 0xF0, 0x01, 0x02, 0xF7, 0x3C, 0x64},
+   {0x903C},
+   {echo(2, {0x3C, 0x64})}},
 };
 
-TEST_F(MidiParserTest, DejitterDropsSmallMovesButStillReportsThem) {
-  const DejitterCase cases[] = {
-      {"width 1", 1, 7, {10, 11, 12, 12, 14}, {10, 12, 14}},
-      {"width 0 drops only repeats", 0, 7, {10, 10, 11, 11, 10}, {10, 11, 10}},
-      {"width 4", 4, 7, {10, 14, 6, 15, 5}, {10, 15, 5}},
-      {"first value, even 127", 4, 20, {127, 124, 0}, {127, 0}},
-      {"quantise controller never filtered", 1, 126, {10, 10, 11}, {10, 10, 11}},
-      {"bounce controller never filtered", 4, 119, {3, 3, 4}, {3, 3, 4}},
-  };
-  for (const DejitterCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    config.cc_dejitter = int16_t(c.width);
-    Codes expected;
-    for (uint8_t v : c.accepted) expected.push_back(cc_code(c.controller, v));
-    Codes codes;
-    for (uint8_t v : c.values) {
-      const Codes one = feed({0xB2, uint8_t(c.controller), v});
-      codes.insert(codes.end(), one.begin(), one.end());
-    }
-    EXPECT_EQ(codes, expected);
-    EXPECT_EQ(sent().size(), c.values.size());
-  }
-}
-
-TEST_F(MidiParserTest, DejitterKeepsEachControllerApart) {
-  EXPECT_EQ(feed({0xB2, 7, 10, 8, 11, 7, 11, 8, 12}), (Codes{cc_code(7, 10), cc_code(8, 11)}));
-}
-
-TEST_F(MidiParserTest, SwitchControllerFiresWhenRisingToOrFrom64) {
-  const int values[] = {0, 127, 100, 0, 64, 100};
-  const bool fires[] = {false, true, false, false, true, true};
-  for (size_t i = 0; i < std::size(values); ++i) {
-    SCOPED_TRACE(values[i]);
-    EXPECT_EQ(midi_switch_fires(20, values[i]), fires[i]);
-  }
-  // No value since the last load counts as "off"; each controller keeps its own.
-  EXPECT_TRUE(midi_switch_fires(21, 64));
-  EXPECT_FALSE(midi_switch_fires(20, 127));
-  EXPECT_FALSE(midi_switch_fires(128, 127));
-}
+INSTANTIATE_TEST_SUITE_P(Messages, ChannelMessageTest, testing::ValuesIn(parse_cases),
+                         case_name<ParseCase>);
 
 struct SysexCase {
   const char* name;
@@ -192,34 +139,37 @@ struct SysexCase {
   bool handed_on;
 };
 
-TEST_F(MidiParserTest, SysexIsHandedOnWholeUpTo255Bytes) {
-  const SysexCase cases[] = {
-      {"empty", 0, true},
-      {"short", 5, true},
-      {"255 in all", 253, true},
-      {"256 in all", 254, false},
-      {"300 in all", 298, false},
-      {"2000 in all", 1998, false},
-  };
-  for (const SysexCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    Bytes message = {0xF0};
-    for (int i = 0; i < c.data_bytes; ++i) message.push_back(uint8_t(0x3C + i % 2));
-    message.push_back(0xF7);
-    // Running status 0x92 is in force: an overlong SysEx's data must not become notes.
-    Bytes input = {0x92, 0x3C, 0x64};
-    input.insert(input.end(), message.begin(), message.end());
-    input.insert(input.end(), {0x3D, 0x64});
-    EXPECT_EQ(feed(input), (Codes{0x903C, 0x903D}));
-    if (c.handed_on) {
-      ASSERT_EQ(captured.sysex.size(), 1u);
-      EXPECT_EQ(captured.sysex[0], message);
-    } else {
-      EXPECT_TRUE(captured.sysex.empty());
-    }
+class SysexLengthTest : public MidiParserTest, public testing::WithParamInterface<SysexCase> {};
+
+TEST_P(SysexLengthTest, IsHandedOnWholeUpTo255Bytes) {
+  const SysexCase& c = GetParam();
+  Bytes message = {0xF0};
+  for (int i = 0; i < c.data_bytes; ++i) message.push_back(uint8_t(0x3C + i % 2));
+  message.push_back(0xF7);
+  // Running status 0x92 is in force: an overlong SysEx's data must not become notes.
+  Bytes input = {0x92, 0x3C, 0x64};
+  input.insert(input.end(), message.begin(), message.end());
+  input.insert(input.end(), {0x3D, 0x64});
+  EXPECT_EQ(feed(input), (Codes{0x903C, 0x903D}));
+  if (c.handed_on) {
+    ASSERT_EQ(captured.sysex.size(), 1u);
+    EXPECT_EQ(captured.sysex[0], message);
+  } else {
+    EXPECT_TRUE(captured.sysex.empty());
   }
 }
+
+const SysexCase sysex_cases[] = {
+  {"empty", 0, true},
+  {"short", 5, true},
+  {"255 in all", 253, true},
+  {"256 in all", 254, false},
+  {"300 in all", 298, false},
+  {"2000 in all", 1998, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lengths, SysexLengthTest, testing::ValuesIn(sysex_cases),
+                         case_name<SysexCase>);
 
 TEST_F(MidiParserTest, SysexSurvivesRealTimeBytesAndEndsAtAnyOtherStatus) {
   feed({0xF0, 0x00, 0xF8, 0x3F, 0xFE, 0x6A, 0xF7});

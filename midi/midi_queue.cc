@@ -29,15 +29,27 @@ int ring_put(MidiOutRing& ring, const uint8_t* bytes, int length) {
   MidiOutSlot& slot = ring.slots[write];
   memcpy(slot.bytes, bytes, size_t(length));
   slot.length = length;
+  slot.sequence = midi_out_queue.next_sequence.fetch_add(1, std::memory_order_relaxed);
   ring.write_index.store((write + 1) & midi_out_mask, std::memory_order_release);
   return length;
 }
 
-// The oldest ring holding a message: the shared lane first, then the process thread's own.
+const MidiOutSlot& ring_head(const MidiOutRing& ring) {
+  return ring.slots[ring.read_index.load(std::memory_order_relaxed)];
+}
+
+// The ring whose first message was queued first (sequence numbers compared across their wrap).
 MidiOutRing* oldest_ring() {
   MidiOutQueue& q = midi_out_queue;
-  if (ring_pending(q.main_lane) > 0) return &q.main_lane;
-  if (ring_pending(q.audio_lane) > 0) return &q.audio_lane;
+  const bool main_waiting = ring_pending(q.main_lane) > 0;
+  const bool audio_waiting = ring_pending(q.audio_lane) > 0;
+  if (main_waiting && audio_waiting) {
+    const uint32_t main_first = ring_head(q.main_lane).sequence;
+    const uint32_t audio_first = ring_head(q.audio_lane).sequence;
+    return int32_t(audio_first - main_first) < 0 ? &q.audio_lane : &q.main_lane;
+  }
+  if (main_waiting) return &q.main_lane;
+  if (audio_waiting) return &q.audio_lane;
   return nullptr;
 }
 
@@ -100,15 +112,20 @@ int midi_out_pending() {
 int midi_out_length() {
   const MidiOutRing* ring = oldest_ring();
   if (ring == nullptr) return 0;
-  return ring->slots[ring->read_index.load(std::memory_order_relaxed)].length;
+  return ring_head(*ring).length;
 }
 
-const uint8_t* midi_out_take() {
+const uint8_t* midi_out_take(int* length) {
   MidiOutRing* ring = oldest_ring();
-  if (ring == nullptr) return nullptr;
+  if (ring == nullptr) {
+    if (length != nullptr) *length = 0;
+    return nullptr;
+  }
   const uint32_t read = ring->read_index.load(std::memory_order_relaxed);
+  const MidiOutSlot& slot = ring->slots[read];
+  if (length != nullptr) *length = slot.length;
   ring->read_index.store((read + 1) & midi_out_mask, std::memory_order_release);
-  return ring->slots[read].bytes;
+  return slot.bytes;
 }
 
 void midi_queue_reset() {
@@ -121,6 +138,7 @@ void midi_queue_reset() {
     ring->write_index.store(0);
     ring->read_index.store(0);
   }
+  q.next_sequence.store(0);
   q.audio_thread_known.store(false);
   q.audio_thread.store(pthread_t{});
 }

@@ -23,6 +23,7 @@ struct MidiInRing {
 struct MidiOutSlot {
   uint8_t bytes[midi_out_max_bytes];
   int32_t length;
+  uint32_t sequence;  // when it was queued: the drain merges both lanes in this order
 };
 
 // One ring of whole messages with one consumer. Its producers must be serialised by the caller.
@@ -34,11 +35,12 @@ struct MidiOutRing {
 
 // Producers other than the audio thread share `main_lane` under `producer_mutex`. The audio
 // thread (the engine's clock bytes) never waits for that mutex: once it has registered, it has a
-// lane of its own, which it alone fills and which its own process callback drains after the
-// shared lane.
+// lane of its own, which it alone fills. Every message carries a number from one counter, and
+// the process callback drains the two lanes merged by it, so messages leave in queue order.
 struct MidiOutQueue {
   MidiOutRing main_lane;
   MidiOutRing audio_lane;
+  std::atomic<uint32_t> next_sequence{0};  // lock-free: the audio thread takes numbers too
   pthread_mutex_t producer_mutex = PTHREAD_MUTEX_INITIALIZER;
   std::atomic<pthread_t> audio_thread{};  // the registered process thread
   std::atomic<bool> audio_thread_known{false};
@@ -64,11 +66,14 @@ int midi_enqueue(const uint8_t* bytes, int length);
 void midi_out_register_audio_thread();
 
 // Process callback only (the drain loop): messages waiting, the length of the oldest, and the
-// oldest's bytes, removing it from the queue (null when empty). The returned bytes stay valid
-// until the next midi_out_take: a full queue never reuses the slot just taken.
+// oldest message, removed from the queue, its bytes returned and its byte count stored in
+// *length (null and 0 when empty). The drain loop takes the length from the same call as the
+// bytes: a message a producer had begun before the oldest may land between two calls. The
+// returned bytes stay valid until the next midi_out_take: a full queue never reuses the slot just
+// taken.
 int midi_out_pending();
 int midi_out_length();
-const uint8_t* midi_out_take();
+const uint8_t* midi_out_take(int* length = nullptr);
 
 // Tests: both queues empty, no audio thread registered. Not safe while other threads use them.
 void midi_queue_reset();

@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "core/log_ring.h"
+#include "host/looper.h"
 
 namespace {
 
 class MidiQueueTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    midi_queue_reset();
-    console_log_reset();
-  }
+  void SetUp() override { looper_reset(); }
 
   static std::string console_text() {
     char text[log_ring_size];
@@ -30,8 +28,8 @@ class MidiQueueTest : public ::testing::Test {
   static std::vector<std::vector<uint8_t>> drain() {
     std::vector<std::vector<uint8_t>> messages;
     while (midi_out_pending() > 0) {
-      const int n = midi_out_length();
-      const uint8_t* bytes = midi_out_take();
+      int n;
+      const uint8_t* bytes = midi_out_take(&n);
       messages.emplace_back(bytes, bytes + n);
     }
     return messages;
@@ -151,12 +149,51 @@ TEST_F(MidiQueueTest, AudioThreadEnqueuesWithoutWaitingForOtherProducers) {
   clock_queued = true;
   other.join();
 
-  // One drain sends both: the shared lane first, then the audio thread's own.
+  // One drain sends both in the order they were queued.
   EXPECT_EQ(midi_out_pending(), 2);
   const auto messages = drain();
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0], std::vector<uint8_t>(from_other, from_other + 3));
-  EXPECT_EQ(messages[1], std::vector<uint8_t>{0xF8});
+  EXPECT_EQ(messages[0], std::vector<uint8_t>{0xF8});
+  EXPECT_EQ(messages[1], std::vector<uint8_t>(from_other, from_other + 3));
+}
+
+// Queues one message from a thread other than the registered audio thread: the shared lane.
+void enqueue_from_other_thread(std::vector<uint8_t> message) {
+  const int length = int(message.size());
+  std::thread([&] { ASSERT_EQ(midi_enqueue(message.data(), length), length); }).join();
+}
+
+TEST_F(MidiQueueTest, MessagesLeaveInQueueOrderAcrossBothLanes) {
+  midi_out_register_audio_thread();  // this thread's messages take the audio lane
+  const uint8_t clock = 0xF8;
+  const uint8_t start = 0xFA;
+  ASSERT_EQ(midi_enqueue(&clock, 1), 1);
+  enqueue_from_other_thread({0x90, 0x3C, 0x64});
+  ASSERT_EQ(midi_enqueue(&start, 1), 1);
+  enqueue_from_other_thread({0xC0, 0x05});
+  const std::vector<std::vector<uint8_t>> expected = {
+      {0xF8}, {0x90, 0x3C, 0x64}, {0xFA}, {0xC0, 0x05}};
+  EXPECT_EQ(drain(), expected);
+}
+
+TEST_F(MidiQueueTest, TakeReturnsTheMessageWhoseLengthWasRead) {
+  midi_out_register_audio_thread();
+  const uint8_t clock = 0xF8;
+  ASSERT_EQ(midi_enqueue(&clock, 1), 1);
+  const int length = midi_out_length();
+  enqueue_from_other_thread({0x90, 0x3C, 0x64});  // arrives between the two calls
+  int taken_length = 0;
+  const uint8_t* bytes = midi_out_take(&taken_length);
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(length, 1);
+  EXPECT_EQ(taken_length, 1);
+  EXPECT_EQ(bytes[0], 0xF8);
+  bytes = midi_out_take(&taken_length);
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(taken_length, 3);
+  EXPECT_EQ(bytes[0], 0x90);
+  EXPECT_EQ(midi_out_take(&taken_length), nullptr);
+  EXPECT_EQ(taken_length, 0);
 }
 
 TEST_F(MidiQueueTest, ConcurrentProducersLoseNothingWhileTheQueueHasRoom) {

@@ -40,7 +40,8 @@ Datagram classify_datagram(const uint8_t* bytes, int length);
 using ReplySink = void (*)(void* context, const uint8_t* bytes, int length);
 
 struct DatagramHooks {
-  // Starts an upgrade of `size` bytes from the sender (null: accepted requests do nothing yet).
+  // Starts an upgrade of `size` bytes from the sender (upgrade_request, installed at start-up;
+  // null: accepted requests do nothing).
   void (*upgrade_start)(int32_t size, const sockaddr_in& sender);
 };
 extern DatagramHooks datagram_hooks;

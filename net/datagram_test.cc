@@ -11,6 +11,7 @@
 #include "core/log_ring.h"
 #include "engine/track.h"
 #include "core/lock.h"
+#include "host/looper.h"
 #include "host/main_loop.h"
 #include "midi/midi_queue.h"
 #include "net/host_sysex.h"
@@ -120,15 +121,8 @@ void capture_reply(void* context, const uint8_t* bytes, int length) {
 class DatagramTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    looper_reset();
     config_defaults();
-    tracks_reset();
-    selection_reset();
-    midi_queue_reset();
-    remote_peer_reset();
-    host_sysex_reset();
-    command_queue_reset();
-    main_loop_reset();
-    console_log_reset();
     sender.sin_family = AF_INET;
     sender.sin_port = htons(40000);
     sender.sin_addr.s_addr = htonl(0x7F000001);

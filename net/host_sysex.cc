@@ -8,6 +8,7 @@
 #include "core/log_ring.h"
 #include "net/remote_send.h"
 #include "net/status_report.h"
+#include "net/sysex_upgrade.h"
 #include "net/sysex_codec.h"
 #include "core/constants.h"
 #include "panel/text_command.h"
@@ -87,10 +88,10 @@ void cmd_log(const uint8_t*, int) {
   finish_reply(out, n);
 }
 
+// The byte lives outside the configuration record: storing it leaves config_dirty alone.
 void cmd_store_byte(const uint8_t* p, int) {
   if (p[0] == 0 || p[0] == 'U' || p[0] == 'u') return;
   host_sysex_state.stored_byte = p[0];
-  mark_changed();
 }
 
 void cmd_midi_channel(const uint8_t* p, int) {
@@ -139,6 +140,13 @@ void cmd_midi_clock(const uint8_t* p, int) {
 }
 
 void cmd_nothing(const uint8_t*, int) {}
+
+void cmd_upgrade_data(const uint8_t* p, int length) { sysex_upgrade_append(p, length); }
+
+void cmd_upgrade_finish(const uint8_t* p, int length) {
+  sysex_upgrade_append(p, length);
+  sysex_upgrade_finish();
+}
 
 void cmd_beats_per_measure(const uint8_t* p, int) {
   if (p[0] < 1 || p[0] > beats_per_measure_max) return;
@@ -316,6 +324,8 @@ struct HostCommandRow {
 };
 
 constexpr HostCommandRow host_commands[] = {
+    {host_cmd_upgrade_data, 0, cmd_upgrade_data},
+    {host_cmd_upgrade_finish, 0, cmd_upgrade_finish},
     {host_cmd_status, 0, cmd_status},
     {host_cmd_log, 0, cmd_log},
     {host_cmd_store_byte, 1, cmd_store_byte},

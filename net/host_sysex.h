@@ -7,6 +7,8 @@
 
 // Host command numbers.
 enum HostCommand : int {
+  host_cmd_upgrade_data = 0,
+  host_cmd_upgrade_finish = 1,
   host_cmd_status = 2,
   host_cmd_log = 3,
   host_cmd_store_byte = 4,

@@ -13,6 +13,7 @@
 #include "core/console.h"
 #include "core/log_ring.h"
 #include "engine/track.h"
+#include "host/looper.h"
 #include "midi/midi_queue.h"
 #include "net/remote_send.h"
 #include "net/sysex_codec.h"
@@ -46,18 +47,12 @@ void record_launchpad() { ++recorded.launchpad; }
 class HostSysexTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    looper_reset();
     config_defaults();
-    config_dirty = 0;
-    tracks_reset();
-    selection_reset();
-    midi_queue_reset();
-    remote_peer_reset();
-    host_sysex_reset();
     host_sysex_state.run_text = record_text;
     host_sysex_state.apc_found = record_apc;
     host_sysex_state.launchpad_found = record_launchpad;
     recorded = Recorded{};
-    console_log_reset();
   }
 
   // Sends a message and returns every reply it put on the MIDI output queue.
@@ -65,8 +60,8 @@ class HostSysexTest : public ::testing::Test {
     host_sysex(m.data(), int(m.size()));
     std::vector<Bytes> replies;
     while (midi_out_pending() > 0) {
-      const int n = midi_out_length();
-      const uint8_t* b = midi_out_take();
+      int n;
+      const uint8_t* b = midi_out_take(&n);
       replies.emplace_back(b, b + n);
     }
     return replies;
@@ -126,47 +121,56 @@ TEST_F(HostSysexTest, PadControllerRepliesReachTheirHooks) {
   EXPECT_EQ(recorded.apc, 1);
 }
 
-TEST_F(HostSysexTest, SettersAcceptTheirRangeAndIgnoreTheRest) {
-  struct Case {
-    int command;
-    int value;
-    int16_t ConfigRecord::*field;  // null: the field is checked below by hand
-    int stored;                    // -1000: unchanged
-    const char* message;
-  } const cases[] = {
-      {5, 15, &ConfigRecord::midi_channel, 15, "MIDI channel set to 15\n"},
-      {5, 16, &ConfigRecord::midi_channel, -1000, ""},
-      {6, 16, &ConfigRecord::noise_gate_level, 16, "Noise gate set to 16\n"},
-      {6, 17, &ConfigRecord::noise_gate_level, -1000, ""},
-      {6, 0, &ConfigRecord::noise_gate_level, 0, "Noise gate set to 0\n"},
-      {7, 3, &ConfigRecord::brightness, 3, "Brightness set to 3\n"},
-      {7, 7, &ConfigRecord::brightness, 7, "Brightness set to 7\n"},
-      {7, 5, &ConfigRecord::brightness, -1000, ""},
-      {8, 1, &ConfigRecord::midi_clock_out, 0, "MIDI clock: out 0, in 0\n"},
-      {8, 3, &ConfigRecord::midi_clock_in, 1, "MIDI clock: out 1, in 1\n"},
-      {8, 5, &ConfigRecord::midi_clock_out, -1000, ""},
-      {11, 16, &ConfigRecord::beats_per_measure, 16, "Beats per measure set to 16\n"},
-      {11, 0, &ConfigRecord::beats_per_measure, -1000, ""},
-      {11, 17, &ConfigRecord::beats_per_measure, -1000, ""},
-      {12, 1, nullptr, 1, "ZT6 display set to new\n"},
-      {12, 2, nullptr, -1000, ""},
-  };
-  for (const Case& c : cases) {
-    SetUp();
-    const ConfigRecord before = config;
-    EXPECT_TRUE(send(host_message(c.command, {uint8_t(c.value)})).empty());
-    EXPECT_EQ(printed(), c.message) << c.command << " " << c.value;
-    const bool accepted = c.stored != -1000;
-    EXPECT_EQ(config_dirty.load(), accepted ? 1 : 0) << c.command << " " << c.value;
-    if (!accepted) {
-      EXPECT_EQ(memcmp(&before, &config, sizeof config), 0) << c.command;
-    } else if (c.field != nullptr) {
-      EXPECT_EQ(config.*c.field, c.stored);
-    } else {
-      EXPECT_EQ(config.zt6_display, c.stored);
-    }
+struct SetterCase {
+  int command;
+  int value;
+  int16_t ConfigRecord::*field;  // null: the field is checked below by hand
+  int stored;                    // -1000: unchanged
+  const char* message;
+};
+
+class SetterTest : public HostSysexTest, public testing::WithParamInterface<SetterCase> {};
+
+TEST_P(SetterTest, AcceptsItsRangeAndIgnoresTheRest) {
+  const SetterCase& c = GetParam();
+  const ConfigRecord before = config;
+  EXPECT_TRUE(send(host_message(c.command, {uint8_t(c.value)})).empty());
+  EXPECT_EQ(printed(), c.message);
+  const bool accepted = c.stored != -1000;
+  EXPECT_EQ(config_dirty.load(), accepted ? 1 : 0);
+  if (!accepted) {
+    EXPECT_EQ(memcmp(&before, &config, sizeof config), 0);
+  } else if (c.field != nullptr) {
+    EXPECT_EQ(config.*c.field, c.stored);
+  } else {
+    EXPECT_EQ(config.zt6_display, c.stored);
   }
 }
+
+const SetterCase setter_cases[] = {
+    {5, 15, &ConfigRecord::midi_channel, 15, "MIDI channel set to 15\n"},
+    {5, 16, &ConfigRecord::midi_channel, -1000, ""},
+    {6, 16, &ConfigRecord::noise_gate_level, 16, "Noise gate set to 16\n"},
+    {6, 17, &ConfigRecord::noise_gate_level, -1000, ""},
+    {6, 0, &ConfigRecord::noise_gate_level, 0, "Noise gate set to 0\n"},
+    {7, 3, &ConfigRecord::brightness, 3, "Brightness set to 3\n"},
+    {7, 7, &ConfigRecord::brightness, 7, "Brightness set to 7\n"},
+    {7, 5, &ConfigRecord::brightness, -1000, ""},
+    {8, 1, &ConfigRecord::midi_clock_out, 0, "MIDI clock: out 0, in 0\n"},
+    {8, 3, &ConfigRecord::midi_clock_in, 1, "MIDI clock: out 1, in 1\n"},
+    {8, 5, &ConfigRecord::midi_clock_out, -1000, ""},
+    {11, 16, &ConfigRecord::beats_per_measure, 16, "Beats per measure set to 16\n"},
+    {11, 0, &ConfigRecord::beats_per_measure, -1000, ""},
+    {11, 17, &ConfigRecord::beats_per_measure, -1000, ""},
+    {12, 1, nullptr, 1, "ZT6 display set to new\n"},
+    {12, 2, nullptr, -1000, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, SetterTest, testing::ValuesIn(setter_cases),
+                         [](const testing::TestParamInfo<SetterCase>& info) {
+                           return "command" + std::to_string(info.param.command) + "_value" +
+                                  std::to_string(info.param.value);
+                         });
 
 TEST_F(HostSysexTest, SettersWithoutTheirValueByteChangeNothing) {
   const ConfigRecord before = config;
@@ -181,6 +185,7 @@ TEST_F(HostSysexTest, SettersWithoutTheirValueByteChangeNothing) {
 TEST_F(HostSysexTest, CommandFourStoresAnyByteButZeroAndU) {
   send(host_message(4, {'A'}));
   EXPECT_EQ(host_sysex_state.stored_byte, 'A');
+  EXPECT_EQ(config_dirty.load(), 0);  // the byte is not part of the configuration record
   for (uint8_t refused : {uint8_t(0), uint8_t('U'), uint8_t('u')}) {
     send(host_message(4, {refused}));
     EXPECT_EQ(host_sysex_state.stored_byte, 'A');
@@ -336,7 +341,6 @@ TEST_F(HostSysexTest, VersionReplyCarriesItsNul) {
 }
 
 TEST_F(HostSysexTest, LogReplyDrainsUpTo245CharactersInRingOrder) {
-  console_log_reset();
   std::string printed_text;
   for (int i = 0; i < 40; ++i) {
     console_printf("line %d\n", i);

@@ -5,6 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
 #include "core/console.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
@@ -26,28 +30,21 @@ void send_to_sender(void* context, const uint8_t* bytes, int length) {
                reinterpret_cast<const sockaddr*>(&target->address), sizeof target->address);
 }
 
+// Why a bind failed, in the user's terms.
+void report_bind_failure(int port, int error) {
+  console_printf("Bind failed\n");
+  if (error == EADDRINUSE) {
+    console_printf("UDP port %d is in use (is another looper running?)\n", port);
+  } else {
+    console_printf("UDP port %d cannot be used: %s\n", port, strerror(error));
+  }
+}
+
 }  // namespace
 
 // Cancellation stays deferred: nothing cancels this thread, and recvfrom is a cancellation point.
-void* network_thread(void*) {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  if (s < 0) {
-    console_printf("socket failed\n");
-    remote_set_socket(-1);
-    return nullptr;
-  }
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(remote_udp_port);
-  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    console_printf("Bind failed\n");
-    close(s);
-    remote_set_socket(-1);
-    return nullptr;
-  }
-  remote_set_socket(s);
-
+void* network_thread(void* socket) {
+  const int s = int(reinterpret_cast<intptr_t>(socket));
   uint8_t buffer[datagram_max];
   for (;;) {
     ReplyTarget from{s, {}};
@@ -60,9 +57,38 @@ void* network_thread(void*) {
   }
 }
 
-void network_start() {
+int network_start(int port) {
   midi_set_sysex_handler(host_sysex);
   midi_set_echo_peer(remote_send);
+
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    console_printf("socket failed\n");
+    remote_set_socket(-1);
+    return -1;
+  }
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(uint16_t(port));
+  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    close(s);
+    remote_set_socket(-1);
+    report_bind_failure(port, error);
+    return -1;
+  }
+  socklen_t length = sizeof address;
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  remote_set_socket(s);
+
   pthread_t thread;
-  if (pthread_create(&thread, nullptr, network_thread, nullptr) == 0) pthread_detach(thread);
+  if (pthread_create(&thread, nullptr, network_thread, reinterpret_cast<void*>(intptr_t(s))) != 0) {
+    console_printf("cannot start the network thread\n");
+    remote_set_socket(-1);
+    close(s);
+    return -1;
+  }
+  pthread_detach(thread);
+  return ntohs(address.sin_port);
 }

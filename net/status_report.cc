@@ -64,7 +64,7 @@ void put_be32(uint8_t* out, uint32_t v) {
 // The remote program's numbering of the states.
 int compact_state_code(const RemoteStatus& status, int t) {
   constexpr int remote_recording = 1, remote_overdubbing = 2, remote_stopped = 3,
-                remote_playing = 4, remote_replacing = 5, remote_empty = 0;
+                remote_playing = 4, remote_replacing = 5, remote_busy = 6, remote_empty = 0;
   switch (state_nibble(status, t)) {
     case code_playing:
       return remote_playing;
@@ -76,6 +76,8 @@ int compact_state_code(const RemoteStatus& status, int t) {
       return remote_overdubbing;
     case code_replacing:
       return remote_replacing;
+    case state_code_busy:
+      return remote_busy;
     default:
       return remote_empty;
   }
@@ -93,6 +95,8 @@ const char* state_word_text(const RemoteStatus& status, int t) {
       return "overdubbing";
     case code_replacing:
       return "replacing";
+    case state_code_busy:
+      return "busy";
     default:
       return "empty";
   }

@@ -25,8 +25,12 @@ struct RemoteStatus {
 // Fills status from the transport's snapshot, the live mix and the panel selection.
 void remote_status_read(RemoteStatus& status);
 
+// State code of a track that a copy, stretch or pitch change is building: the status reads it
+// into state_word beside the transport's codes 0-5.
+constexpr uint32_t state_code_busy = 6;
+
 // The state code of track t (0-7) as the compact status and the SysEx status number it:
-// playing 4, stopped 3, recording 1, overdubbing 2, replacing 5, anything else 0.
+// playing 4, stopped 3, recording 1, overdubbing 2, replacing 5, busy 6, anything else 0.
 int compact_state_code(const RemoteStatus& status, int t);
 // The word the status document shows for track t.
 const char* state_word_text(const RemoteStatus& status, int t);

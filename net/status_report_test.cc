@@ -69,7 +69,7 @@ TEST(StatusReportTest, StateCodesInBothNumberings) {
     int compact;
   } const cases[] = {{0, "empty", 0},       {1, "playing", 4},     {2, "stopped", 3},
                      {3, "recording", 1},   {4, "overdubbing", 2}, {5, "replacing", 5},
-                     {6, "empty", 0},       {15, "empty", 0}};
+                     {6, "busy", 6},        {7, "empty", 0},       {15, "empty", 0}};
   for (const Case& c : cases) {
     RemoteStatus s{};
     s.state_word = uint32_t(c.nibble) << 28;  // track 8

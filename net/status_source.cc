@@ -1,6 +1,7 @@
-// Reads the live looper into a RemoteStatus: the transport's snapshot (taken without the engine
-// lock, as the display's is), the live mix and the panel selection.
+// Reads the live looper into a RemoteStatus: the transport's snapshot (one copy taken under the
+// engine lock), the track an edit is building, the live mix and the panel selection.
 #include "config/config.h"
+#include "engine/editing.h"
 #include "engine/transport.h"
 #include "net/status_report.h"
 #include "panel/selection.h"
@@ -9,6 +10,11 @@ void remote_status_read(RemoteStatus& status) {
   TrackStatus snapshot;
   track_status_snapshot(snapshot);
   status.state_word = snapshot.state;
+  // A track under construction by an edit shows as busy until the edit has played it.
+  const int32_t busy = editing_state.busy_track;
+  if (busy >= 0 && busy < track_count) {
+    status.state_word = (status.state_word & ~(0xFu << (4 * busy))) | state_code_busy << (4 * busy);
+  }
   for (int t = 0; t < track_count; ++t) {
     status.length[t] = snapshot.length[t];
     status.position[t] = snapshot.phase[t];

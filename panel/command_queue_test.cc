@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "panel/display_state.h"
 #include "panel/selection.h"
 
@@ -13,11 +14,8 @@ namespace {
 class CommandQueueTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    command_queue_reset();
-    config_reset();
+    looper_reset();
     config_defaults();
-    selection_reset();
-    display_state_reset();
   }
 };
 

@@ -4,6 +4,7 @@
 
 #include "core/constants.h"
 #include "panel/handlers.h"
+#include "panel/handlers_editing.h"
 #include "panel/random_restart.h"
 
 namespace {
@@ -57,6 +58,8 @@ constexpr FunctionEntry function_table[] = {
     {24, 24, "Double", cmd_multiply, 2},
     {25, 25, "Triple", cmd_multiply, 3},
     {26, 26, "Quadruple", cmd_multiply, 4},
+    {28, 28, "Reverse Track", cmd_reverse, 0},
+    {29, 29, "Half Speed Tr", cmd_half_speed, 0},
     {30, 30, "Feedback 100%", cmd_feedback, 100},
     {31, 31, "Feedback +10%", cmd_feedback, 20010},
     {32, 32, "Feedback -10%", cmd_feedback, 19990},
@@ -72,6 +75,9 @@ constexpr FunctionEntry function_table[] = {
     {62, 62, "Assign To MAIN", cmd_assign_output, 0},
     {82, 82, "MIDI Stop", cmd_midi_stop, 0},
     {51, 51, "MIDI Start", cmd_midi_start, 0},
+    {52, 52, "Fast Scramble", cmd_scramble, 64},
+    {53, 53, "Medium Scramble", cmd_scramble, 32},
+    {54, 54, "Slow Scramble", cmd_scramble, 16},
     {57, 57, "Bounce", cmd_bounce, 0},
     {58, 58, "Sync Bounce", cmd_bounce, 1},
     {59, 59, "MIDI Sync Bounce", cmd_bounce, 2},
@@ -91,12 +97,29 @@ constexpr FunctionEntry function_table[] = {
     {77, 77, "Fade/Swell", cmd_fade_swell, 0},
     {76, 76, "Fade", cmd_fade_swell, 1},
     {75, 75, "Swell", cmd_fade_swell, 2},
+    {80, 80, "Copy", cmd_copy, 0},
     {81, 81, "Undo", cmd_undo, 0},
     {126, 126, "Redo", cmd_redo, 0},
+    {83, 83, "Octave lower", cmd_pitch, 0},
+    {84, 84, "Minor 2nd", cmd_pitch, 1},
+    {85, 85, "Major 2nd", cmd_pitch, 2},
+    {86, 86, "Minor 3rd", cmd_pitch, 3},
+    {87, 87, "Major 3rd", cmd_pitch, 4},
+    {88, 88, "4th", cmd_pitch, 5},
+    {89, 89, "Diminished 5th", cmd_pitch, 6},
+    {90, 90, "5th", cmd_pitch, 7},
+    {91, 91, "Minor 6th", cmd_pitch, 8},
+    {92, 92, "Major 6th", cmd_pitch, 9},
+    {93, 93, "Minor 7th", cmd_pitch, 10},
+    {94, 94, "Major 7th", cmd_pitch, 11},
+    {95, 95, "Original note", cmd_pitch, 12},
     {96, 96, "Except Track", cmd_except_track, 0},
     {97, 97, "Track Level 0", cmd_track_level, 0},
     {98, 98, "Track Level -5", cmd_track_level_step, -5},
     {99, 99, "Track Level +5", cmd_track_level_step, 5},
+    {102, 102, "Shrink to 50%%", cmd_stretch, 50},
+    {103, 103, "Stretch to 200%%", cmd_stretch, 200},
+    {125, 125, "Pitch Octave Up", cmd_pitch_octave_up, 0},
     {105, 105, "Random Restart", cmd_random_restart, 0},
     {106, 106, "Quant Value 1", cmd_quant_value, 1},
     {107, 107, "Quant Value 2", cmd_quant_value, 2},
@@ -119,11 +142,13 @@ constexpr FunctionEntry function_table[] = {
     {129, 129, "Retrigger Rand", cmd_play, 3},
     {130, 130, "Retrigger Once", cmd_play, 4},
     {131, 131, "ZT6 switch", cmd_zt6_switch, 0},
+    {132, 132, "16th Ostinato", cmd_ostinato, 16},
+    {133, 133, "32nd Ostinato", cmd_ostinato, 32},
     {-1, -1, nullptr, nullptr, 0},
 };
 
 namespace {
-constexpr int function_rows = 108;
+constexpr int function_rows = 132;
 static_assert(std::size(function_table) == function_rows + 1);
 
 // Every id 0..133 at most once, each row covering one id.

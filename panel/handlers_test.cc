@@ -13,12 +13,6 @@ namespace {
 
 class HandlersTest : public LooperTest {
  protected:
-  void SetUp() override {
-    LooperTest::SetUp();
-    selection_reset();
-    display_state_reset();
-    pedal_state_reset();
-  }
   static int32_t cc_code(int controller, int value) {
     return code_control_change + value + (controller << code_controller_shift);
   }

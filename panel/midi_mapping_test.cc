@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "core/log_ring.h"
+#include "host/looper.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
@@ -22,15 +22,8 @@ constexpr int16_t id_next_track = 22;
 class MidiMappingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset();
+    looper_reset();
     config_defaults();
-    midi_queue_reset();
-    midi_parser_reset();
-    midi_map_reset();
-    midi_mapping_reset();
-    panel_input_reset();
-    selection_reset();
-    display_state_reset();
   }
   static void feed(std::initializer_list<int> bytes) {
     for (int b : bytes) midi_in_put(uint8_t(b));
@@ -133,57 +126,6 @@ TEST_F(MidiMappingTest, UnboundControllerDoesNothing) {
   feed({0xB0, 30, 100, 0xB0, 31, 100, 0xB0, 32, 100});
   poll_all();
   EXPECT_EQ(selection.current_track, 1);
-}
-
-class PanelPollTest : public MidiMappingTest {};
-
-TEST_F(PanelPollTest, MidiComesBeforeAKeyPress) {
-  map_list(list_note_base + 60, {id_select_track_1 + 1});
-  config.panel_version = 0;
-  feed({0x90, 60, 100});
-  panel_key_event(0x4080);  // track 5
-  ui_poll();
-  EXPECT_EQ(selection.current_track, 2);
-  ui_poll();
-  EXPECT_EQ(selection.current_track, 5);
-}
-
-TEST_F(PanelPollTest, PanelVersionOneExchangesTheThirdAndFourthColumns) {
-  config.panel_version = 1;
-  panel_key_event(0x2010);
-  ui_poll();
-  EXPECT_EQ(selection.current_track, 4);
-  config.user_button_lists[1][0] = id_select_track_1 + 6;
-  panel_key_event(0x0810);  // handled as user button 2
-  ui_poll();
-  EXPECT_EQ(selection.current_track, 7);
-}
-
-TEST_F(PanelPollTest, UnknownScanCodesArePrinted) {
-  console_log_reset();
-  dispatch_key(0x4444);
-  char text[64] = {};
-  log_take(console_log.udp_log_ring, text, int(sizeof text) - 1);
-  EXPECT_STREQ(text, "SCANCODE 4444\n");
-  EXPECT_EQ(selection.current_track, 1);
-}
-
-TEST_F(PanelPollTest, SeveralEncoderStepsMakeOneCode) {
-  panel_encoder_steps(3);
-  EXPECT_EQ(take_input_code(), code_encoder_up);
-  EXPECT_EQ(take_input_code(), 0);
-  panel_encoder_steps(-2);
-  EXPECT_EQ(take_input_code(), code_encoder_down);
-}
-
-TEST_F(PanelPollTest, NestedPollReturnsAtOnce) {
-  panel_key_event(0x8080);
-  panel_input.poll_busy = 1;
-  ui_poll();
-  EXPECT_EQ(panel_input.key_mailbox.load(), 0x8080);
-  panel_input.poll_busy = 0;
-  ui_poll();
-  EXPECT_EQ(selection.current_track, 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "host/looper.h"
 #include "panel/display_state.h"
 #include "panel/function_table.h"
 #include "panel/selection.h"
@@ -61,10 +62,8 @@ TEST(TextCommandTest, ResolvesByNamePrefixInTableOrder) {
 class TextCommandRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset();
+    looper_reset();
     config_defaults();
-    selection_reset();
-    display_state_reset();
   }
 };
 

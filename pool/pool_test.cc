@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/log_ring.h"
+#include "host/looper.h"
 
 namespace {
 
@@ -18,10 +19,7 @@ std::string take_console() {
 
 class PoolTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    pool_reset();
-    console_log_reset();
-  }
+  void SetUp() override { looper_reset(); }
 };
 
 TEST_F(PoolTest, InitPutsEveryBlockOnTheDirtyStack) {

@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,11 +24,12 @@ constexpr int32_t percent_done = 100;
 constexpr int32_t percent_running_max = 99;
 
 // Writes the pending configuration record, then clears the request. A file that cannot be
-// written is skipped silently: the previous file stays intact and the next save tries again.
+// written leaves the previous file intact; the failure is reported and the next save tries again.
 void serve_config_write(StorageThread& s) {
   if (s.config_write_length == 0) return;
-  write_file_atomically(config_file_name, s.config_write_data, s.config_write_length,
-                        s.config_write_fn);
+  const int result = write_file_atomically(config_file_name, s.config_write_data,
+                                           s.config_write_length, s.config_write_fn);
+  config_write_result(result == 0 ? 0 : errno);
   s.config_write_length = 0;
 }
 

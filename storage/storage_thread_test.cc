@@ -9,6 +9,7 @@
 
 #include "config/config.h"
 #include "core/test_workdir.h"
+#include "host/looper.h"
 
 namespace {
 
@@ -32,8 +33,7 @@ bool stored_is_valid() {
 class StorageThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    config_reset();
-    storage_init();
+    looper_reset();
     config_defaults();
   }
   void TearDown() override { storage_stop_for_test(); }

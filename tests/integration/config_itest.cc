@@ -68,8 +68,10 @@ class ConfigIntegration : public zt4test::Zt4Test {
 
 TEST_F(ConfigIntegration, NoFileGivesDefaultsAndAValidFileAtTheFirstIdleTick) {
   start();
-  EXPECT_TRUE(printed("Size of config 9972\n"));
-  EXPECT_TRUE(printed(checksum_message));
+  EXPECT_TRUE(printed(std::string("Size of config 9972\nno configuration yet: using defaults\n") +
+                      checksum_message))
+      << text();
+  EXPECT_FALSE(dir.exists(config_refused_file_name));
   EXPECT_TRUE(printed("wet_only: 0\nmono_input_mode: 0\nprimary_gain: -2\n")) << text();
   ASSERT_TRUE(wait_until([&] { return stored().has_value(); }, 5)) << text();
   ConfigRecord r = *stored();
@@ -120,14 +122,23 @@ TEST_F(ConfigIntegration, CorruptAndForeignFilesAreReplacedByDefaults) {
   bytes[92] ^= 0x04;  // one bit of wet_only's neighbourhood
   dir.write(config_file_name, bytes);
   start();
-  EXPECT_TRUE(printed(checksum_message));
+  // The refused file is kept aside, and the user is told where, before the defaults replace it.
+  EXPECT_TRUE(printed(std::string(checksum_message) +
+                      "The refused configuration is kept as .zt4.config.1.bad\n"))
+      << text();
+  EXPECT_FALSE(printed("no configuration yet"));
   EXPECT_TRUE(printed("wet_only: 0\n")) << text();
   ASSERT_TRUE(wait_until([&] { return stored().has_value(); }, 5));
+  EXPECT_EQ(dir.read(config_refused_file_name), bytes);
 
   r.version = 3;
   place(r);
+  const std::string foreign = *dir.read(config_file_name);
   restart();
-  EXPECT_TRUE(printed(version_message)) << text();
+  EXPECT_TRUE(printed(std::string(version_message) +
+                      "The refused configuration is kept as .zt4.config.1.bad\n"))
+      << text();
+  EXPECT_EQ(dir.read(config_refused_file_name), foreign);
   EXPECT_FALSE(printed(checksum_message));
   EXPECT_TRUE(printed("wet_only: 0\n"));
   ASSERT_TRUE(wait_until([&] { return stored() && stored()->wet_only == 0; }, 5));

@@ -85,8 +85,8 @@ bool JackServer::start() {
     int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, STDOUT_FILENO);
     dup2(devnull, STDERR_FILENO);
-    execlp("jackd", "jackd", "-n", server_name(), "-r", "-d", "dummy", "-r", "48000", "-p", "256",
-           static_cast<char*>(nullptr));
+    execlp("jackd", "jackd", "-n", server_name(), realtime ? "-R" : "-r", "-d", "dummy", "-r",
+           "48000", "-p", "256", static_cast<char*>(nullptr));
     _exit(127);
   }
   if (pid_ < 0) return false;
@@ -112,22 +112,31 @@ void JackServer::stop() {
   pid_ = -1;
 }
 
-bool Zt4Process::start(const std::vector<std::string>& extra_env) {
+bool Zt4Process::start(const std::vector<std::string>& extra_env,
+                       const std::vector<std::string>& args) {
   set_server_env();
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return false;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program_.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
+    setpgid(0, 0);  // a script's children are stopped with it
     dup2(in_pipe[0], STDIN_FILENO);
     dup2(out_pipe[1], STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
       close(fd);
     if (chdir(workdir_.c_str()) != 0) _exit(126);
+    unsetenv("ZT4_DATA");  // the working directory is the data directory
+    unsetenv("ZT4_PORT");
     for (const auto& e : extra_env) putenv(strdup(e.c_str()));
-    execl(ZT4_BINARY, ZT4_BINARY, static_cast<char*>(nullptr));
+    execv(program_.c_str(), argv.data());
     _exit(127);
   }
+  setpgid(pid_, pid_);
   close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
@@ -146,6 +155,17 @@ void Zt4Process::reader(int fd, std::string* into) {
     into->append(buf, size_t(n));
   }
   close(fd);
+}
+
+bool Zt4Process::wait_ready(double timeout_s) { return wait_for_output("ready: ", timeout_s); }
+
+int Zt4Process::udp_port() {
+  const std::string out = output();
+  const size_t ready = out.find("ready: ");
+  if (ready == std::string::npos) return -1;
+  const std::string line = out.substr(ready, out.find('\n', ready) - ready);
+  const size_t at = line.find("UDP port ");
+  return at == std::string::npos ? -1 : atoi(line.c_str() + at + 9);
 }
 
 std::string Zt4Process::output() {
@@ -191,11 +211,13 @@ int Zt4Process::wait_exit(double timeout_s) {
 
 void Zt4Process::stop() {
   if (pid_ > 0) {
-    kill(pid_, SIGTERM);
+    const pid_t group = pid_;
+    kill(-group, SIGTERM);
     if (wait_exit(5) < 0) {
-      kill(pid_, SIGKILL);
+      kill(-group, SIGKILL);
       wait_exit(5);
     }
+    kill(-group, SIGKILL);  // whatever the program left running in its group
   }
   if (stdin_fd_ >= 0) close(stdin_fd_);
   stdin_fd_ = -1;
@@ -228,7 +250,10 @@ bool TestClient::connect_ports() {
   jack_connect(client_, "ZT4:OUTR", "zt4probe:in_r");
   jack_connect(client_, "zt4probe:midi_out", "ZT4:MIDIIN");
   jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
-  return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0;
+  // The server makes a new connection visible to clients when its next cycle switches the
+  // graph; on a busy machine that cycle comes late, so wait for it.
+  return wait_until(
+      [&] { return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0; }, 10);
 }
 
 void TestClient::close() {
@@ -333,10 +358,17 @@ UdpPeer::~UdpPeer() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+int UdpPeer::local_port() const {
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+  return ntohs(local.sin_port);
+}
+
 void UdpPeer::send(const std::string& bytes) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(udp_port);
+  to.sin_port = htons(uint16_t(port_));
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
 }
@@ -362,6 +394,38 @@ void Zt4Test::start_zt4() {
   zt4.emplace(dir.path());
   ASSERT_TRUE(zt4->start());
   ASSERT_TRUE(zt4->wait_for_output("V3.07\r\n", 30)) << zt4->output() << zt4->errors();
+  ASSERT_TRUE(zt4->wait_ready(10)) << zt4->output() << zt4->errors();
+  udp_port = zt4->udp_port();
+  ASSERT_GT(udp_port, 0) << zt4->output();
+}
+
+int run_shell(const std::string& command, std::string& output,
+              const std::vector<std::string>& extra_env) {
+  int out_pipe[2];
+  if (pipe(out_pipe) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(out_pipe[1], STDERR_FILENO);
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  output.clear();
+  char buffer[4096];
+  for (ssize_t n; (n = read(out_pipe[0], buffer, sizeof buffer)) > 0;) output.append(buffer, size_t(n));
+  close(out_pipe[0]);
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string remote_tool() {
+  const std::string path = ZT4_BINARY;
+  return path.substr(0, path.rfind('/') + 1) + "zt4-remote";
 }
 
 void Zt4Test::open_client() { ASSERT_TRUE(client.open()) << "test client cannot connect"; }

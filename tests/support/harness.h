@@ -1,6 +1,7 @@
 // Integration-test support: a private JACK dummy server, the real zt4 binary in a temporary
-// working directory, a JACK test client that feeds ZT4's inputs and records its outputs, and a
-// UDP peer for the remote-control port. Tests that use these never run in parallel.
+// working directory on a free UDP port, a JACK test client that feeds ZT4's inputs and records
+// its outputs, and a UDP peer for the remote-control port. Tests that use these never run in
+// parallel (they share the server name), but they coexist with loopers running elsewhere.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,7 +26,6 @@ namespace zt4test {
 const char* server_name();
 constexpr int sample_rate = 48000;
 constexpr int period_frames = 256;
-constexpr int udp_port = 5667;
 
 // Polls cond every 10 ms until it holds or timeout_s passes.
 bool wait_until(const std::function<bool()>& cond, double timeout_s);
@@ -45,10 +45,13 @@ class TempDir {
   std::string path_;
 };
 
-// jackd -n zt4test -r -d dummy -r 48000 -p 256, stopped with SIGTERM.
+// jackd -n zt4test -r -d dummy -r 48000 -p 256, stopped with SIGTERM. With realtime set before
+// start, -R instead of -r: the server and its clients' process threads run at real-time priority,
+// so only a blocked process callback, not other busy programs, makes them late.
 class JackServer {
  public:
   ~JackServer() { stop(); }
+  bool realtime = false;
   bool start();  // returns once a client can connect
   void stop();
   bool running() const { return pid_ > 0; }
@@ -57,14 +60,22 @@ class JackServer {
   pid_t pid_ = -1;
 };
 
-// The real zt4 binary, its standard output and error collected, standard input a pipe.
+// The real zt4 binary (or another program, such as scripts/run) in its own process group, its
+// standard output and error collected, standard input a pipe.
 class Zt4Process {
  public:
-  explicit Zt4Process(std::string workdir) : workdir_(std::move(workdir)) {}
+  explicit Zt4Process(std::string workdir, std::string program = ZT4_BINARY)
+      : workdir_(std::move(workdir)), program_(std::move(program)) {}
   ~Zt4Process() { stop(); }
-  // extra_env: "NAME=value" entries added to the environment (JACK_DEFAULT_SERVER is set).
-  bool start(const std::vector<std::string>& extra_env = {});
+  // extra_env: "NAME=value" entries added to the environment (JACK_DEFAULT_SERVER is set;
+  // ZT4_DATA and ZT4_PORT are removed). args: the command line; by default any free UDP port.
+  bool start(const std::vector<std::string>& extra_env = {},
+             const std::vector<std::string>& args = {"--port", "0"});
   bool wait_for_output(const std::string& text, double timeout_s = 10);
+  // Waits for the line that says the looper is ready; false on time-out.
+  bool wait_ready(double timeout_s = 30);
+  // The UDP port named in the ready line; -1 before it, or when remote control is off.
+  int udp_port();
   // Waits until text has appeared `count` times in standard output.
   bool wait_for_count(const std::string& text, int count, double timeout_s = 10);
   std::string output();
@@ -72,12 +83,13 @@ class Zt4Process {
   void send_console(const std::string& bytes);
   // Waits for the process to end by itself; returns its exit status, or -1 on time-out.
   int wait_exit(double timeout_s);
-  void stop();  // SIGTERM, then SIGKILL after 5 s
+  void stop();  // SIGTERM to the process group, then SIGKILL after 5 s
   pid_t pid() const { return pid_; }
 
  private:
   void reader(int fd, std::string* into);
   std::string workdir_;
+  std::string program_;
   pid_t pid_ = -1;
   int stdin_fd_ = -1;
   int exit_status_ = -1;
@@ -126,17 +138,28 @@ class TestClient {
   std::atomic<uint64_t> frame_{0};
 };
 
-// UDP socket on an ephemeral loopback port talking to 127.0.0.1:5667.
+// UDP socket on an ephemeral loopback port talking to 127.0.0.1 on the looper's port.
 class UdpPeer {
  public:
   UdpPeer();
   ~UdpPeer();
+  void aim(int port) { port_ = port; }  // the looper's port, from its ready line
   void send(const std::string& bytes);
   std::optional<std::string> receive(double timeout_s);
+  int local_port() const;  // the port this peer receives on
 
  private:
   int fd_ = -1;
+  int port_ = 0;
 };
+
+// Runs a shell command line (sh -c) with extra environment entries; returns its exit status
+// (128 + signal when killed) and collects standard output and error together.
+int run_shell(const std::string& command, std::string& output,
+              const std::vector<std::string>& extra_env = {});
+
+// The zt4-remote beside the zt4 binary under test.
+std::string remote_tool();
 
 // Fixture: a private JACK server and a temporary working directory per test; start_zt4()
 // starts the binary there and waits for its start-up lines.
@@ -144,7 +167,7 @@ class Zt4Test : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Starts zt4 and waits until it printed its version line.
+  // Starts zt4 on a free UDP port and waits until it is ready; udp_port is then its port.
   void start_zt4();
   // Opens the JACK test client connected to ZT4's ports.
   void open_client();
@@ -153,6 +176,7 @@ class Zt4Test : public ::testing::Test {
   JackServer server;
   std::optional<Zt4Process> zt4;
   TestClient client;
+  int udp_port = -1;
 };
 
 }  // namespace zt4test

@@ -1,0 +1,139 @@
+#include "host/command_line.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/constants.h"
+
+namespace {
+
+constexpr char help_text[] =
+    "usage: zt4 [OPTION]...\n"
+    "The control program of an eight-track audio looper: the JACK client \"ZT4\" with the ports\n"
+    "INL, INR, OUTL, OUTR, MIDIIN and MIDIOUT, remote-controlled over UDP (see zt4-remote).\n"
+    "\n"
+    "  -d, --data-dir DIR   keep the configuration (.zt4.config.1), the port connections\n"
+    "                       (.zt4.connections) and the tracks in DIR, created if missing\n"
+    "                       (default: $ZT4_DATA, else the current directory)\n"
+    "  -p, --port PORT      listen for the remote control on UDP port PORT, 0 for any free\n"
+    "                       port, shown once the looper is ready (default: $ZT4_PORT, else 5667)\n"
+    "  -s, --server NAME    use the JACK server NAME (default: $JACK_DEFAULT_SERVER, else\n"
+    "                       JACK's default server)\n"
+    "  -h, --help           print this help and exit\n"
+    "  -V, --version        print the version and exit\n"
+    "\n"
+    "A JACK server must be running (scripts/run starts one when none is). Console keys while\n"
+    "the looper runs: s statistics, m MIDI statistics; Ctrl-C quits. Exit status: 0 after\n"
+    "--help or --version, 1 when start-up fails, 2 for a wrong command line.\n";
+
+constexpr char short_options[] = "+:hVd:p:s:";
+constexpr option long_options[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"data-dir", required_argument, nullptr, 'd'},
+    {"port", required_argument, nullptr, 'p'},
+    {"server", required_argument, nullptr, 's'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A port number 0-65535 written in decimal and nothing else.
+bool parse_port(const char* text, int& port) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const long value = strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value > udp_port_max) return false;
+  port = int(value);
+  return true;
+}
+
+// The option getopt_long just refused, as the user wrote it: "--port" or "-p".
+void print_option_name(FILE* err, char** argv) {
+  const char* written = argv[optind - 1];
+  if (strncmp(written, "--", 2) != 0) {
+    fprintf(err, "-%c", optopt);
+    return;
+  }
+  const char* equals = strchr(written, '=');
+  fprintf(err, "%.*s", equals != nullptr ? int(equals - written) : int(strlen(written)), written);
+}
+
+const char* environment(const char* name) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+}  // namespace
+
+CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, FILE* out,
+                                     FILE* err) {
+  line = CommandLine{};
+  const char* port_text = nullptr;
+  optind = 0;  // a full rescan, also when called again (tests)
+  opterr = 0;  // the messages below replace getopt's own
+  for (;;) {
+    const int c = getopt_long(argc, argv, short_options, long_options, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'h':
+        fputs(help_text, out);
+        return CommandLineAction::exit_ok;
+      case 'V':
+        fprintf(out, "ZT4 Version %s\n", zt4_version);
+        return CommandLineAction::exit_ok;
+      case 'd':
+        line.data_dir = optarg;
+        break;
+      case 'p':
+        port_text = optarg;
+        if (!parse_port(optarg, line.udp_port)) {
+          fprintf(err, "zt4: the UDP port is a number from 0 to %d, not '%s'\n", udp_port_max,
+                  optarg);
+          return CommandLineAction::exit_usage;
+        }
+        break;
+      case 's':
+        line.server_name = optarg;
+        break;
+      case ':':
+        fputs("zt4: option '", err);
+        print_option_name(err, argv);
+        fputs("' needs a value; zt4 --help lists the options\n", err);
+        return CommandLineAction::exit_usage;
+      default:
+        fputs("zt4: unknown option '", err);
+        print_option_name(err, argv);
+        fputs("'; zt4 --help lists the options\n", err);
+        return CommandLineAction::exit_usage;
+    }
+  }
+  if (optind < argc) {
+    fprintf(err, "zt4: unexpected argument '%s'; zt4 --help lists the options\n", argv[optind]);
+    return CommandLineAction::exit_usage;
+  }
+
+  if (line.data_dir == nullptr) line.data_dir = environment("ZT4_DATA");
+  if (line.data_dir != nullptr && *line.data_dir == '\0') {
+    fputs("zt4: the data directory name is empty\n", err);
+    return CommandLineAction::exit_usage;
+  }
+  if (port_text == nullptr) {
+    const char* from_environment = environment("ZT4_PORT");
+    if (from_environment != nullptr && !parse_port(from_environment, line.udp_port)) {
+      fprintf(err, "zt4: ZT4_PORT is a number from 0 to %d, not '%s'\n", udp_port_max,
+              from_environment);
+      return CommandLineAction::exit_usage;
+    }
+  }
+  if (line.server_name != nullptr && *line.server_name == '\0') line.server_name = nullptr;
+  return CommandLineAction::run;
+}
+
+const char* shown_server_name(const CommandLine& line) {
+  if (line.server_name != nullptr) return line.server_name;
+  const char* from_environment = environment("JACK_DEFAULT_SERVER");
+  return from_environment != nullptr ? from_environment : "default";
+}

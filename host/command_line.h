@@ -1,0 +1,31 @@
+// The looper's command line: the data directory, the UDP port and the JACK server, each also
+// taken from the environment, plus --help and --version. Main thread, before start-up.
+#pragma once
+
+#include <cstdio>
+
+#include "net/network_thread.h"
+
+constexpr int udp_port_max = 65535;
+
+struct CommandLine {
+  const char* data_dir = nullptr;     // null: the current directory
+  int udp_port = remote_udp_port;     // 0: any free port
+  const char* server_name = nullptr;  // null: JACK's default server
+};
+
+enum class CommandLineAction {
+  run,         // start the looper with the parsed settings
+  exit_ok,     // --help or --version was printed
+  exit_usage,  // a usage error was printed; exit with status 2
+};
+
+constexpr int exit_status_usage = 2;
+
+// Reads options first, then fills what they left from ZT4_DATA, ZT4_PORT and
+// JACK_DEFAULT_SERVER. Help and version go to out, errors (one line each) to err.
+CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, FILE* out,
+                                     FILE* err);
+
+// The server name to show the user: the one asked for, else JACK's default.
+const char* shown_server_name(const CommandLine& line);
