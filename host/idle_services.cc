@@ -1,6 +1,7 @@
 #include "host/idle_services.h"
 
 #include "config/config.h"
+#include "drums/drum_bank_file.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
 #include "host/notices.h"
@@ -21,6 +22,7 @@ void idle_input_service() { ui_poll(); }
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {
   fade_service();
+  drum_bank_save_service();
   random_restart_service();
 }
 int32_t idle_clean_service() {

@@ -2,6 +2,8 @@
 
 #include "config/config.h"
 #include "core/log_ring.h"
+#include "drums/drum_bank_file.h"
+#include "drums/drum_machine.h"
 #include "engine/editing.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
@@ -21,6 +23,7 @@
 #include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/display_state.h"
+#include "panel/handlers_drums.h"
 #include "panel/handlers_editing.h"
 #include "panel/input.h"
 #include "panel/midi_mapping.h"
@@ -41,6 +44,9 @@ void looper_reset() {
   midi_map_reset();
   clock_reset();
 
+  drums_reset();
+  drum_bank_store_reset();
+
   tracks_reset();
   engine_reset();
   fades_reset();
@@ -52,6 +58,7 @@ void looper_reset() {
   selection_reset();
   display_state_reset();
   panel_input_reset();
+  drum_editor_reset();
   midi_mapping_reset();
   pedal_state_reset();
   random_restart_reset();

@@ -7,6 +7,7 @@
 
 #include "core/constants.h"
 #include "panel/handlers.h"
+#include "panel/handlers_editing.h"
 #include "panel/random_restart.h"
 #include "panel/text_command.h"
 
@@ -53,6 +54,15 @@ constexpr FunctionArgument function_arguments[] = {
     {cmd_assign_output, "0 main, 1 aux 1, 2 aux 2", 0, 2},
     {cmd_midi_bypass, "ZT6 display 0 old, 1 new", 0, 1},
     {cmd_random_restart, nullptr, 0, 0},
+    {cmd_reverse, nullptr, 0, 0},
+    {cmd_half_speed, nullptr, 0, 0},
+    {cmd_pitch, "interval 0 (octave lower) to 12 (original note)", 0, 12},
+    {cmd_scramble, "segments: 64 fast, 32 medium, 16 slow", 1, 64},
+    {cmd_ostinato, "16 or 32 segments, 0 the track's quantise steps", 0, 32},
+    {cmd_copy, nullptr, 0, 0},
+    {cmd_stretch, "new length 1 to 200 percent of the loop", 1, 200},
+    {cmd_pitch_octave_up, nullptr, 0, 0},
+    {cmd_test_tone, "0 main, 1 aux 1", 0, 1},
 };
 
 std::string lower(const std::string& s) {

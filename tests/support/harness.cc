@@ -252,8 +252,10 @@ bool TestClient::connect_ports() {
   jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
   // The server makes a new connection visible to clients when its next cycle switches the
   // graph; on a busy machine that cycle comes late, so wait for it.
-  return wait_until(
-      [&] { return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0; }, 10);
+  return wait_until([&] {
+    return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0 &&
+           jack_port_connected(midi_in_) > 0 && jack_port_connected(midi_out_) > 0;
+  }, 10);
 }
 
 void TestClient::close() {
@@ -300,6 +302,18 @@ void TestClient::send_midi(const std::vector<uint8_t>& message) {
   midi_pending_.push_back(message);
 }
 
+void TestClient::send_midi_every(double period, const std::vector<uint8_t>& message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  repeat_period_ = period;
+  repeat_next_ = double(frame_.load());
+  repeat_message_ = message;
+}
+
+std::vector<TestClient::TimedMidi> TestClient::midi_events() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return midi_events_;
+}
+
 std::vector<uint8_t> TestClient::midi_received() {
   std::lock_guard<std::mutex> lock(mutex_);
   return midi_received_;
@@ -308,6 +322,7 @@ std::vector<uint8_t> TestClient::midi_received() {
 void TestClient::clear_midi_received() {
   std::lock_guard<std::mutex> lock(mutex_);
   midi_received_.clear();
+  midi_events_.clear();
 }
 
 bool TestClient::wait_midi(const std::function<bool(const std::vector<uint8_t>&)>& cond,
@@ -336,11 +351,20 @@ int TestClient::process(jack_nframes_t n, void* arg) {
   for (const auto& m : self->midi_pending_)
     jack_midi_event_write(mo, 0, m.data(), m.size());
   self->midi_pending_.clear();
+  if (self->repeat_period_ > 0) {
+    for (; self->repeat_next_ < double(base + n); self->repeat_next_ += self->repeat_period_) {
+      const double at = self->repeat_next_ < double(base) ? 0 : self->repeat_next_ - double(base);
+      jack_midi_event_write(mo, jack_nframes_t(at), self->repeat_message_.data(),
+                            self->repeat_message_.size());
+    }
+  }
   const jack_nframes_t events = jack_midi_get_event_count(mi);
   for (jack_nframes_t e = 0; e < events; ++e) {
     jack_midi_event_t ev;
-    if (jack_midi_event_get(&ev, mi, e) == 0)
+    if (jack_midi_event_get(&ev, mi, e) == 0) {
       self->midi_received_.insert(self->midi_received_.end(), ev.buffer, ev.buffer + ev.size);
+      self->midi_events_.push_back({base + ev.time, {ev.buffer, ev.buffer + ev.size}});
+    }
   }
   self->frame_ = base + n;
   return 0;
