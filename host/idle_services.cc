@@ -11,6 +11,7 @@
 #include "panel/input.h"
 #include "panel/random_restart.h"
 #include "pool/pool.h"
+#include "storage/storage_thread.h"
 
 void idle_quarter_service() { pad_refresh(); }
 void idle_second_service() {
@@ -28,7 +29,10 @@ int32_t idle_clean_service() {
   pool_report_engine_refusals();
   return pool_clean_one();
 }
-void idle_track_service() { transport_update(); }
+void idle_track_service() {
+  transport_update();
+  storage_attach_service();
+}
 void idle_command_service() { command_execute(); }
 
 void idle_report_midi() { report_midi_statistics(); }

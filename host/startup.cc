@@ -20,6 +20,7 @@
 #include "host/notices.h"
 #include "net/button.h"
 #include "net/datagram.h"
+#include "net/host_sysex.h"
 #include "net/network_thread.h"
 #include "net/upgrade.h"
 #include "pads/pads.h"
@@ -39,6 +40,7 @@ void startup(const CommandLine& line) {
   drum_samples_load_all();
   drum_bank_load();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
+  storage_hooks.report_track_name = host_report_track_name;
   storage_start();
   button_start();
   pads_reset();  // identity replies reach the pad controllers

@@ -238,6 +238,11 @@ bool TestClient::open() {
   midi_in_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   jack_set_process_callback(client_, &TestClient::process, this);
   if (jack_activate(client_) != 0) return false;
+  return connect_ports();
+}
+
+bool TestClient::connect_ports() {
+  if (client_ == nullptr) return false;
   // ZT4 connects MIDI ports by itself as well; a second connect just fails.
   jack_connect(client_, "zt4probe:out_l", "ZT4:INL");
   jack_connect(client_, "zt4probe:out_r", "ZT4:INR");

@@ -104,6 +104,8 @@ class TestClient {
  public:
   ~TestClient() { close(); }
   bool open();  // opens, activates and connects to ZT4's ports (ZT4 must be running)
+  // Connects the open probe to ZT4's ports again, after ZT4 was restarted.
+  bool connect_ports();
   void close();
 
   // Input generator: called per frame with the frame number since open; returns {left, right}.
