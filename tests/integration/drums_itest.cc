@@ -49,11 +49,12 @@ class DrumsTest : public Zt4Test {
   void start() {
     start_zt4();
     ASSERT_FALSE(HasFatalFailure());
+    peer.aim(udp_port);
     ASSERT_TRUE(wait_until([&] {
       peer.send("<query>id");
       auto r = peer.receive(0.2);
       return r && r->compare(0, 4, "<id>") == 0;
-    }, 10)) << "no answer on UDP port 5667\n" << zt4->output();
+    }, 10)) << "no answer on UDP port " << udp_port << "\n" << zt4->output();
     open_client();
   }
 
