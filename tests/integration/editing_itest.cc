@@ -60,6 +60,7 @@ class EditingIntegration : public Zt4Test {
   void start() {
     start_zt4();
     ASSERT_FALSE(HasFatalFailure());
+    peer.aim(udp_port);
     open_client();
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(wait_until([&] { return status().has_value(); }, 10)) << "no UDP status";

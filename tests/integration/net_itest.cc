@@ -348,8 +348,8 @@ TEST(NetClientTest, RemoteClientRefusesNamesAndIdsTheLooperDoesNotKnow) {
       {"stauts", 2,
        "zt4-remote: unknown function 'stauts'; closest: status; zt4-remote functions lists them "
        "all\n"},
-      {"map set note 60 28", 2,
-       "zt4-remote: no function has the id '28'; zt4-remote functions lists them\n"},
+      {"map set note 60 200", 2,
+       "zt4-remote: no function has the id '200'; zt4-remote functions lists them\n"},
       {"--frobnicate status", 2,
        "zt4-remote: unknown option '--frobnicate'; zt4-remote --help lists the options\n"},
   };

@@ -45,6 +45,7 @@ TEST_F(PadsTest, AnApcShowsARecordingTrackBlinkingAndIsLostWhenItStopsAnswering)
   start_zt4();
   open_client();
   UdpPeer peer;
+  peer.aim(udp_port);
   answer(apc_reply);
   ASSERT_TRUE(zt4->wait_for_output("Akai APC found", 5)) << zt4->output();
 

@@ -361,6 +361,8 @@ int UdpPeer::local_port() const {
 }
 
 void UdpPeer::send(const std::string& bytes) {
+  // Port 0 reaches no looper: a test that forgot aim() would wait for replies in vain.
+  if (port_ == 0) ADD_FAILURE() << "UdpPeer::send before aim(): the looper's port is unknown";
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(uint16_t(port_));
