@@ -33,6 +33,11 @@ void set_server_env() {
   setenv("JACK_NO_START_SERVER", "1", 1);
 }
 
+// In a child before exec: only standard input, output and error go on. Anything else the test
+// inherited, such as the lock a machine-wide flock holds around the run, must not outlive the
+// test in a server or looper left running after a crash.
+void close_inherited_descriptors() { close_range(3, ~0U, 0); }
+
 bool wait_child(pid_t pid, int* status, double timeout_s) {
   return wait_until([&] { return waitpid(pid, status, WNOHANG) == pid; }, timeout_s);
 }
@@ -85,6 +90,7 @@ bool JackServer::start() {
     int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, STDOUT_FILENO);
     dup2(devnull, STDERR_FILENO);
+    close_inherited_descriptors();
     execlp("jackd", "jackd", "-n", server_name(), realtime ? "-R" : "-r", "-d", "dummy", "-r",
            "48000", "-p", "256", static_cast<char*>(nullptr));
     _exit(127);
@@ -133,6 +139,7 @@ bool Zt4Process::start(const std::vector<std::string>& extra_env,
     unsetenv("ZT4_DATA");  // the working directory is the data directory
     unsetenv("ZT4_PORT");
     for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    close_inherited_descriptors();
     execv(program_.c_str(), argv.data());
     _exit(127);
   }
@@ -407,6 +414,7 @@ int run_shell(const std::string& command, std::string& output,
     close(out_pipe[0]);
     close(out_pipe[1]);
     for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    close_inherited_descriptors();
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
