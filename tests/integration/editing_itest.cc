@@ -60,6 +60,7 @@ class EditingIntegration : public Zt4Test {
   void start() {
     start_zt4();
     ASSERT_FALSE(HasFatalFailure());
+    peer.aim(udp_port);
     open_client();
     ASSERT_FALSE(HasFatalFailure());
     peer.aim(udp_port);

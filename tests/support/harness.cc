@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,6 +32,15 @@ void set_server_env() {
   jack_set_info_function(quiet);
   setenv("JACK_DEFAULT_SERVER", server_name(), 1);
   setenv("JACK_NO_START_SERVER", "1", 1);
+}
+
+// In a child before exec: it ends with the test, and only standard input, output and error go
+// on. A server or looper that outlived a crashed or timed-out test would keep running, and keep
+// whatever the test inherited, such as the lock a machine-wide flock holds around the run.
+void tie_to_test(pid_t test) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != test) _exit(126);  // the test ended before the tie was made
+  close_range(3, ~0U, 0);
 }
 
 bool wait_child(pid_t pid, int* status, double timeout_s) {
@@ -80,11 +90,13 @@ bool TempDir::exists(const std::string& name) const { return std::filesystem::ex
 
 bool JackServer::start() {
   set_server_env();
+  const pid_t test = getpid();
   pid_ = fork();
   if (pid_ == 0) {
     int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, STDOUT_FILENO);
     dup2(devnull, STDERR_FILENO);
+    tie_to_test(test);
     execlp("jackd", "jackd", "-n", server_name(), realtime ? "-R" : "-r", "-d", "dummy", "-r",
            "48000", "-p", "256", static_cast<char*>(nullptr));
     _exit(127);
@@ -121,6 +133,7 @@ bool Zt4Process::start(const std::vector<std::string>& extra_env,
   argv.push_back(const_cast<char*>(program_.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  const pid_t test = getpid();
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // a script's children are stopped with it
@@ -133,6 +146,7 @@ bool Zt4Process::start(const std::vector<std::string>& extra_env,
     unsetenv("ZT4_DATA");  // the working directory is the data directory
     unsetenv("ZT4_PORT");
     for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    tie_to_test(test);
     execv(program_.c_str(), argv.data());
     _exit(127);
   }
@@ -390,6 +404,8 @@ int UdpPeer::local_port() const {
 }
 
 void UdpPeer::send(const std::string& bytes) {
+  // Port 0 reaches no looper: a test that forgot aim() would wait for replies in vain.
+  if (port_ == 0) ADD_FAILURE() << "UdpPeer::send before aim(): the looper's port is unknown";
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(uint16_t(port_));
@@ -427,6 +443,7 @@ int run_shell(const std::string& command, std::string& output,
               const std::vector<std::string>& extra_env) {
   int out_pipe[2];
   if (pipe(out_pipe) != 0) return -1;
+  const pid_t test = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(out_pipe[1], STDOUT_FILENO);
@@ -434,6 +451,7 @@ int run_shell(const std::string& command, std::string& output,
     close(out_pipe[0]);
     close(out_pipe[1]);
     for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    tie_to_test(test);
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
