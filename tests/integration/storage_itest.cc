@@ -137,20 +137,30 @@ class StorageIntegration : public Zt4Test {
     return client.record(loop_frames * 3 / 2);
   }
 
+  void start() {
+    start_zt4();
+    ASSERT_FALSE(HasFatalFailure());
+    udp.aim(udp_port);
+  }
+
   void restart() {
     client.close();
     kill(zt4->pid(), SIGKILL);
     EXPECT_EQ(zt4->wait_exit(10), 128 + SIGKILL);
-    start_zt4();
+    start();
+    ASSERT_FALSE(HasFatalFailure());
     open_client();
   }
+
+  // zt4-remote aimed at this looper.
+  std::string remote() { return tool("zt4-remote") + " --port " + std::to_string(udp_port); }
 
   UdpPeer udp;
 };
 
 TEST_F(StorageIntegration, LoopsComeBackAfterTheProcessIsKilled) {
   place_config();
-  start_zt4();
+  start();
   ASSERT_FALSE(HasFatalFailure());
   open_client();
   ASSERT_FALSE(HasFatalFailure());
@@ -231,16 +241,16 @@ TEST_F(StorageIntegration, AWavFileRoundTripsThroughATakeAndTheAutomaticSave) {
   ASSERT_EQ(run(tool("zt4-audio") + " import " + dir.file("in.wav") + " " + dir.file("sess0/tr1_1.raw"), out), 0)
       << out;
 
-  start_zt4();
+  start();
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_EQ(run(tool("zt4-remote") + " --timeout 5 take load 0 1 1 3", out), 0) << out;
+  ASSERT_EQ(run(remote() + " --timeout 5 take load 0 1 1 3", out), 0) << out;
   EXPECT_NE(out.find("Loaded 100%"), std::string::npos) << out;
   ASSERT_TRUE(wait_until([&] {
     return dir.read("track3.dat").value_or("").size() == size_t(header_bytes) + frames * 8;
   }, 20)) << zt4->output();
-  ASSERT_EQ(run(tool("zt4-remote") + " sessions", out), 0) << out;
+  ASSERT_EQ(run(remote() + " sessions", out), 0) << out;
   EXPECT_NE(out.find("session 0\n"), std::string::npos) << out;
-  ASSERT_EQ(run(tool("zt4-remote") + " takes 0", out), 0) << out;
+  ASSERT_EQ(run(remote() + " takes 0", out), 0) << out;
   EXPECT_EQ(out, "track 1 take 1\n");
 
   ASSERT_EQ(run(tool("zt4-audio") + " export " + dir.file("track3.dat") + " " + dir.file("out.wav"), out), 0)
@@ -252,7 +262,7 @@ TEST_F(StorageIntegration, AWavFileRoundTripsThroughATakeAndTheAutomaticSave) {
   EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
   EXPECT_TRUE(back == samples) << "the exported loop differs from the imported file";
 
-  ASSERT_EQ(run(tool("zt4-remote") + " --timeout 5 take load 0 1 9 3", out), 1) << out;
+  ASSERT_EQ(run(remote() + " --timeout 5 take load 0 1 9 3", out), 1) << out;
   EXPECT_NE(out.find("Take load failed: no such take"), std::string::npos) << out;
 }
 
