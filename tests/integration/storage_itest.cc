@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -52,19 +53,32 @@ std::vector<int32_t> left_of(const std::string& file) {
   return left;
 }
 
-// Whether the recorded output is a stretch of the loop played at unity gain (from some frame
-// on, wrapping), after skipping the first frames.
-bool plays_loop(const std::vector<std::pair<float, float>>& out, const std::vector<int32_t>& loop) {
+// How many frames of the recorded output, from its start, are the loop played at unity gain
+// from some frame of it on (wrapping), at best.
+size_t frames_of_loop(const std::vector<std::pair<float, float>>& out,
+                      const std::vector<int32_t>& loop) {
   const size_t n = loop.size();
-  if (n == 0 || out.empty()) return false;
   std::vector<int32_t> heard(out.size());
   for (size_t i = 0; i < out.size(); i++) heard[i] = int32_t(std::lround(out[i].first * full_scale));
-  for (size_t k = 0; k < n; k++) {
+  size_t best = 0;
+  for (size_t k = 0; k < n && best < heard.size(); k++) {
     size_t i = 0;
     while (i < heard.size() && std::abs(heard[i] - (loop[(k + i) % n] & ~gain_dropped_bits)) <= 1) i++;
-    if (i == heard.size()) return true;
+    best = std::max(best, i);
   }
-  return false;
+  return best;
+}
+
+// Whether all of the recorded output is a stretch of the loop.
+testing::AssertionResult plays_loop(const std::vector<std::pair<float, float>>& out,
+                                    const std::vector<int32_t>& loop) {
+  const size_t matched = loop.empty() ? 0 : frames_of_loop(out, loop);
+  if (!out.empty() && matched == out.size()) return testing::AssertionSuccess();
+  float loudest = 0;
+  for (const auto& f : out) loudest = std::max(loudest, std::fabs(f.first));
+  return testing::AssertionFailure() << matched << " of " << out.size()
+                                     << " frames follow the loop of " << loop.size()
+                                     << " frames; loudest output " << loudest;
 }
 
 class StorageIntegration : public Zt4Test {
