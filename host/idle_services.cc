@@ -4,7 +4,6 @@
 #include "drums/drum_bank_file.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
-#include "host/notices.h"
 #include "host/statistics.h"
 #include "pads/pads.h"
 #include "panel/command_queue.h"
@@ -14,10 +13,7 @@
 #include "storage/storage_thread.h"
 
 void idle_quarter_service() { pad_refresh(); }
-void idle_second_service() {
-  pad_poll();
-  unsaved_loops_service();
-}
+void idle_second_service() { pad_poll(); }
 void idle_input_service() { ui_poll(); }
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {

@@ -6,8 +6,7 @@
 #include <cstdint>
 
 void idle_quarter_service();  // every 250 ms: pad-controller lights, periodic status
-void idle_second_service();   // once a second: pad-controller identity poll, the level meter page,
-                              // the unsaved-loops notice
+void idle_second_service();   // once a second: pad-controller identity poll, the level meter page
 void idle_input_service();    // front-panel and MIDI input poll
 void idle_config_service();   // configuration save when a setting changed
 void idle_ten_ms_service();   // fades, display time-outs, random restarts

@@ -11,7 +11,6 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/main_loop.h"
-#include "host/notices.h"
 #include "midi/clock.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
@@ -75,5 +74,4 @@ void looper_reset() {
 
   main_loop_reset();
   main_loop_hooks = MainLoopHooks{};
-  notices_reset();
 }
