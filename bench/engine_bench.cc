@@ -11,10 +11,12 @@
 #include <cstdint>
 
 #include "config/config.h"
+#include "drums/drum_machine.h"
 #include "engine/engine.h"
 #include "core/lock.h"
 #include "host/looper.h"
 #include "midi/clock.h"
+#include "midi/midi_queue.h"
 #include "pool/pool.h"
 
 namespace {
@@ -90,6 +92,38 @@ void full_load() {
   }
 }
 
+// The drum machine at 180 BPM with all eight voices sounding and overlapping (every voice on
+// every sixth step, 1.4 s samples), its clock bytes on the audio thread's MIDI lane, and the
+// follower locked to it after a warm-up.
+void drums_running() {
+  for (int d = 0; d < drum_count; d++) {
+    int32_t* blocks[drum_voice_blocks] = {};
+    for (int b = 0; b < 8; b++) {
+      blocks[b] = pool_alloc_any();
+      for (int f = 0; f < block_frames; f++) {
+        blocks[b][2 * f] = int32_t((int64_t(f + d) * 7919 % 200000 - 100000) * 40);
+        blocks[b][2 * f + 1] = int32_t((int64_t(f + d) * 104729 % 200000 - 100000) * 40);
+      }
+    }
+    drum_voice_install(d, blocks, 8 * block_frames);
+  }
+  DrumPattern& p = drums.bank.patterns[0];
+  for (int s = 0; s < drum_steps; s += 6) p.steps[s] = uint16_t(1u << (s / 6 % drum_count)) | 0x01;
+  for (int d = 0; d < drum_count; d++) p.pan[d] = int16_t(d * 20 - 70);
+  p.all_gain = -3;
+  config.drums_clock_out = 1;
+  drum_set_tempo(180);
+  drums_start(0);
+  midi_out_register_audio_thread();
+  int32_t in[2] = {0, 0}, out_main[2], out_aux1[2], out_aux2[2];
+  int length;
+  for (int i = 0; i < 30000; i++) {
+    engine_process_sample(in, out_main, out_aux1, out_aux2);
+    while (midi_out_take_audio_lane(&length) != nullptr) {
+    }
+  }
+}
+
 void run_frames(benchmark::State& state) {
   pthread_mutex_t* mutex = engine_mutex();
   uint32_t i = 0;
@@ -100,6 +134,9 @@ void run_frames(benchmark::State& state) {
     pthread_mutex_lock(mutex);
     engine_process_sample(in, out_main, out_aux1, out_aux2);
     pthread_mutex_unlock(mutex);
+    // The process callback's per-frame drain of the clock bytes.
+    int length;
+    while (const uint8_t* bytes = midi_out_take_audio_lane(&length)) benchmark::DoNotOptimize(bytes);
     benchmark::DoNotOptimize(out_main);
     i = (i + 1) & (input_frames - 1);
   }
@@ -126,9 +163,24 @@ void BM_FullLoad(benchmark::State& state) {
   run_frames(state);
 }
 
+void BM_DrumsAlone(benchmark::State& state) {
+  reset_all();
+  drums_running();
+  run_frames(state);
+}
+
+void BM_FullLoadWithDrums(benchmark::State& state) {
+  reset_all();
+  full_load();
+  drums_running();
+  run_frames(state);
+}
+
 BENCHMARK(BM_Idle);
 BENCHMARK(BM_EightPlaying);
 BENCHMARK(BM_FullLoad);
+BENCHMARK(BM_DrumsAlone);
+BENCHMARK(BM_FullLoadWithDrums);
 
 }  // namespace
 

@@ -53,7 +53,7 @@ struct ConfigRecord {
   int16_t reserved_36[7];                // bytes 36-49, cleared by the version-1 upgrade
   int16_t mono_input_mode;               // 0 off, 1 on
   uint16_t zt6_display;                  // 0 "old", 1 "new"
-  int16_t midi_clock_in;                 // set by the host, only reported
+  int16_t midi_clock_in;                 // set by the host: 0xF8 on MIDIIN drives the clock
   int16_t brightness;                    // 0, 3 or 7
   int16_t mono_aux_out;                  // 0 off, 1 on
   int16_t drum_audio_port;               // 0 main, 1 aux 1, 2 aux 2

@@ -1,7 +1,7 @@
 #include "engine/engine.h"
 
 #include "config/config.h"
-#include "drums/drums.h"
+#include "drums/drum_machine.h"
 #include "engine/input_conditioning.h"
 #include "engine/voice.h"
 #include "core/lock.h"
@@ -245,5 +245,5 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
   out_aux2[0] = aux2[0];
   out_aux2[1] = aux2[1];
 
-  clock_follow_frame();
+  clock_follow_frame(s.frame_counter);
 }

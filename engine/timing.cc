@@ -191,24 +191,3 @@ void fit_clock_pulses(int32_t t, int32_t length) {
   while (next < count && e.clock_pulse_table[t][next] <= position) next++;  // sent already
   e.clock_pulse_index[t] = next == count ? 0 : next;
 }
-
-void start_drum_clock(int32_t clocks, double period) {
-  ClockFollower& c = clock_follower;
-  EngineLockGuard lock;
-  c.clocks_in_measure = clocks;
-  c.clocks_last_measure = clocks;
-  c.clock_period = period;
-  c.clock_lock = 1;
-  c.beat_position = 0;
-  c.last_clock_time = uint32_t(engine_state.frame_counter) - uint32_t(int64_t(period));
-  // Whole-frame intervals whose running sum follows the fractional period.
-  double carry = 0;
-  int32_t sum = 0;
-  for (int32_t& interval : c.intervals) {
-    interval = int32_t(period + carry);
-    carry = period + carry - interval;
-    sum += interval;
-  }
-  c.beat_length = sum;
-  c.interval_index = 0;
-}

@@ -1,6 +1,6 @@
-// Loop timing and synchronisation: quantisation step boundaries, multiplying a loop, the
-// clock-out pulse tables and the drum machine's start of the engine clock. Main thread, except
-// start_drum_clock, which the drum machine's caller runs under its own rules.
+// Loop timing and synchronisation: quantisation step boundaries, multiplying a loop and the
+// clock-out pulse tables (the drum machine primes the clock follower itself, midi/clock.h).
+// Main thread.
 #pragma once
 
 #include <cstdint>
@@ -25,5 +25,3 @@ void build_clock_pulses(int32_t t, int32_t length);
 // when the table holds pulses both within and beyond the loop it keeps those within, else it is
 // rebuilt; the next pulse sent is the first after the play head.
 void fit_clock_pulses(int32_t t, int32_t length);
-// Primes the engine clock for the drum machine: clocks per measure and frames per clock pulse.
-void start_drum_clock(int32_t clocks, double period);

@@ -186,20 +186,4 @@ TEST_F(TimingTest, SynchronisedLengthIsTheNextMultipleMoreThanTwoFramesAhead) {
   EXPECT_EQ(synchronised_length(1, 95999), 95999);
 }
 
-TEST_F(TimingTest, DrumClockStartPrimesTheFollower) {
-  run_frames(5000);
-  start_drum_clock(96, 1000.5);
-  const ClockFollower& c = clock_follower;
-  EXPECT_EQ(c.clock_period, 1000.5);
-  EXPECT_EQ(c.clock_lock, 1);
-  EXPECT_EQ(c.beat_position, 0);
-  EXPECT_EQ(c.clocks_in_measure, 96);
-  EXPECT_EQ(c.clocks_last_measure, 96);
-  EXPECT_EQ(c.last_clock_time, 5000u - 1000u);
-  EXPECT_EQ(c.intervals[0], 1000);
-  EXPECT_EQ(c.intervals[1], 1001);  // the half frames carry over
-  EXPECT_EQ(c.beat_length, 24012);
-  EXPECT_EQ(c.interval_index, 0);
-}
-
 }  // namespace

@@ -1,20 +1,18 @@
 // The looper's shared data model: eight track records with their two fading voices, the
-// engine-wide registers, the block tables, the undo area and the gain table. The audio thread
-// reads and advances it every frame; other threads change it under the engine lock.
+// engine-wide registers, the block tables and the undo area (the gain table is core's). The audio
+// thread reads and advances it every frame; other threads change it under the engine lock.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "core/constants.h"
+#include "core/gain_table.h"
 #include "engine/engine_word.h"
 #include "pool/pool.h"
 
 constexpr int max_segments = 64;
 constexpr int ramp_unity = 512;      // linear gains and ramps: 512 = unity
-constexpr int gain_table_size = 512;
-constexpr int silent_gain_index = 90;  // gain-table entries from here on are silence
 constexpr int track_words = 240;     // the record is 240 32-bit words
 constexpr int64_t max_track_frames = int64_t(pool_blocks) * block_frames;
 
@@ -154,24 +152,6 @@ struct UndoArea {
 
 extern UndoArea undo_areas[track_count];
 extern int32_t* redo_blocks[undo_level_blocks];  // null-terminated while in use
-
-// Gain table: entry k turns x into ((x >> 4) × multiplier) >> shift. Index 0 is unity (less the
-// four low bits), each step 1 dB quieter; from index 90 on, silence.
-struct GainEntry {
-  int32_t multiplier;
-  int32_t shift;
-};
-
-constexpr std::array<GainEntry, gain_table_size> build_gain_table() {
-  // 256 × 10^(-i/20) for i = 0..5, so six steps halve the gain and add one to the shift.
-  constexpr int32_t dB_steps[6] = {256, 228, 203, 181, 161, 143};
-  std::array<GainEntry, gain_table_size> table{};
-  for (int k = 0; k < silent_gain_index; k++) table[k] = {dB_steps[k % 6], 4 + k / 6};
-  return table;
-}
-
-inline constexpr std::array<GainEntry, gain_table_size> gain_table = build_gain_table();
-static_assert(gain_table[silent_gain_index - 1].shift < 31, "apply_gain shifts without a cap");
 
 // All tracks, voices, registers, block tables (references dropped, not released) and undo
 // history to their start-up values. Start-up, before the engine runs; tests.

@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "engine/fades.h"
 #include "engine/timing.h"
+#include "engine/track_load.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "engine/transport_commands.h"
@@ -185,6 +186,7 @@ int erase_track(int32_t t) {
   release_unscramble_blocks(t);
   undo_clear(t);
   build_clock_pulses(t, 0);
+  if (track_file_hooks.forget != nullptr) track_file_hooks.forget(t);
   return 0;
 }
 

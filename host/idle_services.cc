@@ -1,9 +1,9 @@
 #include "host/idle_services.h"
 
 #include "config/config.h"
+#include "drums/drum_bank_file.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
-#include "host/notices.h"
 #include "host/panel_link.h"
 #include "host/statistics.h"
 #include "pads/pads.h"
@@ -13,13 +13,13 @@
 #include "panel/input.h"
 #include "panel/random_restart.h"
 #include "pool/pool.h"
+#include "storage/storage_thread.h"
 
 void idle_quarter_service() { pad_refresh(); }
 void idle_second_service() {
   pad_poll();
   meter_tick();
   audio_slots_tick();
-  unsaved_loops_service();
 }
 void idle_input_service() {
   panel_link_receive();
@@ -29,6 +29,7 @@ void idle_input_service() {
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {
   fade_service();
+  drum_bank_save_service();
   display_ten_ms_service();
   random_restart_service();
 }
@@ -36,7 +37,10 @@ int32_t idle_clean_service() {
   pool_report_engine_refusals();
   return pool_clean_one();
 }
-void idle_track_service() { transport_update(); }
+void idle_track_service() {
+  transport_update();
+  storage_attach_service();
+}
 void idle_command_service() { command_execute(); }
 
 void idle_report_midi() { report_midi_statistics(); }

@@ -7,7 +7,7 @@
 
 void idle_quarter_service();  // every 250 ms: pad-controller lights, periodic status
 void idle_second_service();   // once a second: pad-controller identity poll, the level meter page,
-                              // audio slot progress, the unsaved-loops notice
+                              // audio slot progress
 void idle_input_service();    // virtual panel link, front-panel and MIDI input poll
 void idle_config_service();   // configuration save when a setting changed
 void idle_ten_ms_service();   // fades, peak holds and display time-outs, random restarts

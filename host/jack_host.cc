@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "host/connections.h"
 #include "core/lock.h"
+#include "midi/clock.h"
 #include "midi/midi_queue.h"
 
 Host host;
@@ -19,11 +20,15 @@ int process_callback(jack_nframes_t nframes, void*) {
   void* midi_out = jack_port_get_buffer(host.port_midi_out, nframes);
   jack_midi_clear_buffer(midi_out);
 
+  // Real-time bytes of an outside clock reach the follower at their own frames, not through the
+  // main loop's parser.
+  ClockInputEvents clock_in{};
   const jack_nframes_t events = jack_midi_get_event_count(midi_in);
   for (jack_nframes_t e = 0; e < events; ++e) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, midi_in, e) != 0) continue;
     for (size_t b = 0; b < event.size; ++b) midi_in_put(event.buffer[b]);
+    clock_input_collect(clock_in, event.time, event.buffer, uint32_t(event.size));
   }
   while (midi_out_pending() > 0) {
     int n;
@@ -40,8 +45,14 @@ int process_callback(jack_nframes_t nframes, void*) {
     int32_t in[2] = {sample_from_float(in_l[i]), sample_from_float(in_r[i])};
     int32_t out_main[2], out_aux1[2], out_aux2[2];
     pthread_mutex_lock(mutex);
+    clock_input_apply(clock_in, i);
     engine_process_sample(in, out_main, out_aux1, out_aux2);
     pthread_mutex_unlock(mutex);
+    // Clock bytes the frame made leave at that frame.
+    int length;
+    while (const uint8_t* bytes = midi_out_take_audio_lane(&length)) {
+      jack_midi_event_write(midi_out, i, bytes, size_t(length));
+    }
     out_l[i] = sample_to_float(out_main[0]);
     out_r[i] = sample_to_float(out_main[1]);
   }

@@ -2,6 +2,8 @@
 
 #include "config/config.h"
 #include "core/log_ring.h"
+#include "drums/drum_bank_file.h"
+#include "drums/drum_machine.h"
 #include "engine/editing.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
@@ -9,7 +11,6 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/main_loop.h"
-#include "host/notices.h"
 #include "midi/clock.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
@@ -24,6 +25,7 @@
 #include "panel/display.h"
 #include "panel/display_state.h"
 #include "panel/editors.h"
+#include "panel/handlers_drums.h"
 #include "panel/handlers_editing.h"
 #include "panel/input.h"
 #include "panel/menu.h"
@@ -48,6 +50,9 @@ void looper_reset() {
   midi_map_reset();
   clock_reset();
 
+  drums_reset();
+  drum_bank_store_reset();
+
   tracks_reset();
   engine_reset();
   fades_reset();
@@ -59,6 +64,7 @@ void looper_reset() {
   selection_reset();
   display_state_reset();
   panel_input_reset();
+  drum_editor_reset();
   midi_mapping_reset();
   pedal_state_reset();
   random_restart_reset();
@@ -82,5 +88,4 @@ void looper_reset() {
 
   main_loop_reset();
   main_loop_hooks = MainLoopHooks{};
-  notices_reset();
 }

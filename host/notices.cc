@@ -5,15 +5,10 @@
 #include <climits>
 
 #include "core/console.h"
-#include "engine/transport_commands.h"
-
-Notices notices;
 
 namespace {
 constexpr char keys_text[] = "keys: s statistics, m MIDI statistics, Ctrl-C quits";
 }  // namespace
-
-void notices_reset() { notices = Notices{}; }
 
 void print_ready_line(const char* server_name, int udp_port) {
   char here[PATH_MAX];
@@ -26,11 +21,4 @@ void print_ready_line(const char* server_name, int udp_port) {
                    "data directory %s; %s\n",
                    server_name, data_dir, keys_text);
   }
-}
-
-void unsaved_loops_service() {
-  Notices& n = notices;
-  if (n.unsaved_loops_told || transport_state_snapshot() == 0) return;
-  n.unsaved_loops_told = 1;
-  console_printf("Note: tracks are not saved yet; recorded loops are lost when the looper quits\n");
 }

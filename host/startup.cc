@@ -9,6 +9,8 @@
 #include "config/config.h"
 #include "core/console.h"
 #include "core/lock.h"
+#include "drums/drum_bank_file.h"
+#include "drums/drum_samples.h"
 #include "engine/config_apply.h"
 #include "engine/ostinato.h"
 #include "engine/track.h"
@@ -19,6 +21,7 @@
 #include "host/panel_link.h"
 #include "net/button.h"
 #include "net/datagram.h"
+#include "net/host_sysex.h"
 #include "net/network_thread.h"
 #include "net/upgrade.h"
 #include "pads/pads.h"
@@ -39,7 +42,10 @@ void startup(const CommandLine& line) {
   config_load();
   pool_init();
   tracks_reset();
+  drum_samples_load_all();
+  drum_bank_load();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
+  storage_hooks.report_track_name = host_report_track_name;
   storage_start();
   button_start();
   pads_reset();  // identity replies reach the pad controllers

@@ -128,6 +128,16 @@ const uint8_t* midi_out_take(int* length) {
   return slot.bytes;
 }
 
+const uint8_t* midi_out_take_audio_lane(int* length) {
+  MidiOutRing& ring = midi_out_queue.audio_lane;
+  if (ring_pending(ring) == 0) return nullptr;
+  const uint32_t read = ring.read_index.load(std::memory_order_relaxed);
+  const MidiOutSlot& slot = ring.slots[read];
+  *length = slot.length;
+  ring.read_index.store((read + 1) & midi_out_mask, std::memory_order_release);
+  return slot.bytes;
+}
+
 void midi_queue_reset() {
   MidiInRing& r = midi_in_ring;
   r.write_index.store(0);

@@ -74,6 +74,10 @@ void midi_out_register_audio_thread();
 int midi_out_pending();
 int midi_out_length();
 const uint8_t* midi_out_take(int* length = nullptr);
+// Process callback only, between frames: the oldest message of the audio thread's own lane with
+// its length, removing it (null when that lane is empty), so clock bytes leave at the frame that
+// made them. Bytes and length come from the same slot; they stay valid as midi_out_take's do.
+const uint8_t* midi_out_take_audio_lane(int* length);
 
 // Tests: both queues empty, no audio thread registered. Not safe while other threads use them.
 void midi_queue_reset();

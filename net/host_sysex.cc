@@ -12,6 +12,8 @@
 #include "net/sysex_codec.h"
 #include "core/constants.h"
 #include "panel/text_command.h"
+#include "storage/sessions.h"
+#include "storage/storage_thread.h"
 
 HostSysex host_sysex_state{run_text_command, nullptr, nullptr, 0};
 
@@ -251,6 +253,70 @@ void cmd_text(const uint8_t* p, int length) {
   }
 }
 
+// Archived sessions and takes. Numbers come as 14-bit values, so none is negative.
+constexpr int load_take_payload = 6;       // session 14-bit, track, take 14-bit, destination 1-8
+constexpr int delete_take_payload = 6;     // session 14-bit, track, take 14-bit, any
+constexpr int delete_session_payload = 3;  // session 14-bit, any
+constexpr int sessions_reply_max = reply_head + 2 * host_sessions_max + 1;
+constexpr int takes_reply_max = reply_head + 4 * host_takes_max + 1;
+constexpr int track_name_reply_max = reply_head + 1 + track_name_max + 1;
+constexpr int take_track_shift = 16;
+constexpr int32_t take_field_mask = 0xFFFF;
+
+// No reply when there is no session.
+void cmd_list_sessions(const uint8_t*, int) {
+  int32_t sessions[host_sessions_max];
+  const int count = list_sessions(sessions, host_sessions_max);
+  if (count == 0) return;
+  uint8_t out[sessions_reply_max];
+  int n = start_reply(out, host_reply_sessions);
+  for (int i = 0; i < count; ++i) {
+    put_14bit(out + n, sessions[i]);
+    n += 2;
+  }
+  finish_reply(out, n);
+}
+
+void cmd_list_takes(const uint8_t* p, int) {
+  int32_t takes[host_takes_max];
+  const int count = list_takes(get_14bit(p), takes, host_takes_max);
+  uint8_t out[takes_reply_max];
+  int n = start_reply(out, host_reply_takes);
+  for (int i = 0; i < count; ++i) {
+    put_14bit(out + n, takes[i] >> take_track_shift);
+    put_14bit(out + n + 2, takes[i] & take_field_mask);
+    n += 4;
+  }
+  finish_reply(out, n);
+}
+
+void cmd_load_take(const uint8_t* p, int length) {
+  const int destination = p[5];
+  if (length != load_take_payload || destination < 1 || destination > track_count) return;
+  request_take_load(get_14bit(p), p[2], get_14bit(p + 3), destination - 1);
+}
+
+void cmd_delete_take(const uint8_t* p, int length) {
+  if (length != delete_take_payload) return;
+  delete_take(get_14bit(p), p[2], get_14bit(p + 3));
+}
+
+void cmd_delete_session(const uint8_t* p, int length) {
+  if (length != delete_session_payload) return;
+  delete_session(get_14bit(p));
+}
+
+void cmd_load_progress(const uint8_t*, int) {
+  const bool busy = storage.load_busy.load() != 0;
+  const int32_t result = load_result();
+  uint8_t out[reply_head + 4];
+  int n = start_reply(out, host_reply_load_progress);
+  out[n++] = busy ? 1 : 0;
+  out[n++] = uint8_t(result >= 0 ? result : 0);
+  out[n++] = uint8_t(result < 0 ? -result : 0);
+  finish_reply(out, n);
+}
+
 struct HostCommandRow {
   int command;
   int min_payload;  // bytes the handler reads; shorter messages are ignored
@@ -278,6 +344,12 @@ constexpr HostCommandRow host_commands[] = {
     {host_cmd_get_config, 1, cmd_get_config},
     {host_cmd_version, 0, cmd_version},
     {host_cmd_text, 0, cmd_text},
+    {host_cmd_list_sessions, 0, cmd_list_sessions},
+    {host_cmd_list_takes, 2, cmd_list_takes},
+    {host_cmd_load_take, load_take_payload, cmd_load_take},
+    {host_cmd_delete_take, delete_take_payload, cmd_delete_take},
+    {host_cmd_delete_session, delete_session_payload, cmd_delete_session},
+    {host_cmd_load_progress, 0, cmd_load_progress},
     {-1, 0, nullptr},
 };
 
@@ -340,8 +412,19 @@ void host_sysex(const uint8_t* bytes, int length) {
 }
 
 void host_sysex_reset() {
+  storage_hooks.report_track_name = host_report_track_name;
   host_sysex_state.run_text = run_text_command;
   host_sysex_state.apc_found = nullptr;
   host_sysex_state.launchpad_found = nullptr;
   host_sysex_state.stored_byte = 0;
+}
+
+void host_report_track_name(int32_t t, const char* name) {
+  uint8_t out[track_name_reply_max];
+  int n = start_reply(out, host_reply_track_name);
+  out[n++] = uint8_t(t);
+  for (const char* c = name; *c != '\0' && n < track_name_reply_max - 2; ++c)
+    out[n++] = uint8_t(*c) & seven_bit_mask;
+  out[n++] = 0;
+  finish_reply(out, n);
 }

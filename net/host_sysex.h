@@ -27,6 +27,12 @@ enum HostCommand : int {
   host_cmd_get_config = 20,
   host_cmd_version = 22,
   host_cmd_text = 27,
+  host_cmd_list_sessions = 31,
+  host_cmd_list_takes = 33,
+  host_cmd_load_take = 35,
+  host_cmd_delete_take = 36,
+  host_cmd_delete_session = 37,
+  host_cmd_load_progress = 39,  // the progress of the running load, for a remote that waits
 };
 
 // Reply codes.
@@ -35,12 +41,18 @@ constexpr uint8_t host_reply_lists = 15;
 constexpr uint8_t host_reply_controllers = 18;
 constexpr uint8_t host_reply_config = 21;
 constexpr uint8_t host_reply_version = 23;
+constexpr uint8_t host_reply_sessions = 32;
+constexpr uint8_t host_reply_takes = 34;
+constexpr uint8_t host_reply_track_name = 38;
+constexpr uint8_t host_reply_load_progress = 40;  // busy (0/1), percent (0-100), load status
 
 constexpr int host_log_max = 245;            // characters in one log reply
 constexpr int host_lists_max = 8;            // function lists in one list reply
 constexpr int host_config_chunk_bytes = 128; // record bytes between chunk starts
 constexpr int host_config_chunk_groups = 19; // 133 record bytes per chunk, 5 overlapping
 constexpr int host_controllers_length = 390; // reply 18: header, code, 3 × 128 bytes, F7
+constexpr int host_sessions_max = 500;       // sessions in one listing
+constexpr int host_takes_max = 250;          // takes in one listing
 
 // What a SysEx message is.
 enum class SysexKind {
@@ -68,3 +80,6 @@ void host_sysex(const uint8_t* bytes, int length);
 
 // Start-of-program hooks (command 27 runs text commands, no pad controllers) and stored byte.
 void host_sysex_reset();
+
+// Reply 38: the name of track t (0-7). Installed as the storage thread's name report.
+void host_report_track_name(int32_t t, const char* name);

@@ -194,7 +194,7 @@ TEST_F(HostSysexTest, CommandFourStoresAnyByteButZeroAndU) {
 
 TEST_F(HostSysexTest, UnknownAndLaterCommandsAreIgnored) {
   const ConfigRecord before = config;
-  for (int command : {0, 1, 9, 10, 13, 15, 31, 33, 35, 36, 37, 127}) {
+  for (int command : {0, 1, 9, 10, 13, 15, 127}) {
     EXPECT_TRUE(send(host_message(command, {1, 2, 3, 4, 5, 6})).empty()) << command;
   }
   EXPECT_EQ(memcmp(&before, &config, sizeof config), 0);

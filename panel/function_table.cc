@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "core/constants.h"
+#include "drums/drum_machine.h"
 #include "panel/handlers.h"
 #include "panel/handlers_editing.h"
 #include "panel/random_restart.h"
@@ -139,6 +140,8 @@ constexpr FunctionEntry function_table[] = {
     {121, 121, "Quant Value 16", cmd_quant_value, 16},
     {122, 122, "Quant Value 32", cmd_quant_value, 32},
     {123, 123, "Quant Value 64", cmd_quant_value, 64},
+    {127, 127, "Drums Start", drums_start, 0},
+    {128, 128, "Drums Stop", drums_stop, 0},
     {129, 129, "Retrigger Rand", cmd_play, 3},
     {130, 130, "Retrigger Once", cmd_play, 4},
     {131, 131, "ZT6 switch", cmd_zt6_switch, 0},
@@ -148,7 +151,7 @@ constexpr FunctionEntry function_table[] = {
 };
 
 namespace {
-constexpr int function_rows = 132;
+constexpr int function_rows = 134;
 static_assert(std::size(function_table) == function_rows + 1);
 
 // Every id 0..133 at most once, each row covering one id.

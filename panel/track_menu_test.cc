@@ -3,10 +3,13 @@
 #include <functional>
 
 #include "config/presets.h"
+#include "drums/drum_edit.h"
+#include "drums/drum_machine.h"
 #include "midi/clock.h"
 #include "panel/audio_slots.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
+#include "panel/handlers_drums.h"
 #include "panel/menus.h"
 #include "panel/panel_test_fixture.h"
 #include "panel/selection.h"
@@ -360,6 +363,43 @@ TEST_F(TrackMenuTest, DrumMachineKeyOpensItsMenu) {
   EXPECT_EQ(depth(), 1);
   EXPECT_EQ(line(0), padded("Drum Machine"));
   EXPECT_EQ(line(1), padded("Start"));
+}
+
+// The drum menu's entries reach the drum machine: a live tempo entry, the pattern editor whose
+// track keys flip the shown step's drums, and a choice list that stores and leaves.
+TEST_F(TrackMenuTest, DrumMachineMenuSetsTempoEditsStepsAndChoosesTheClock) {
+  press(key_drum_menu);
+  turn(2);
+  EXPECT_EQ(line(1), padded("Set BPM"));
+  select();
+  EXPECT_EQ(line(0), padded("Drum BPM"));
+  EXPECT_EQ(line(1), padded("120"));
+  turn(5);
+  EXPECT_EQ(drum_current_pattern()->bpm, 125);  // live: every step is heard at once
+  select();
+  EXPECT_EQ(line(0), padded("Drum Machine"));
+
+  turn(2);
+  EXPECT_EQ(line(1), padded("Edit Pattern"));
+  select();
+  EXPECT_EQ(depth(), 2);
+  EXPECT_EQ(line(0), padded(drum_editor.line1));
+  turn(1);
+  EXPECT_EQ(drum_editor.step, 2);
+  press(track_keys[2]);  // the third track key flips drum 3 of step 2
+  EXPECT_EQ(drum_current_pattern()->steps[1] & 0x04, 0x04);
+  EXPECT_EQ(line(1), padded(drum_editor.line2));
+  select();  // leaves the editor
+  EXPECT_EQ(depth(), 1);
+
+  turn(2);
+  EXPECT_EQ(line(1), padded("Clock Out"));
+  select();
+  turn(2);
+  EXPECT_EQ(line(1), padded("Off"));
+  select();
+  EXPECT_EQ(config.drums_clock_out, 2);
+  EXPECT_EQ(line(0), padded("Drum Machine"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The track menu (a single track or a group), its "New length..." submenu, the all-tracks menu
-// with the preset submenus, and the drum machine's menu. Items that match a function-table row
+// with the preset submenus. Items that match a function-table row
 // run that row, so they act exactly as the function does from a trigger.
 #include <iterator>
 
@@ -59,8 +59,6 @@ enum FunctionId : int32_t {
   id_q_midi_sync_rec = 124,
   id_pitch_octave_up = 125,
   id_redo = 126,
-  id_drums_start = 127,
-  id_drums_stop = 128,
 };
 
 constexpr int32_t preset_last = config_preset_count - 1;
@@ -192,11 +190,6 @@ constexpr MenuItem all_tracks_items[] = {
 };
 static_assert(std::size(all_tracks_items) == all_tracks_menu_items);
 
-// The drum machine's own entries come with it; until then its functions' rows.
-constexpr MenuItem drum_items[] = {
-    {"Start", invoke_function, nullptr, id_drums_start},
-    {"Stop", invoke_function, nullptr, id_drums_stop},
-};
 
 }  // namespace
 
@@ -209,8 +202,6 @@ constexpr Menu use_preset_menu = {"Use Preset", nullptr, use_preset_items, prese
 constexpr Menu track_menu = {nullptr, compose_status, track_items, track_menu_items, nullptr};
 constexpr Menu all_tracks_menu = {nullptr, compose_status, all_tracks_items,
                                   all_tracks_menu_items, nullptr};
-constexpr Menu drum_machine_menu = {"Drum Machine", nullptr, drum_items,
-                                    int32_t(std::size(drum_items)), nullptr};
 
 int32_t stretch_to_percent(int32_t percent) {
   const int32_t result = cmd_stretch(percent);

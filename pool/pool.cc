@@ -29,6 +29,7 @@ FreeCheck release_block(int32_t* ref) {
   if (!(p.block_state[index] & block_held)) return FreeCheck::not_held;
   p.block_state[index] &= uint8_t(~block_held);
   p.dirty_stack[p.dirty_count++] = int16_t(index);
+  p.releases.store(p.releases.load(std::memory_order_relaxed) + 1, std::memory_order_release);
   return FreeCheck::ok;
 }
 

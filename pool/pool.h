@@ -3,6 +3,7 @@
 // thread (which already holds the engine mutex); all others take the engine lock themselves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 constexpr int block_frames = 8192;                   // stereo frames per block
@@ -27,6 +28,10 @@ struct Pool {
   int32_t engine_refused_frees;
   int32_t* engine_last_refused;
   int32_t engine_last_check;  // why the last one was refused
+  // Counts every release. A reader that copies a block without the engine lock (the storage
+  // thread saving a track) compares it before and after: unchanged, no block was released and
+  // so none was reused or cleared meanwhile.
+  std::atomic<uint32_t> releases;
 };
 
 extern Pool pool;

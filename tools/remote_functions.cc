@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/constants.h"
+#include "drums/drum_machine.h"
 #include "panel/handlers.h"
 #include "panel/handlers_editing.h"
 #include "panel/random_restart.h"
@@ -63,6 +64,8 @@ constexpr FunctionArgument function_arguments[] = {
     {cmd_stretch, "new length 1 to 200 percent of the loop", 1, 200},
     {cmd_pitch_octave_up, nullptr, 0, 0},
     {cmd_test_tone, "0 main, 1 aux 1", 0, 1},
+    {drums_start, nullptr, 0, 0},
+    {drums_stop, nullptr, 0, 0},
 };
 
 std::string lower(const std::string& s) {

@@ -48,8 +48,11 @@ std::string position_bar(const TrackStatus& t) {
   if (t.length <= 0) return "";
   int64_t filled = int64_t(t.position) * bar_width / t.length;
   filled = std::max<int64_t>(0, std::min<int64_t>(bar_width, filled));
-  return "[" + std::string(size_t(filled), '#') + std::string(size_t(bar_width - filled), '.') +
-         "]";
+  std::string bar(bar_width + 2, '.');
+  bar.front() = '[';
+  bar.back() = ']';
+  std::fill_n(bar.begin() + 1, filled, '#');
+  return bar;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "tools/remote_functions.h"
 #include "tools/remote_link.h"
 #include "tools/remote_status.h"
+#include "tools/remote_takes.h"
 
 namespace {
 
@@ -60,6 +61,15 @@ const char* const usage_text =
     "  map set KIND N ID...  store up to eight function ids (see functions) for that message;\n"
     "                        the list ends after the last id given. Prints the stored list.\n"
     "  map clear KIND N      empty that message's list\n"
+    "  sessions              list the sessions of archived takes\n"
+    "  takes SESSION         list a session's takes: track and take numbers\n"
+    "  take load SESSION TRACK TAKE DEST\n"
+    "                        load a take into track DEST (1-8), printing the percentage\n"
+    "                        loaded until it is complete; exits with status 1 when it fails\n"
+    "  take delete SESSION TRACK TAKE\n"
+    "                        delete one take\n"
+    "  session delete SESSION\n"
+    "                        delete a session and all of its takes\n"
     "\n"
     "Numbers the functions take (functions lists them all):\n"
     "  Track Level N         0 (full) down to -96 dB; a number above 0 gives 0\n"
@@ -71,8 +81,9 @@ const char* const usage_text =
     "  Use Preset (0) N      preset 0 to 10\n";
 
 // zt4-remote's own commands, offered beside the function names when a name is unknown.
-const std::vector<std::string> command_words = {"functions", "status", "watch", "log",
-                                                "follow",    "id",     "key",   "map", "run"};
+const std::vector<std::string> command_words = {
+    "functions", "status", "watch", "log", "follow", "id", "key", "map", "run", "sessions",
+    "takes",     "take",   "session"};
 
 bool parse_number(const char* s, long low, long high, long& out) {
   char* end = nullptr;
@@ -299,6 +310,14 @@ int main(int argc, char** argv) {
   if (command == "id" && rest == 0) return cmd_id(r);
   if (command == "key" && rest == 1) return cmd_key(r, args[0]);
   if (command == "map") return cmd_map(r, rest, args);
+  if (command == "sessions" && rest == 0) return cmd_sessions(r);
+  if (command == "takes" && rest == 1) return cmd_takes(r, args[0]);
+  if (command == "take" && rest == 5 && strcmp(args[0], "load") == 0)
+    return cmd_take_load(r, args + 1);
+  if (command == "take" && rest == 4 && strcmp(args[0], "delete") == 0)
+    return cmd_take_delete(r, args + 1);
+  if (command == "session" && rest == 2 && strcmp(args[0], "delete") == 0)
+    return cmd_session_delete(r, args[1]);
   int first = optind;
   if (command == "run") {
     if (rest == 0) {

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,6 +32,15 @@ void set_server_env() {
   jack_set_info_function(quiet);
   setenv("JACK_DEFAULT_SERVER", server_name(), 1);
   setenv("JACK_NO_START_SERVER", "1", 1);
+}
+
+// In a child before exec: it ends with the test, and only standard input, output and error go
+// on. A server or looper that outlived a crashed or timed-out test would keep running, and keep
+// whatever the test inherited, such as the lock a machine-wide flock holds around the run.
+void tie_to_test(pid_t test) {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != test) _exit(126);  // the test ended before the tie was made
+  close_range(3, ~0U, 0);
 }
 
 bool wait_child(pid_t pid, int* status, double timeout_s) {
@@ -80,11 +90,13 @@ bool TempDir::exists(const std::string& name) const { return std::filesystem::ex
 
 bool JackServer::start() {
   set_server_env();
+  const pid_t test = getpid();
   pid_ = fork();
   if (pid_ == 0) {
     int devnull = open("/dev/null", O_RDWR);
     dup2(devnull, STDOUT_FILENO);
     dup2(devnull, STDERR_FILENO);
+    tie_to_test(test);
     execlp("jackd", "jackd", "-n", server_name(), realtime ? "-R" : "-r", "-d", "dummy", "-r",
            "48000", "-p", "256", static_cast<char*>(nullptr));
     _exit(127);
@@ -121,6 +133,7 @@ bool Zt4Process::start(const std::vector<std::string>& extra_env,
   argv.push_back(const_cast<char*>(program_.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  const pid_t test = getpid();
   pid_ = fork();
   if (pid_ == 0) {
     setpgid(0, 0);  // a script's children are stopped with it
@@ -133,6 +146,7 @@ bool Zt4Process::start(const std::vector<std::string>& extra_env,
     unsetenv("ZT4_DATA");  // the working directory is the data directory
     unsetenv("ZT4_PORT");
     for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    tie_to_test(test);
     execv(program_.c_str(), argv.data());
     _exit(127);
   }
@@ -238,6 +252,11 @@ bool TestClient::open() {
   midi_in_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   jack_set_process_callback(client_, &TestClient::process, this);
   if (jack_activate(client_) != 0) return false;
+  return connect_ports();
+}
+
+bool TestClient::connect_ports() {
+  if (client_ == nullptr) return false;
   // ZT4 connects MIDI ports by itself as well; a second connect just fails.
   jack_connect(client_, "zt4probe:out_l", "ZT4:INL");
   jack_connect(client_, "zt4probe:out_r", "ZT4:INR");
@@ -247,8 +266,10 @@ bool TestClient::open() {
   jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
   // The server makes a new connection visible to clients when its next cycle switches the
   // graph; on a busy machine that cycle comes late, so wait for it.
-  return wait_until(
-      [&] { return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0; }, 10);
+  return wait_until([&] {
+    return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0 &&
+           jack_port_connected(midi_in_) > 0 && jack_port_connected(midi_out_) > 0;
+  }, 10);
 }
 
 void TestClient::close() {
@@ -295,6 +316,18 @@ void TestClient::send_midi(const std::vector<uint8_t>& message) {
   midi_pending_.push_back(message);
 }
 
+void TestClient::send_midi_every(double period, const std::vector<uint8_t>& message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  repeat_period_ = period;
+  repeat_next_ = double(frame_.load());
+  repeat_message_ = message;
+}
+
+std::vector<TestClient::TimedMidi> TestClient::midi_events() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return midi_events_;
+}
+
 std::vector<uint8_t> TestClient::midi_received() {
   std::lock_guard<std::mutex> lock(mutex_);
   return midi_received_;
@@ -303,6 +336,7 @@ std::vector<uint8_t> TestClient::midi_received() {
 void TestClient::clear_midi_received() {
   std::lock_guard<std::mutex> lock(mutex_);
   midi_received_.clear();
+  midi_events_.clear();
 }
 
 bool TestClient::wait_midi(const std::function<bool(const std::vector<uint8_t>&)>& cond,
@@ -331,11 +365,20 @@ int TestClient::process(jack_nframes_t n, void* arg) {
   for (const auto& m : self->midi_pending_)
     jack_midi_event_write(mo, 0, m.data(), m.size());
   self->midi_pending_.clear();
+  if (self->repeat_period_ > 0) {
+    for (; self->repeat_next_ < double(base + n); self->repeat_next_ += self->repeat_period_) {
+      const double at = self->repeat_next_ < double(base) ? 0 : self->repeat_next_ - double(base);
+      jack_midi_event_write(mo, jack_nframes_t(at), self->repeat_message_.data(),
+                            self->repeat_message_.size());
+    }
+  }
   const jack_nframes_t events = jack_midi_get_event_count(mi);
   for (jack_nframes_t e = 0; e < events; ++e) {
     jack_midi_event_t ev;
-    if (jack_midi_event_get(&ev, mi, e) == 0)
+    if (jack_midi_event_get(&ev, mi, e) == 0) {
       self->midi_received_.insert(self->midi_received_.end(), ev.buffer, ev.buffer + ev.size);
+      self->midi_events_.push_back({base + ev.time, {ev.buffer, ev.buffer + ev.size}});
+    }
   }
   self->frame_ = base + n;
   return 0;
@@ -361,6 +404,8 @@ int UdpPeer::local_port() const {
 }
 
 void UdpPeer::send(const std::string& bytes) {
+  // Port 0 reaches no looper: a test that forgot aim() would wait for replies in vain.
+  if (port_ == 0) ADD_FAILURE() << "UdpPeer::send before aim(): the looper's port is unknown";
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(uint16_t(port_));
@@ -398,6 +443,7 @@ int run_shell(const std::string& command, std::string& output,
               const std::vector<std::string>& extra_env) {
   int out_pipe[2];
   if (pipe(out_pipe) != 0) return -1;
+  const pid_t test = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(out_pipe[1], STDOUT_FILENO);
@@ -405,6 +451,7 @@ int run_shell(const std::string& command, std::string& output,
     close(out_pipe[0]);
     close(out_pipe[1]);
     for (const auto& e : extra_env) putenv(strdup(e.c_str()));
+    tie_to_test(test);
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

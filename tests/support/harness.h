@@ -104,6 +104,8 @@ class TestClient {
  public:
   ~TestClient() { close(); }
   bool open();  // opens, activates and connects to ZT4's ports (ZT4 must be running)
+  // Connects the open probe to ZT4's ports again, after ZT4 was restarted.
+  bool connect_ports();
   void close();
 
   // Input generator: called per frame with the frame number since open; returns {left, right}.
@@ -116,7 +118,16 @@ class TestClient {
   std::vector<std::pair<float, float>> record(size_t frames, double timeout_s = 30);
 
   void send_midi(const std::vector<uint8_t>& message);  // one event in the next period
+  // Sends message every `period` frames (fractions carried) from the next period on, each at
+  // its own frame within the period; 0 stops.
+  void send_midi_every(double period, const std::vector<uint8_t>& message);
   std::vector<uint8_t> midi_received();                 // every byte received so far
+  // Every event received so far with the probe's frame number at which it arrived.
+  struct TimedMidi {
+    uint64_t frame;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<TimedMidi> midi_events();
   void clear_midi_received();
   bool wait_midi(const std::function<bool(const std::vector<uint8_t>&)>& cond, double timeout_s);
 
@@ -131,6 +142,10 @@ class TestClient {
   Generator generator_;
   std::vector<std::vector<uint8_t>> midi_pending_;
   std::vector<uint8_t> midi_received_;
+  std::vector<TimedMidi> midi_events_;
+  double repeat_period_ = 0;
+  double repeat_next_ = 0;
+  std::vector<uint8_t> repeat_message_;
   std::vector<std::pair<float, float>> recording_;
   size_t record_wanted_ = 0;
   std::atomic<uint64_t> frame_{0};

@@ -33,21 +33,33 @@ stop_all() {
 
 server_reachable() { JACK_NO_START_SERVER=1 jack_lsp -s "$server" >/dev/null 2>&1; }
 
+# Runs a command in the background in a session of its own, for at most the lifetime, without
+# the descriptors this script inherited: a machine-wide flock around the test run must not stay
+# held by the holder. $! is then the command's timeout.
+detach() {
+  (
+    for fd in /proc/$BASHPID/fd/*; do
+      fd=${fd##*/}
+      if [ "$fd" -gt 2 ]; then eval "exec $fd>&-"; fi
+    done
+    exec setsid timeout "$lifetime" "$@"
+  ) </dev/null &
+}
+
 case $action in
   start)
     zt4=$3
     mkdir -p "$state/data"
     stop_all  # what an interrupted run left
-    setsid timeout "$lifetime" jackd -n "$server" -r -d dummy -r 48000 -p 4096 \
-      </dev/null >"$state/jackd.log" 2>&1 &
+    detach jackd -n "$server" -r -d dummy -r 48000 -p 4096 >"$state/jackd.log" 2>&1
     echo $! >"$state/jackd.pid"
     for _ in $(seq 100); do
       server_reachable && break
       sleep 0.1
     done
     server_reachable || { echo "the holder's JACK server $server did not start:"; cat "$state/jackd.log"; exit 1; }
-    JACK_NO_START_SERVER=1 setsid timeout "$lifetime" "$zt4" --server "$server" --port "$port" \
-      --data-dir "$state/data" </dev/null >"$state/zt4.log" 2>&1 &
+    JACK_NO_START_SERVER=1 detach "$zt4" --server "$server" --port "$port" \
+      --data-dir "$state/data" >"$state/zt4.log" 2>&1
     echo $! >"$state/zt4.pid"
     for _ in $(seq 600); do
       grep -q "^ready: " "$state/zt4.log" && break

@@ -1,10 +1,12 @@
 // The audio thread never allocates: every operator new of this test binary and every malloc,
-// calloc and realloc of the looper's code (the link wraps them) is counted, and a busy engine (eight tracks playing, one overdubbing, one recording into fresh blocks) must run
-// many frames without one.
+// calloc and realloc of the looper's code (the link wraps them) is counted, and a busy engine
+// (tracks playing, one overdubbing, one recording into fresh blocks, the drums playing and
+// clocking) must run many frames without one.
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
+#include "drums/drum_machine.h"
 #include "engine/engine_test_fixture.h"
 
 extern "C" {
@@ -66,13 +68,24 @@ TEST_F(AudioThreadAllocTest, BusyEngineFramesAllocateNothing) {
   engine_state.record_track = 7;
   engine_state.record_gain = 512;
   open_gate();
+  // The drum machine plays every voice on every beat and clocks the follower and MIDI out.
+  int32_t* drum_blocks[drum_voice_blocks] = {};
+  for (int d = 0; d < drum_count; d++) {
+    drum_blocks[0] = pool_alloc_any();
+    drum_voice_install(d, drum_blocks, 6000);
+  }
+  for (int s = 0; s < drum_steps; s += drum_steps_per_beat) drums.bank.patterns[0].steps[s] = 0xFF;
+  config.drums_clock_out = 1;
+  drum_set_tempo(180);
+  drums_start(0);
 
   counting = true;
-  for (int32_t f = 0; f < 100000; f++) run(f * 64, -f * 32);
+  for (int32_t f = 0; f < 100000; f++) run(f * 64, -f * 32);  // 150 clock bytes: the queue holds them
   counting = false;
 
   EXPECT_EQ(allocations.load(), 0);
   EXPECT_GT(tracks[7].length.load(), 0);  // the recording did take blocks from the pool
+  EXPECT_EQ(clock_follower.clock_lock, 0) << "the follower locked to the drums";
 }
 
 // The guard itself: a malloc in the looper's code is seen.
