@@ -27,6 +27,7 @@ void putc_locked(char c) {
   if (c == '\n') std::fflush(stdout);
   log_ring_put(console_log.udp_log_ring, c);
   log_ring_put(console_log.sysex_log_ring, c);
+  log_ring_put(console_log.web_log_ring, c);
 }
 
 void emit(Output& out, char c) {

@@ -1,5 +1,5 @@
-// Log rings: every character printed on the console is also kept in two 64 KB rings that the
-// remote program drains (the UDP log query and the host log command). Any printing thread
+// Log rings: every character printed on the console is also kept in three 64 KB rings that the
+// remote program drains (the UDP log query and the host log command) and the web panel follows. Any printing thread
 // writes them under the console mutex; the network thread and the MIDI parser read them.
 #pragma once
 
@@ -29,16 +29,17 @@ int log_ring_take(LogRing& ring, char* out, int max);
 // Unread characters in the ring (a snapshot; safe without the mutex).
 int log_ring_pending(const LogRing& ring);
 
-// The console's two rings and the mutex that serialises console output (standard output and
-// both rings) against the readers.
+// The console's three rings and the mutex that serialises console output (standard output and
+// every ring) against the readers.
 struct ConsoleLog {
   std::mutex mutex;
   LogRing udp_log_ring;    // drained by the UDP "log" query
   LogRing sysex_log_ring;  // drained by host command 3
+  LogRing web_log_ring;    // drained by the web panel's log view
 };
 extern ConsoleLog console_log;
 
-// Empties both rings.
+// Empties the rings.
 void console_log_reset();
 
 // log_ring_take on one of console_log's rings, under the console mutex. For the readers.

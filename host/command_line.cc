@@ -22,6 +22,11 @@ constexpr char help_text[] =
     "                       port, shown once the looper is ready (default: $ZT4_PORT, else 5667)\n"
     "  -s, --server NAME    use the JACK server NAME (default: $JACK_DEFAULT_SERVER, else\n"
     "                       JACK's default server)\n"
+    "  -w, --web ADDR:PORT  serve the web panel on ADDR:PORT, port 0 for any free port, 'off'\n"
+    "                       for none (default: 127.0.0.1:8080, this machine only); beyond\n"
+    "                       loopback every page needs the token in .zt4.web-token\n"
+    "      --web-local ADDR the one peer address the web panel lets in without the token\n"
+    "                       (default: any loopback address)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -29,13 +34,16 @@ constexpr char help_text[] =
     "the looper runs: s statistics, m MIDI statistics; Ctrl-C quits. Exit status: 0 after\n"
     "--help or --version, 1 when start-up fails, 2 for a wrong command line.\n";
 
-constexpr char short_options[] = "+:hVd:p:s:";
+constexpr char short_options[] = "+:hVd:p:s:w:";
+constexpr int option_web_local = 256;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {"data-dir", required_argument, nullptr, 'd'},
     {"port", required_argument, nullptr, 'p'},
     {"server", required_argument, nullptr, 's'},
+    {"web", required_argument, nullptr, 'w'},
+    {"web-local", required_argument, nullptr, option_web_local},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -72,6 +80,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
                                      FILE* err) {
   line = CommandLine{};
   const char* port_text = nullptr;
+  int web_port = 0;
   optind = 0;  // a full rescan, also when called again (tests)
   opterr = 0;  // the messages below replace getopt's own
   for (;;) {
@@ -97,6 +106,20 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         break;
       case 's':
         line.server_name = optarg;
+        break;
+      case 'w':
+        if (strcmp(optarg, "off") == 0) {
+          line.web_listen = nullptr;
+        } else if (const char* colon = strrchr(optarg, ':');
+                   colon == nullptr || colon == optarg || !parse_port(colon + 1, web_port)) {
+          fprintf(err, "zt4: the web panel's address is ADDRESS:PORT or off, not '%s'\n", optarg);
+          return CommandLineAction::exit_usage;
+        } else {
+          line.web_listen = optarg;
+        }
+        break;
+      case option_web_local:
+        line.web_local = optarg;
         break;
       case ':':
         fputs("zt4: option '", err);

@@ -1,10 +1,11 @@
 // The looper's command line: the data directory, the UDP port and the JACK server, each also
-// taken from the environment, plus --help and --version. Main thread, before start-up.
+// taken from the environment, the web panel's address, plus --help and --version. Main thread, before start-up.
 #pragma once
 
 #include <cstdio>
 
 #include "net/network_thread.h"
+#include "web/web_panel.h"
 
 constexpr int udp_port_max = 65535;
 
@@ -12,6 +13,8 @@ struct CommandLine {
   const char* data_dir = nullptr;     // null: the current directory
   int udp_port = remote_udp_port;     // 0: any free port
   const char* server_name = nullptr;  // null: JACK's default server
+  const char* web_listen = web_listen_default;  // null: no web panel
+  const char* web_local = nullptr;    // the one peer address the web panel trusts; null: loopback
 };
 
 enum class CommandLineAction {

@@ -14,6 +14,7 @@
 #include "panel/random_restart.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
+#include "web/web_panel.h"
 
 void idle_quarter_service() { pad_refresh(); }
 void idle_second_service() {
@@ -23,6 +24,7 @@ void idle_second_service() {
 }
 void idle_input_service() {
   panel_link_receive();
+  web_main_service();
   ui_poll();
   panel_link_transmit();
 }

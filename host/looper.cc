@@ -38,6 +38,7 @@
 #include "panel/value_entry.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
+#include "web/web_panel.h"
 
 void looper_reset() {
   console_log_reset();
@@ -83,6 +84,7 @@ void looper_reset() {
   host_sysex_reset();
   datagram_hooks = DatagramHooks{};
   upgrade_reset();
+  web_reset();
 
   pads_reset();  // after host_sysex_reset: points its identity replies here
 

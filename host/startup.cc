@@ -31,6 +31,7 @@
 #include "panel/menus.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
+#include "web/web_panel.h"
 
 void startup(const CommandLine& line) {
   // Before JACK: a data directory that cannot be written stops the looper with one clear line.
@@ -62,6 +63,7 @@ void startup(const CommandLine& line) {
   panel_link_open(panel_socket_name);
   draw_menu();
   const int udp_port = network_start(line.udp_port);
+  if (line.web_listen != nullptr) web_start(line.web_listen, line.web_local);
   read_connections();
 
   const int flags = fcntl(STDIN_FILENO, F_GETFL);

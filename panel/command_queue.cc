@@ -1,6 +1,7 @@
 #include "panel/command_queue.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "panel/text_command.h"
 
@@ -10,11 +11,14 @@ namespace {
 
 uint32_t next_slot(uint32_t index) { return (index + 1) % command_queue_slots; }
 
+std::mutex producer_mutex;  // one producer at a time; the consumer never takes it
+
 }  // namespace
 
 bool command_queue_put(const char* text, int length) {
   CommandQueue& q = command_queue;
   if (length < 0 || length > command_text_max) return false;
+  std::lock_guard<std::mutex> hold(producer_mutex);
   const uint32_t w = q.write_index.load(std::memory_order_relaxed);
   if (next_slot(w) == q.read_index.load(std::memory_order_acquire)) return false;
   memcpy(q.texts[w], text, size_t(length));

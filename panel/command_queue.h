@@ -1,5 +1,6 @@
 // The text-command queue: command texts received by the network thread wait here until the main
-// loop runs them, one per pass. One producer (network thread), one consumer (main thread), no lock.
+// loop runs them, one per pass. Producers (the network thread, the web panel's threads) take turns
+// under a producer mutex; the one consumer (main thread) takes no lock.
 #pragma once
 
 #include <atomic>
@@ -17,7 +18,7 @@ struct CommandQueue {
 
 extern CommandQueue command_queue;
 
-// Network thread: copies `length` bytes of text into the next slot and publishes it. Returns false,
+// Producers: copies `length` bytes of text into the next slot and publishes it. Returns false,
 // queueing nothing, when the text is longer than 62 characters or 31 commands are waiting.
 bool command_queue_put(const char* text, int length);
 // The same for a NUL-terminated text.

@@ -11,8 +11,6 @@ DrumEditor drum_editor;
 
 namespace {
 
-constexpr int32_t key_back = 0x0880;
-constexpr int32_t key_select = 0x1080;
 // The eight track keys, which flip drums 1-8 in the editor.
 constexpr int32_t drum_keys[drum_count] = {0x2080, 0x2040, 0x2010, 0x2020,
                                            0x4080, 0x4040, 0x4010, 0x4020};

@@ -1,0 +1,354 @@
+#include "web/web_panel.h"
+
+#include <civetweb.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "core/console.h"
+#include "core/log_ring.h"
+#include "engine/track.h"
+#include "net/status_report.h"
+#include "panel/command_queue.h"
+#include "panel/input.h"
+#include "web/web_message.h"
+
+WebPanel web_panel;
+
+namespace {
+
+bool is_loopback(const std::string& address) {
+  return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
+}
+
+// The address part of "ADDRESS:PORT" (or "[V6]:PORT"); civetweb wants "ADDRESS:PORT" as given.
+std::string address_of(const std::string& listen) {
+  const size_t colon = listen.rfind(':');
+  std::string a = colon == std::string::npos ? "" : listen.substr(0, colon);
+  if (a.size() >= 2 && a.front() == '[' && a.back() == ']') a = a.substr(1, a.size() - 2);
+  return a;
+}
+
+// Reads the token from the working directory, or makes one and keeps it there.
+bool load_token(char* token) {
+  const int fd = open(web_token_file, O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    char text[web_token_chars + 1] = {};
+    const ssize_t n = read(fd, text, web_token_chars);
+    close(fd);
+    bool valid = n == web_token_chars;
+    for (int i = 0; valid && i < web_token_chars; ++i) valid = isxdigit(uint8_t(text[i])) != 0;
+    if (valid) {
+      memcpy(token, text, web_token_chars + 1);
+      return true;
+    }
+  }
+  uint8_t bytes[web_token_chars / 2];
+  if (getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) return false;
+  for (int i = 0; i < web_token_chars / 2; ++i) snprintf(token + 2 * i, 3, "%02x", bytes[i]);
+  const int out = open(web_token_file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out < 0) return false;
+  const bool written = write(out, token, web_token_chars) == web_token_chars;
+  close(out);
+  return written;
+}
+
+std::string token_of(const mg_request_info* info) {
+  if (info->query_string == nullptr) return "";
+  char value[web_token_chars + 2] = {};
+  if (mg_get_var(info->query_string, strlen(info->query_string), "token", value, sizeof value) < 0)
+    return "";
+  return value;
+}
+
+// Sends one text frame; the caller holds web_panel.mutex. A failed send closes nothing here:
+// civetweb calls the close handler when the connection ends.
+void send_text(mg_connection* connection, const std::string& text) {
+  mg_websocket_write(connection, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size());
+}
+
+std::string json_text(const char* text, size_t length) {
+  std::string out;
+  out.reserve(length + 8);
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = uint8_t(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20 || c > 0x7E) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += char(c);
+    }
+  }
+  return out;
+}
+
+int page_handler(mg_connection* connection, void*) {
+  const mg_request_info* info = mg_get_request_info(connection);
+  if (strcmp(info->request_method, "GET") != 0 && strcmp(info->request_method, "HEAD") != 0) {
+    mg_send_http_error(connection, 405, "Only GET is served here");
+    return 405;
+  }
+  if (strcmp(info->local_uri, "/") != 0) {
+    mg_send_http_error(connection, 404, "No such page");
+    return 404;
+  }
+  if (!web_request_allowed(info->remote_addr, token_of(info).c_str())) {
+    mg_send_http_error(connection, 403, "This page needs the looper's token");
+    return 403;
+  }
+  const size_t length = strlen(web_page_html);
+  mg_response_header_start(connection, 200);
+  mg_response_header_add(connection, "Content-Type", "text/html; charset=utf-8", -1);
+  mg_response_header_add(connection, "Cache-Control", "no-store", -1);
+  char length_text[24];
+  snprintf(length_text, sizeof length_text, "%zu", length);
+  mg_response_header_add(connection, "Content-Length", length_text, -1);
+  mg_response_header_send(connection);
+  if (strcmp(info->request_method, "GET") == 0) mg_write(connection, web_page_html, length);
+  return 200;
+}
+
+int socket_connect(const mg_connection* connection, void*) {
+  const mg_request_info* info = mg_get_request_info(connection);
+  if (!web_request_allowed(info->remote_addr, token_of(info).c_str())) return 1;
+  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  for (const WebClient& c : web_panel.clients) {
+    if (c.connection == nullptr) return 0;
+  }
+  return 1;  // every place taken
+}
+
+void socket_ready(mg_connection* connection, void*) {
+  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  for (WebClient& c : web_panel.clients) {
+    if (c.connection == nullptr) {
+      c = WebClient{connection, true};
+      return;
+    }
+  }
+}
+
+int socket_data(mg_connection* connection, int bits, char* data, size_t length, void*) {
+  const int opcode = bits & 0x0F;
+  if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) return 0;
+  if (opcode != MG_WEBSOCKET_OPCODE_TEXT) return 1;  // pings, pongs and binary frames: ignored
+  const WebMessage m = web_message_parse(data, length);
+  const char* error = m.error;
+  if (m.action == WebAction::function && !command_queue_put(m.text)) error = "command queue full";
+  if ((m.action == WebAction::key || m.action == WebAction::encoder) &&
+      !web_queue_event(m.action == WebAction::key, m.value))
+    error = "too many keys waiting";
+  if (error != nullptr) {
+    std::lock_guard<std::mutex> hold(web_panel.mutex);
+    send_text(connection, std::string("{\"t\":\"error\",\"text\":\"") + json_text(error, strlen(error)) + "\"}");
+  }
+  return 1;
+}
+
+void socket_close(const mg_connection* connection, void*) {
+  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  for (WebClient& c : web_panel.clients) {
+    if (c.connection == connection) c = WebClient{};
+  }
+}
+
+// Meter level 0-100: the peak in dB from -60 to 0 dB full scale.
+int32_t meter_percent(int32_t peak) {
+  if (peak <= 0) return 0;
+  int32_t percent = 100;
+  // Each 6 dB is one halving of the full-scale sample (1 << 24); 10 halvings span 60 dB.
+  for (int64_t level = int64_t(1) << 24; level > peak && percent > 0; level >>= 1) percent -= 10;
+  return percent < 0 ? 0 : percent;
+}
+
+void update_once() {
+  WebPanel& w = web_panel;
+  RemoteStatus status;
+  remote_status_read(status);  // the engine lock for one snapshot copy
+  const int32_t input_peak = engine_state.input_peak_shown.load();
+  const int32_t output_peak = engine_state.output_peak_shown.load();
+  char lines[display_line_count][display_columns + 1];
+  {
+    std::lock_guard<std::mutex> hold(w.mutex);
+    memcpy(lines, w.lines, sizeof lines);
+  }
+  const std::string state =
+      web_state_json(status, lines, meter_percent(input_peak), meter_percent(output_peak));
+  const bool state_changed = state != w.last_state;
+  w.last_state = state;
+
+  std::string log;
+  char text[1024];
+  for (int n; (n = log_take(console_log.web_log_ring, text, sizeof text)) > 0;) log.append(text, size_t(n));
+  const std::string log_message =
+      log.empty() ? "" : "{\"t\":\"log\",\"text\":\"" + json_text(log.data(), log.size()) + "\"}";
+
+  bool wave_changed[track_count] = {};
+  if (--w.wave_countdown <= 0) {
+    w.wave_countdown = web_wave_every;
+    for (int t = 0; t < track_count; ++t) {
+      WebWave& wave = w.waves[t];
+      const int32_t length = tracks[t].length.load();
+      if (wave.computed && length == wave.length && tracks[t].audio_changed.load() == 0) continue;
+      int8_t pairs[2 * web_wave_points];
+      const int count = web_compute_wave(t, pairs);
+      if (count < 0) continue;  // the blocks moved: again at the next check
+      wave.computed = true;
+      wave.length = length;
+      std::string json = web_wave_json(t, pairs, count);
+      if (json != wave.json) {
+        wave.json = std::move(json);
+        wave_changed[t] = true;
+      }
+    }
+  }
+
+  std::lock_guard<std::mutex> hold(w.mutex);
+  for (WebClient& c : w.clients) {
+    if (c.connection == nullptr) continue;
+    if (c.fresh) {
+      send_text(c.connection, state);
+      for (const WebWave& wave : w.waves) {
+        if (!wave.json.empty()) send_text(c.connection, wave.json);
+      }
+      const std::string backlog = w.log_backlog + log;
+      if (!backlog.empty())
+        send_text(c.connection, "{\"t\":\"log\",\"text\":\"" +
+                                    json_text(backlog.data(), backlog.size()) + "\"}");
+      c.fresh = false;
+      continue;
+    }
+    if (state_changed) send_text(c.connection, state);
+    for (int t = 0; t < track_count; ++t) {
+      if (wave_changed[t]) send_text(c.connection, w.waves[t].json);
+    }
+    if (!log_message.empty()) send_text(c.connection, log_message);
+  }
+  w.log_backlog += log;
+  if (w.log_backlog.size() > size_t(web_log_backlog))
+    w.log_backlog.erase(0, w.log_backlog.size() - web_log_backlog);
+}
+
+void updater() {
+  while (web_panel.running.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(web_update_ms));
+    update_once();
+  }
+}
+
+}  // namespace
+
+bool web_request_allowed(const char* peer_address, const char* token) {
+  const WebPanel& w = web_panel;
+  const std::string peer = peer_address != nullptr ? peer_address : "";
+  const bool local = w.local_address.empty() ? is_loopback(peer) : peer == w.local_address;
+  if (local) return true;
+  if (w.token[0] == '\0' || token == nullptr || strlen(token) != size_t(web_token_chars))
+    return false;
+  uint8_t differ = 0;  // every character compared, whatever the first difference
+  for (int i = 0; i < web_token_chars; ++i) differ |= uint8_t(w.token[i] ^ token[i]);
+  return differ == 0;
+}
+
+bool web_queue_event(bool key, int32_t value) {
+  WebPanel& w = web_panel;
+  std::lock_guard<std::mutex> hold(w.mutex);
+  if (w.event_count == web_event_max) return false;
+  w.events[(w.event_first + w.event_count) % web_event_max] = WebEvent{key, value};
+  w.event_count++;
+  return true;
+}
+
+void web_main_service() {
+  WebPanel& w = web_panel;
+  const bool input_free =
+      panel_input.key_mailbox.load() == 0 && panel_input.encoder_count.load() == 0;
+  std::lock_guard<std::mutex> hold(w.mutex);
+  for (int line = 0; line < display_line_count; ++line) {
+    memcpy(w.lines[line], line_text(line), display_columns);
+    w.lines[line][display_columns] = '\0';
+  }
+  if (!input_free || w.event_count == 0) return;
+  const WebEvent e = w.events[w.event_first];
+  w.event_first = (w.event_first + 1) % web_event_max;
+  w.event_count--;
+  if (e.key) {
+    panel_key_event(uint16_t(e.value));
+  } else {
+    panel_encoder_steps(e.value);
+  }
+}
+
+int web_start(const char* listen, const char* local_address) {
+  WebPanel& w = web_panel;
+  w.listen = listen != nullptr ? listen : web_listen_default;
+  w.local_address = local_address != nullptr ? local_address : "";
+  const std::string address = address_of(w.listen);
+  w.token_required = !is_loopback(address) || !w.local_address.empty();
+  if (w.token_required && !load_token(w.token)) {
+    console_printf("Web panel off: cannot keep its token in %s\n", web_token_file);
+    return -1;
+  }
+  const char* options[] = {"listening_ports", w.listen.c_str(), "num_threads", "6",
+                           "enable_keep_alive", "no", nullptr};
+  mg_callbacks callbacks{};
+  mg_init_data init{&callbacks, nullptr, options};
+  char error_text[256] = {};
+  unsigned error_code = 0;
+  mg_error_data error{&error_code, error_text, sizeof error_text};
+  mg_init_library(MG_FEATURES_WEBSOCKET);
+  w.context = mg_start2(&init, &error);
+  if (w.context == nullptr) {
+    console_printf("Web panel off: cannot listen on %s (%s)\n", w.listen.c_str(), error_text);
+    return -1;
+  }
+  mg_set_request_handler(w.context, "/", page_handler, nullptr);
+  mg_set_websocket_handler(w.context, "/socket", socket_connect, socket_ready, socket_data,
+                           socket_close, nullptr);
+  mg_server_port ports[1] = {};
+  w.port = mg_get_server_ports(w.context, 1, ports) == 1 ? ports[0].port : 0;
+  w.running = true;
+  w.updater = std::thread(updater);
+  const std::string host = address == "0.0.0.0" || address.empty() ? "THIS-HOST" : address;
+  if (w.token_required) {
+    console_printf("Web panel: http://%s:%d/?token=%s\n", host.c_str(), w.port, w.token);
+  } else {
+    console_printf("Web panel: http://%s:%d/\n", host.c_str(), w.port);
+  }
+  return w.port;
+}
+
+void web_stop() {
+  WebPanel& w = web_panel;
+  if (w.running.exchange(false)) w.updater.join();
+  if (w.context != nullptr) mg_stop(w.context);
+  w.context = nullptr;
+}
+
+void web_reset() {
+  web_stop();
+  WebPanel& w = web_panel;
+  std::lock_guard<std::mutex> hold(w.mutex);
+  w.listen.clear();
+  w.local_address.clear();
+  w.token_required = false;
+  memset(w.token, 0, sizeof w.token);
+  w.port = 0;
+  memset(w.lines, 0, sizeof w.lines);
+  w.event_first = 0;
+  w.event_count = 0;
+  for (WebClient& c : w.clients) c = WebClient{};
+  w.log_backlog.clear();
+  w.last_state.clear();
+  for (WebWave& wave : w.waves) wave = WebWave{};
+  w.wave_countdown = 0;
+}

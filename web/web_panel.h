@@ -1,0 +1,108 @@
+// The web panel: an HTTP and WebSocket server (civetweb) inside the looper that serves one page
+// to phones and tablets and keeps each open page up to date: the eight tracks, the two display
+// lines, the meters, each loaded track's waveform and the console log. The page sends function
+// names (through the text-command queue, like the remote program), panel keys and encoder turns
+// (through the panel input mailbox, like the virtual panel link), see web/web_message.h.
+//
+// Threads: civetweb's own threads take requests and socket messages; one web thread takes a
+// snapshot of the looper every 20 ms (the engine lock held only for the copy), computes the
+// waveforms and sends what changed. The main thread hands over the display lines and delivers
+// key events (web_main_service).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/constants.h"
+#include "panel/display.h"
+
+constexpr char web_listen_default[] = "127.0.0.1:8080";
+constexpr char web_token_file[] = ".zt4.web-token";
+constexpr int web_token_chars = 32;     // hexadecimal
+constexpr int web_client_max = 8;       // open pages at once; more are refused
+constexpr int web_event_max = 16;       // key and encoder events waiting for the main thread
+constexpr int web_wave_points = 300;    // min/max pairs per track
+constexpr int web_log_backlog = 4096;   // console text a newly opened page gets
+constexpr int web_update_ms = 20;       // snapshot period
+constexpr int web_wave_every = 10;      // snapshots between waveform checks
+
+struct WebEvent {
+  bool key;       // true: a key scan code; false: encoder steps
+  int32_t value;
+};
+
+struct WebClient {
+  struct mg_connection* connection;  // null: free
+  bool fresh;                        // has had nothing yet: gets everything at the next send
+};
+
+struct WebWave {
+  int32_t length = 0;      // loop length it was computed for
+  bool computed = false;
+  std::string json;        // the last "wave" message sent for the track
+};
+
+struct WebPanel {
+  // Settings, fixed once started.
+  std::string listen;            // civetweb listening_ports text, e.g. "127.0.0.1:8080"
+  std::string local_address;     // peers at this address need no token; empty: any loopback one
+  bool token_required = false;   // listening beyond loopback
+  char token[web_token_chars + 1] = {};
+  int port = 0;                  // the bound port once started
+
+  std::mutex mutex;  // guards everything below; never held while taking the engine lock
+  char lines[display_line_count][display_columns + 1] = {};  // as the main thread last gave them
+  WebEvent events[web_event_max] = {};
+  int event_first = 0;
+  int event_count = 0;
+  WebClient clients[web_client_max] = {};
+  std::string log_backlog;
+
+  // The web thread's own.
+  struct mg_context* context = nullptr;
+  std::thread updater;
+  std::atomic<bool> running{false};
+  std::string last_state;  // the last state message sent
+  WebWave waves[track_count];
+  int wave_countdown = 0;
+};
+
+extern WebPanel web_panel;
+
+// Start-up, main thread: listens on `listen` ("ADDRESS:PORT"; port 0 takes any free one). When
+// the address is not a loopback one, every request needs the token kept in .zt4.web-token in
+// the working directory (made when missing) and printed on the console. local_address, when
+// given, is the only peer address that needs no token (tests). Returns the bound port, or -1
+// with a console line saying why: the looper then runs without the web panel.
+int web_start(const char* listen, const char* local_address);
+// Stops the server and the web thread (tests, and the end of the program).
+void web_stop();
+
+// Main thread, each idle input tick: gives the web panel the display lines, and hands one
+// waiting key or encoder event to the panel input when none is waiting there.
+void web_main_service();
+
+// Socket threads: queues one event for the main thread; false when the queue is full.
+bool web_queue_event(bool key, int32_t value);
+
+// Whether a request from peer_address carrying token (may be null) is let in.
+bool web_request_allowed(const char* peer_address, const char* token);
+
+// The "state" message for a snapshot: tracks, selection, display lines and meters (JSON).
+struct RemoteStatus;
+std::string web_state_json(const RemoteStatus& status, const char lines[][display_columns + 1],
+                           int32_t input_peak, int32_t output_peak);
+// A waveform message for track t (0-7) from min/max pairs (each -127..127).
+std::string web_wave_json(int t, const int8_t* pairs, int count);
+// Computes track t's waveform from its blocks into pairs (2 × web_wave_points). Returns the
+// number of pairs (0 for an empty track), or -1 when the track's blocks changed under it.
+int web_compute_wave(int t, int8_t* pairs);
+
+// The page (HTML with its script and style), compiled in.
+extern const char web_page_html[];
+
+// No server, no events, no clients (tests).
+void web_reset();

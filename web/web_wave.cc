@@ -1,0 +1,104 @@
+// The waveforms and the state message: built on the web thread from a snapshot, never on the
+// audio thread.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/lock.h"
+#include "engine/track.h"
+#include "net/status_report.h"
+#include "pool/pool.h"
+#include "web/web_panel.h"
+
+namespace {
+
+constexpr int wave_reads_per_pair = 64;  // frames read for each pair, spread over its span
+constexpr int wave_shift = 17;           // full scale (1 << 24) becomes 128
+
+int8_t wave_value(int32_t sample) {
+  const int32_t v = sample >> wave_shift;
+  return int8_t(v > 127 ? 127 : v < -127 ? -127 : v);
+}
+
+}  // namespace
+
+int web_compute_wave(int t, int8_t* pairs) {
+  if (t < 0 || t >= track_count) return 0;
+  std::vector<const int32_t*> blocks;
+  blocks.reserve(pool_blocks);  // before the lock: nothing is allocated while it is held
+  int32_t length;
+  uint32_t releases;
+  {
+    EngineLockGuard lock;  // a copy of the block table's row, nothing more
+    length = tracks[t].length.load();
+    if (length < 0 || int64_t(length) > max_track_frames) length = 0;
+    const int32_t count = (length + block_frames - 1) / block_frames;
+    blocks.assign(track_blocks[t], track_blocks[t] + count);
+    releases = pool.releases.load(std::memory_order_acquire);
+  }
+  if (length == 0) return 0;
+  const int count = length < web_wave_points ? length : web_wave_points;
+  for (int i = 0; i < count; ++i) {
+    const int64_t first = int64_t(length) * i / count;
+    const int64_t end = int64_t(length) * (i + 1) / count;
+    const int64_t step = (end - first) / wave_reads_per_pair > 0 ? (end - first) / wave_reads_per_pair : 1;
+    int32_t low = 0, high = 0;
+    for (int64_t f = first; f < end; f += step) {
+      const int32_t* block = blocks[size_t(f / block_frames)];
+      if (block == nullptr) continue;  // no block: silence
+      const int32_t* frame = block + 2 * (f % block_frames);
+      for (int c = 0; c < 2; ++c) {
+        if (frame[c] < low) low = frame[c];
+        if (frame[c] > high) high = frame[c];
+      }
+    }
+    pairs[2 * i] = wave_value(low);
+    pairs[2 * i + 1] = wave_value(high);
+  }
+  // A block released meanwhile may hold other audio by now: this picture is not to be trusted.
+  if (pool.releases.load(std::memory_order_acquire) != releases) return -1;
+  return count;
+}
+
+std::string web_wave_json(int t, const int8_t* pairs, int count) {
+  std::string out = "{\"t\":\"wave\",\"n\":" + std::to_string(t) + ",\"w\":[";
+  for (int i = 0; i < 2 * count; ++i) {
+    if (i > 0) out += ',';
+    out += std::to_string(int(pairs[i]));
+  }
+  out += "]}";
+  return out;
+}
+
+std::string web_state_json(const RemoteStatus& status, const char lines[][display_columns + 1],
+                           int32_t input_peak, int32_t output_peak) {
+  std::string out = "{\"t\":\"state\",\"sel\":" + std::to_string(status.selected) + ",\"tr\":[";
+  char item[160];
+  for (int t = 0; t < track_count; ++t) {
+    snprintf(item, sizeof item, "%s[\"%s\",%d,%d,%d,%d,%d]", t > 0 ? "," : "",
+             state_word_text(status, t), int(status.length[t]), int(status.position[t]),
+             int(status.level[t]), int(status.pan[t]), int(status.feedback[t]));
+    out += item;
+  }
+  out += "],\"lines\":[";
+  for (int line = 0; line < display_line_count; ++line) {
+    if (line > 0) out += ',';
+    out += '"';
+    for (int i = 0; i < display_columns && lines[line][i] != '\0'; ++i) {
+      const uint8_t c = uint8_t(lines[line][i]);
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += char(c);
+      } else if (c < 0x20 || c > 0x7E) {
+        snprintf(item, sizeof item, "\\u%04x", c);  // the page draws the panel's glyphs
+        out += item;
+      } else {
+        out += char(c);
+      }
+    }
+    out += '"';
+  }
+  snprintf(item, sizeof item, "],\"in\":%d,\"out\":%d}", int(input_peak), int(output_peak));
+  out += item;
+  return out;
+}
