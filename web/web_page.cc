@@ -68,14 +68,14 @@ h2{font-size:13px;margin:4px 0;color:#888;font-weight:500}
 "use strict";
 const $=id=>document.getElementById(id);
 const strips=[],waves=[];let ws=null,state=null;
-window.zt4={updates:0,errors:[]};
+window.zt4={updates:0,errors:[],waves:waves};
 for(let t=0;t<8;t++){
  const d=document.createElement('div');d.className='strip empty';d.id='strip'+(t+1);d.dataset.state='empty';
  d.innerHTML='<div class="top"><span>'+(t+1)+'</span><span class="len">--</span><span class="word">empty</span></div><canvas width="300" height="34"></canvas><div class="bar"><div></div></div><div class="mix"><span class="lv"></span><span class="pn"></span><span class="fb"></span></div>';
  d.onclick=()=>send('fn Select Track '+(t+1));
  $('strips').appendChild(d);strips.push(d);waves.push([]);
 }
-function send(m){if(ws&&ws.readyState===1)ws.send(m)}
+function send(m){if(ws&&ws.readyState===1){ws.send(m);window.zt4.sent=performance.now()}}
 document.querySelectorAll('button').forEach(b=>b.onclick=()=>{
  if(b.dataset.fn)send('fn '+b.dataset.fn);else if(b.dataset.key)send('key '+b.dataset.key);else if(b.dataset.enc)send('enc '+b.dataset.enc)});
 function glyphs(s){return s.replace(/\u00fe/g,'\u2588').replace(/\u00f9/g,'\u2022')}

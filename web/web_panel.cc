@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstring>
 
+#include "config/config.h"
 #include "core/console.h"
+#include "core/lock.h"
 #include "core/log_ring.h"
 #include "engine/track.h"
 #include "net/status_report.h"
@@ -147,6 +149,7 @@ int socket_data(mg_connection* connection, int bits, char* data, size_t length, 
   if ((m.action == WebAction::key || m.action == WebAction::encoder) &&
       !web_queue_event(m.action == WebAction::key, m.value))
     error = "too many keys waiting";
+  if (error == nullptr && m.action != WebAction::none) wake_main_loop();  // no 50 ms nap first
   if (error != nullptr) {
     std::lock_guard<std::mutex> hold(web_panel.mutex);
     send_text(connection, std::string("{\"t\":\"error\",\"text\":\"") + json_text(error, strlen(error)) + "\"}");
@@ -282,7 +285,13 @@ void web_main_service() {
   w.event_first = (w.event_first + 1) % web_event_max;
   w.event_count--;
   if (e.key) {
-    panel_key_event(uint16_t(e.value));
+    // The page names keys as the looper reads them; a version 1 panel's hardware sends the
+    // third and fourth key columns swapped, and the input poll swaps them back.
+    int32_t code = e.value;
+    const int32_t column = code & 0xF0;
+    if (config.panel_version > 0 && column == 0x10) code += 0x10;
+    if (config.panel_version > 0 && column == 0x20) code -= 0x10;
+    panel_key_event(uint16_t(code));
   } else {
     panel_encoder_steps(e.value);
   }

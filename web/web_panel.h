@@ -82,7 +82,8 @@ int web_start(const char* listen, const char* local_address);
 void web_stop();
 
 // Main thread, each idle input tick: gives the web panel the display lines, and hands one
-// waiting key or encoder event to the panel input when none is waiting there.
+// waiting key or encoder event to the panel input when none is waiting there (keys as the
+// looper reads them, sent as the panel hardware of the configured version would send them).
 void web_main_service();
 
 // Socket threads: queues one event for the main thread; false when the queue is full.
