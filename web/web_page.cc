@@ -16,7 +16,7 @@ body{margin:0;background:#111;color:#ddd;font:15px system-ui,sans-serif;-webkit-
 #status{font-size:12px;color:#888}
 .meter{height:8px;background:#333;border-radius:4px;margin:3px 0;overflow:hidden}
 .meter div{height:100%;background:linear-gradient(90deg,#3c3 70%,#dd3 85%,#e33);width:0}
-#strips{display:grid;gap:6px;grid-template-columns:1fr 1fr}
+#strips{display:grid;gap:6px;grid-template-columns:1fr 1fr;align-content:start}
 .strip{background:#222;border:2px solid #333;border-radius:8px;padding:6px;min-height:92px;position:relative}
 .strip.sel{border-color:#5af}
 .strip .top{display:flex;justify-content:space-between;font-weight:600}
