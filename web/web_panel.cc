@@ -142,9 +142,10 @@ void socket_ready(mg_connection* connection, void*) {
 int socket_data(mg_connection* connection, int bits, char* data, size_t length, void*) {
   const int opcode = bits & 0x0F;
   if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE) return 0;
-  if (opcode != MG_WEBSOCKET_OPCODE_TEXT) return 1;  // pings, pongs and binary frames: ignored
-  const WebMessage m = web_message_parse(data, length);
-  const char* error = m.error;
+  if (opcode == MG_WEBSOCKET_OPCODE_PING || opcode == MG_WEBSOCKET_OPCODE_PONG) return 1;
+  WebMessage m;  // a binary frame (or a piece of a split message) is refused
+  if (opcode == MG_WEBSOCKET_OPCODE_TEXT) m = web_message_parse(data, length);
+  const char* error = opcode == MG_WEBSOCKET_OPCODE_TEXT ? m.error : "text messages only";
   if (m.action == WebAction::function && !command_queue_put(m.text)) error = "command queue full";
   if ((m.action == WebAction::key || m.action == WebAction::encoder) &&
       !web_queue_event(m.action == WebAction::key, m.value))
@@ -152,7 +153,8 @@ int socket_data(mg_connection* connection, int bits, char* data, size_t length, 
   if (error == nullptr && m.action != WebAction::none) wake_main_loop();  // no 50 ms nap first
   if (error != nullptr) {
     std::lock_guard<std::mutex> hold(web_panel.mutex);
-    send_text(connection, std::string("{\"t\":\"error\",\"text\":\"") + json_text(error, strlen(error)) + "\"}");
+    send_text(connection,
+              "{\"t\":\"error\",\"text\":\"" + json_text(error, strlen(error)) + "\"}");
   }
   return 1;
 }
@@ -191,7 +193,8 @@ void update_once() {
 
   std::string log;
   char text[1024];
-  for (int n; (n = log_take(console_log.web_log_ring, text, sizeof text)) > 0;) log.append(text, size_t(n));
+  for (int n; (n = log_take(console_log.web_log_ring, text, sizeof text)) > 0;)
+    log.append(text, size_t(n));
   const std::string log_message =
       log.empty() ? "" : "{\"t\":\"log\",\"text\":\"" + json_text(log.data(), log.size()) + "\"}";
 
@@ -307,8 +310,17 @@ int web_start(const char* listen, const char* local_address) {
     console_printf("Web panel off: cannot keep its token in %s\n", web_token_file);
     return -1;
   }
-  const char* options[] = {"listening_ports", w.listen.c_str(), "num_threads", "6",
-                           "enable_keep_alive", "no", nullptr};
+  // Each open page holds one of civetweb's threads; two more serve page loads. A quiet socket
+  // is pinged every 5 s, and a peer that takes no data for 5 s is dropped rather than holding
+  // up every other page (its page reconnects by itself).
+  const std::string threads = std::to_string(web_client_max + 2);
+  const char* options[] = {"listening_ports", w.listen.c_str(),
+                           "num_threads", threads.c_str(),
+                           "enable_keep_alive", "no",
+                           "request_timeout_ms", "5000",
+                           "websocket_timeout_ms", "5000",
+                           "enable_websocket_ping_pong", "yes",
+                           nullptr};
   mg_callbacks callbacks{};
   mg_init_data init{&callbacks, nullptr, options};
   char error_text[256] = {};

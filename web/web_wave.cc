@@ -41,7 +41,8 @@ int web_compute_wave(int t, int8_t* pairs) {
   for (int i = 0; i < count; ++i) {
     const int64_t first = int64_t(length) * i / count;
     const int64_t end = int64_t(length) * (i + 1) / count;
-    const int64_t step = (end - first) / wave_reads_per_pair > 0 ? (end - first) / wave_reads_per_pair : 1;
+    const int64_t spread = (end - first) / wave_reads_per_pair;
+    const int64_t step = spread > 0 ? spread : 1;
     int32_t low = 0, high = 0;
     for (int64_t f = first; f < end; f += step) {
       const int32_t* block = blocks[size_t(f / block_frames)];

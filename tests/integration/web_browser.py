@@ -149,12 +149,12 @@ def run(url, shots):
 
         # Track Level through the panel keys: track key 1, the encoder to "Level", select, down 3.
         tap(page, 'button[data-key="2080"]')
-        page.wait(f"{line(0)}.startsWith('Track 1')", "track key 1 did not open the track menu")
+        page.wait(f"{line(0)}.includes('Track 1')", "track key 1 did not open the track menu")
         for _ in range(12):
             tap(page, 'button[data-enc="1"]')
         page.wait(f"{line(1)}.trim() === 'Level'", "the encoder did not reach Level")
         tap(page, 'button[data-key="1080"]')
-        page.wait(f"{line(0)}.startsWith('Track 1 Level') && {line(1)}.trim() === '0'",
+        page.wait(f"{line(0)}.includes('Track 1 Level') && {line(1)}.trim() === '0'",
                   "select did not open the level entry")
         for _ in range(3):
             tap(page, 'button[data-enc="-1"]')
@@ -166,8 +166,20 @@ def run(url, shots):
         if errors:
             raise Failed(f"the looper refused messages: {errors}")
 
+        # Malformed socket messages: each answered with an error, nothing changes.
+        before = page.js("JSON.stringify([state.sel, state.tr.map(r => [r[0], r[1], r[3]])])")
+        bad = ["fn No Such Function", "key 9999", "enc 99", "hello", "fn Track Erase\u0001",
+               "key", "fn " + "x" * 100]
+        page.js("(() => { for (const m of %s) ws.send(m); })()" % json.dumps(bad))
+        page.wait("window.zt4.errors.length === %d" % len(bad), "bad messages were not refused")
+        time.sleep(0.2)
+        after = page.js("JSON.stringify([state.sel, state.tr.map(r => [r[0], r[1], r[3]])])")
+        if after != before:
+            raise Failed(f"bad messages changed the looper: {before} -> {after}")
+        print(f"result: {len(bad)} malformed messages refused, nothing changed")
+
         tap(page, 'button[data-key="1080"]')  # leave the entry: the status screen again
-        page.wait(f"!{line(0)}.startsWith('Track 1 Level')", "select did not leave the entry")
+        page.wait(f"!{line(0)}.includes('Track 1 Level')", "select did not leave the entry")
         page.js("window.scrollTo(0, 0)")
         os.makedirs(shots, exist_ok=True)
         page.screenshot(os.path.join(shots, "web-phone.png"))

@@ -106,7 +106,8 @@ TEST_F(WebItest, PeerOtherThanTheTrustedOneNeedsTheToken) {
   EXPECT_NE(request("127.0.0.2", socket_upgrade("")), 101);
   EXPECT_EQ(request("127.0.0.2", socket_upgrade("?token=" + token)), 101);
   EXPECT_EQ(request("127.0.0.1", page("nothing-here")), 404);
-  EXPECT_EQ(request("127.0.0.1", "POST / HTTP/1.1\r\nHost: looper\r\nContent-Length: 0\r\n\r\n"), 405);
+  EXPECT_EQ(request("127.0.0.1", "POST / HTTP/1.1\r\nHost: looper\r\nContent-Length: 0\r\n\r\n"),
+            405);
   // The token stays across a restart: the phone's bookmark still works.
   const std::string first = token;
   zt4->stop();
