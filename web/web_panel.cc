@@ -355,6 +355,8 @@ void web_stop() {
   w.context = nullptr;
 }
 
+WebPanel::~WebPanel() { web_stop(); }
+
 void web_reset() {
   web_stop();
   WebPanel& w = web_panel;

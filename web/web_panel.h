@@ -68,6 +68,9 @@ struct WebPanel {
   std::string last_state;  // the last state message sent
   WebWave waves[track_count];
   int wave_countdown = 0;
+
+  // A looper that exits (a restart after an upgrade) stops the server and its thread first.
+  ~WebPanel();
 };
 
 extern WebPanel web_panel;
