@@ -50,7 +50,8 @@ void write_line(int line, const char* text, int length) {
   if (changed) display.line_changed[line] = 1;
 }
 
-void write_text(int line, const char* text) { write_line(line, text, int(strlen(text))); }
+// A text ends at its terminator or at a line break (the pattern editor's lines carry one).
+void write_text(int line, const char* text) { write_line(line, text, int(strcspn(text, "\n"))); }
 
 void show_progress_line(const char* text) { write_text(1, text); }
 

@@ -42,7 +42,7 @@ extern Display display;
 // Copies min(length, 16) characters into line 0 or 1 (other lines are ignored), filling the rest
 // of the 16 positions with spaces; sets the line's changed flag when a character differed.
 void write_line(int line, const char* text, int length);
-// The same for a NUL-terminated text.
+// The same for a NUL-terminated text, which ends early at a line break.
 void write_text(int line, const char* text);
 // A progress text on the second line (the editing functions' stretch progress).
 void show_progress_line(const char* text);
