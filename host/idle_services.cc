@@ -4,21 +4,33 @@
 #include "drums/drum_bank_file.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
+#include "host/panel_link.h"
 #include "host/statistics.h"
 #include "pads/pads.h"
 #include "panel/command_queue.h"
+#include "panel/display.h"
+#include "panel/handlers.h"
 #include "panel/input.h"
 #include "panel/random_restart.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
 void idle_quarter_service() { pad_refresh(); }
-void idle_second_service() { pad_poll(); }
-void idle_input_service() { ui_poll(); }
+void idle_second_service() {
+  pad_poll();
+  meter_tick();
+  audio_slots_tick();
+}
+void idle_input_service() {
+  panel_link_receive();
+  ui_poll();
+  panel_link_transmit();
+}
 void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {
   fade_service();
   drum_bank_save_service();
+  display_ten_ms_service();
   random_restart_service();
 }
 int32_t idle_clean_service() {

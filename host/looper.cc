@@ -20,15 +20,22 @@
 #include "net/remote_send.h"
 #include "net/upgrade.h"
 #include "pads/pads.h"
+#include "panel/audio_slots.h"
 #include "panel/command_queue.h"
+#include "panel/display.h"
 #include "panel/display_state.h"
+#include "panel/editors.h"
 #include "panel/handlers_drums.h"
 #include "panel/handlers_editing.h"
 #include "panel/input.h"
+#include "panel/menu.h"
 #include "panel/midi_mapping.h"
+#include "panel/panel_hooks.h"
 #include "panel/pedal.h"
 #include "panel/random_restart.h"
 #include "panel/selection.h"
+#include "panel/status_line.h"
+#include "panel/value_entry.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
@@ -62,6 +69,13 @@ void looper_reset() {
   pedal_state_reset();
   random_restart_reset();
   editing_panel_reset();
+  display_reset();
+  status_line_reset();
+  menu_stack_reset();
+  value_entry_reset();
+  editors_reset();
+  audio_slots_reset();
+  panel_hooks = PanelHooks{};
 
   storage_init();
 

@@ -18,12 +18,17 @@
 #include "host/data_directory.h"
 #include "host/jack_host.h"
 #include "host/notices.h"
+#include "host/panel_link.h"
 #include "net/button.h"
 #include "net/datagram.h"
 #include "net/host_sysex.h"
 #include "net/network_thread.h"
 #include "net/upgrade.h"
 #include "pads/pads.h"
+#include "panel/display.h"
+#include "panel/handlers_editing.h"
+#include "panel/menu.h"
+#include "panel/menus.h"
 #include "pool/pool.h"
 #include "storage/storage_thread.h"
 
@@ -53,6 +58,9 @@ void startup(const CommandLine& line) {
     fprintf(stderr, "cannot activate client");
     exit(1);
   }
+  editing_panel_hooks = {show_progress_line, leave_new_length_menu};
+  panel_link_open(panel_socket_name);
+  draw_menu();
   const int udp_port = network_start(line.udp_port);
   read_connections();
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "panel/menu.h"
+
 DisplayState display_state;
 
 void set_tag(const char* tag) {
@@ -10,7 +12,8 @@ void set_tag(const char* tag) {
 }
 
 void request_redraw(Redraw redraw) {
-  if (redraw > display_state.redraw) display_state.redraw = redraw;
+  if (redraw == Redraw::full) draw_menu();
+  if (redraw == Redraw::title) draw_title();
 }
 
 void report(int16_t mode, const char* tag, Redraw redraw) {

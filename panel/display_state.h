@@ -1,5 +1,5 @@
 // What the handlers leave for the status line: the display mode, the tag word naming the last
-// action and the countdown after which the loop time returns, plus the redraw they asked for.
+// action and the countdown after which the loop time returns; and their redraw of the lines.
 // Main thread only.
 #pragma once
 
@@ -17,24 +17,23 @@ constexpr int16_t display_mode_pan = 7;
 constexpr int16_t report_countdown = 25;  // refresh periods (about 100 ms each) a value stays
 constexpr int tag_text_max = 5;
 
-// Which display lines a handler asked to redraw.
+// Which display lines a handler redraws: the status line only, or both lines.
 enum class Redraw : int16_t { none = 0, title = 1, full = 2 };
 
 struct DisplayState {
   int16_t display_mode;
   int16_t mode_countdown;
   char tag_text[tag_text_max + 1];
-  Redraw redraw;  // the largest request since the display last drew
 };
 
 extern DisplayState display_state;
 
 // The common ending of a handler: display mode, tag (null keeps the old one), countdown 25 and the
-// redraw request.
+// redraw.
 void report(int16_t mode, const char* tag, Redraw redraw);
 // Sets the tag text, cut to five characters.
 void set_tag(const char* tag);
-// Asks for a redraw without changing the mode.
+// Redraws without changing the mode.
 void request_redraw(Redraw redraw);
 
 // Start-of-program state: everything zero.

@@ -223,6 +223,14 @@ int32_t invoke_function(int32_t id) {
   return id;
 }
 
+int32_t run_function_with_argument(int32_t id, int32_t argument) {
+  for (const FunctionEntry* e = function_table; e->first_id != -1; ++e) {
+    if (id < e->first_id || e->last_id < id) continue;
+    return e->handler(argument);
+  }
+  return id;
+}
+
 void run_function_list(const int16_t* list) {
   for (int i = 0; i < function_list_length && list[i] >= 0; ++i) invoke_function(list[i]);
 }

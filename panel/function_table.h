@@ -30,6 +30,9 @@ int function_row_count();
 // Runs the row covering `id` with its argument plus the id's offset in the row; returns the
 // handler's result, or `id` unchanged when no row covers it.
 int32_t invoke_function(int32_t id);
+// Runs the handler of the row covering `id` with `argument` in place of the row's own; returns
+// the handler's result, or `id` unchanged when no row covers it.
+int32_t run_function_with_argument(int32_t id, int32_t argument);
 // Runs up to eight ids in order, stopping at the first negative one.
 void run_function_list(const int16_t* list);
 

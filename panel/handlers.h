@@ -10,8 +10,12 @@ int32_t cmd_select_track(int32_t track);    // 0 all tracks, 1..8 one track
 int32_t cmd_select_group(int32_t group);    // 1..10
 int32_t cmd_next_track(int32_t step);       // +1 next, -1 previous
 int32_t cmd_except_track(int32_t unused);   // toggles the Except flag
-// The temporary group of one track (track key second event).
+// The temporary group of one track (track key second event): its screen, on which track keys
+// add and remove members and select opens the track menu for the group.
 void start_temporary_group(int track);
+// Starts again from the main menu and opens the current selection's menu: the all-tracks menu
+// for all tracks, else the track menu.
+void open_selection_menu();
 
 // Recording and playing (the current track, or each selected track).
 int32_t cmd_rec_dub(int32_t kind);           // 0 free, 1 MIDI synchronised, 2 synchronised
@@ -52,6 +56,16 @@ int32_t cmd_assign_output(int32_t dest);     // 0 main, 1 aux 1, 2 aux 2
 // MIDI output and display settings.
 int32_t cmd_midi_stop(int32_t unused);      // sends MIDI Stop
 int32_t cmd_midi_bypass(int32_t value);     // zt6_display 0 or 1
+
+// Track-menu and all-tracks-menu items without a function-table row.
+int32_t cmd_save_audio(int32_t unused);      // asks for a slot, confirms, saves the track
+int32_t cmd_load_audio(int32_t unused);      // asks for a slot and loads the track from it
+int32_t cmd_set_q_steps(int32_t unused);     // the current track's quantise steps
+constexpr int32_t clock_info_track = 0;
+constexpr int32_t clock_info_all_tracks = 1;
+int32_t cmd_midi_clock_info(int32_t from);   // clock_info_track or clock_info_all_tracks
+// The 1-second service of "Save Audio" and "Load Audio": progress, completion, time-out.
+void audio_slots_tick();
 
 // Controller functions: the argument is the whole controller input code.
 int32_t cc_general_use(int32_t code);  // quantise steps of all tracks; CC 119 bounce destination

@@ -33,11 +33,13 @@ uint8_t bit_of(int k) { return uint8_t(1u << (k - 1)); }
 
 enum class Control { volume, feedback, pan, speed };
 
-// Selecting the current track again, as a track key would (without leaving a group).
+// Selecting the current track again, as a track key would (without leaving a group): its menu
+// opens again at level 1.
 void reselect_current() {
   Selection& s = selection;
   s.except_flag = 0;
   s.temp_group = 0;
+  open_selection_menu();
   report(display_mode_loop_time, nullptr, Redraw::full);
 }
 

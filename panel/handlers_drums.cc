@@ -1,5 +1,7 @@
 #include "panel/handlers_drums.h"
 
+#include <iterator>
+
 #include "config/config.h"
 #include "core/constants.h"
 #include "drums/drum_edit.h"
@@ -11,16 +13,13 @@ DrumEditor drum_editor;
 
 namespace {
 
-constexpr int32_t key_back = 0x0880;
-constexpr int32_t key_select = 0x1080;
-// The eight track keys, which flip drums 1-8 in the editor.
-constexpr int32_t drum_keys[drum_count] = {0x2080, 0x2040, 0x2010, 0x2020,
-                                           0x4080, 0x4040, 0x4010, 0x4020};
+// The eight track keys flip drums 1-8 in the editor.
+static_assert(std::size(track_keys) == drum_count);
 constexpr int32_t choice_count = 3;
 
 int drum_of_key(int32_t code) {
   for (int i = 0; i < drum_count; i++) {
-    if (drum_keys[i] == code) return i;
+    if (track_keys[i] == code) return i;
   }
   return -1;
 }

@@ -10,7 +10,9 @@
 #include "engine/track_params.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
+#include "panel/menus.h"
 #include "panel/selection.h"
+#include "panel/value_entry.h"
 
 namespace {
 
@@ -19,6 +21,7 @@ constexpr int feedback_max = 100;     // percent
 constexpr int feedback_absolute_limit = 10000;  // above: a relative step of argument - 20000
 constexpr int feedback_step_base = 20000;
 constexpr int pan_limit = 127;
+constexpr int pan_entry_limit = 128;  // value entry reaches the full -128..128
 constexpr int preset_max = 10;
 
 uint8_t bit_of(int k) { return uint8_t(1u << (k - 1)); }
@@ -35,10 +38,26 @@ void apply_feedback(int k, int percent) {
   set_track_feedback(k - 1, percent);
 }
 
+// Live value entry for track k: each step stores the shown value and calls on_set.
+void open_track_entry(const char* title_format, int k, int32_t min, int32_t max, int16_t* shown,
+                      void (*on_set)(int32_t)) {
+  // A running entry keeps its track; get_integer_generic refuses with its console message.
+  if (value_entry.active == nullptr) selection.entry_track = k;
+  char title[value_title_max + 1];
+  format_to(title, title_format, k);
+  get_integer_generic(title, 1, min, max, 0, shown, int16_t(sizeof *shown), on_set);
+}
+
+void level_entered(int32_t level) { set_track_atten(selection.entry_track - 1, -level); }
+void feedback_entered(int32_t percent) { set_track_feedback(selection.entry_track - 1, percent); }
+void pan_entered(int32_t pan) { set_track_pan(selection.entry_track - 1, pan); }
+
 }  // namespace
 
 int32_t cmd_track_level(int32_t level) {
-  if (level == value_not_given && single_track() != 0) {
+  if (const int k = single_track(); level == value_not_given && k != 0) {
+    fade_cancel(k - 1);
+    open_track_entry("Track %d Level ", k, level_min, 0, &shown_level[k - 1], level_entered);
     report(display_mode_level, nullptr, Redraw::full);
     return 0;
   }
@@ -64,7 +83,9 @@ int32_t cmd_track_level_step(int32_t step) {
 }
 
 int32_t cmd_feedback(int32_t value) {
-  if (value == value_not_given && single_track() != 0) {
+  if (const int k = single_track(); value == value_not_given && k != 0) {
+    open_track_entry("Track %d Feedback ", k, 0, feedback_max, &shown_feedback[k - 1],
+                     feedback_entered);
     report(display_mode_feedback, nullptr, Redraw::full);
     return 0;
   }
@@ -81,7 +102,9 @@ int32_t cmd_feedback(int32_t value) {
 }
 
 int32_t cmd_pan_center(int32_t pan) {
-  if (pan == value_not_given && single_track() != 0) {
+  if (const int k = single_track(); pan == value_not_given && k != 0) {
+    open_track_entry("Track %d Pan ", k, -pan_entry_limit, pan_entry_limit, &shown_pan[k - 1],
+                     pan_entered);
     report(display_mode_pan, nullptr, Redraw::title);
     return 0;
   }
@@ -106,6 +129,7 @@ int32_t cmd_fade_swell(int32_t kind) {
 
 int32_t cmd_use_preset(int32_t n) {
   if (n < 0 || n > preset_max || preset_use(n) != 0) return status_refused;
+  pop_menu(&use_preset_menu, 0);
   for (int k = 1; k <= track_count; ++k) {
     set_track_atten(k - 1, -shown_level[k - 1]);
     set_track_pan(k - 1, shown_pan[k - 1]);

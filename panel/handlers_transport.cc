@@ -11,6 +11,7 @@
 #include "panel/display_state.h"
 #include "panel/handlers.h"
 #include "panel/selection.h"
+#include "panel/value_entry.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ constexpr int32_t play_plain = 0;
 constexpr int32_t play_retrigger_random = 3;
 constexpr int32_t play_retrigger_once = 4;
 constexpr int32_t max_quant_steps = 64;
+constexpr int32_t multiply_entry_min = 2;
+constexpr int32_t multiply_entry_max = 6;
 
 int state_of(uint32_t snapshot, int k) { return track_state_code(snapshot, k - 1); }
 uint8_t bit_of(int k) { return uint8_t(1u << (k - 1)); }
@@ -95,6 +98,8 @@ void end_role(int k, int code) {
     end_replace(k - 1);
   }
 }
+
+void multiply_entered(int32_t factor) { multiply_track(selection.entry_track - 1, factor); }
 
 }  // namespace
 
@@ -250,6 +255,16 @@ int32_t cmd_multiply(int32_t factor) {
     result = multiply_track(k - 1, factor);
     report(display_mode_tag, "MULT", Redraw::title);
   } else {
+    // The factor is asked for and applied on confirmation.
+    if (value_entry.active == nullptr) {
+      selection.entry_track = k;
+      selection.entry_scratch = multiply_entry_min;
+    }
+    char title[value_title_max + 1];
+    format_to(title, "Track %d Multiply", k);
+    get_integer_generic(title, 0, multiply_entry_min, multiply_entry_max, 0,
+                        &selection.entry_scratch, int16_t(sizeof selection.entry_scratch),
+                        multiply_entered);
     report(display_mode_tag, nullptr, Redraw::title);
   }
   return result;

@@ -21,6 +21,7 @@ struct Selection {
   int16_t clock_source_shown = 0;   // clock source track number shown on the display, 0 none
   int16_t bounce_in_progress = 0;   // destination track of a running bounce, 0 none
   int32_t entry_scratch = 0;  // number being entered for save, load and multiply
+  int32_t entry_track = 0;    // the track (1..8) a handler's value entry applies to
 };
 
 extern Selection selection;
