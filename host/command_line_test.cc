@@ -14,6 +14,7 @@ struct Parsed {
   std::string data_dir;
   int udp_port;
   std::string server;
+  std::string web, web_local;
   std::string out, err;
 };
 
@@ -42,6 +43,8 @@ Parsed parse(std::vector<std::string> words,
   p.data_dir = line.data_dir != nullptr ? line.data_dir : "(none)";
   p.udp_port = line.udp_port;
   p.server = line.server_name != nullptr ? line.server_name : "(none)";
+  p.web = line.web_listen != nullptr ? line.web_listen : "(none)";
+  p.web_local = line.web_local != nullptr ? line.web_local : "(none)";
   for (const char* name : {"ZT4_DATA", "ZT4_PORT", "JACK_DEFAULT_SERVER"}) unsetenv(name);
   return p;
 }
@@ -103,6 +106,17 @@ TEST(CommandLine, HelpAndVersionPrintAndEnd) {
   }
 }
 
+TEST(CommandLine, WebPanelListensOnLoopbackUnlessToldOtherwise) {
+  EXPECT_EQ(parse({}).web, "127.0.0.1:8080");
+  EXPECT_EQ(parse({}).web_local, "(none)");
+  EXPECT_EQ(parse({"--web", "off"}).web, "(none)");
+  const Parsed p = parse({"-w", "0.0.0.0:9000", "--web-local", "127.0.0.1"});
+  EXPECT_EQ(p.action, CommandLineAction::run);
+  EXPECT_EQ(p.web, "0.0.0.0:9000");
+  EXPECT_EQ(p.web_local, "127.0.0.1");
+  EXPECT_EQ(parse({"--web", "[::]:0"}).web, "[::]:0");
+}
+
 TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
   const struct {
     std::vector<std::string> words;
@@ -121,6 +135,12 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
       {{"/srv/looper"}, nullptr,
        "zt4: unexpected argument '/srv/looper'; zt4 --help lists the options\n"},
       {{"-d", ""}, nullptr, "zt4: the data directory name is empty\n"},
+      {{"--web", "8080"}, nullptr,
+       "zt4: the web panel's address is ADDRESS:PORT or off, not '8080'\n"},
+      {{"-w", ":8080"}, nullptr,
+       "zt4: the web panel's address is ADDRESS:PORT or off, not ':8080'\n"},
+      {{"--web", "0.0.0.0:99999"}, nullptr,
+       "zt4: the web panel's address is ADDRESS:PORT or off, not '0.0.0.0:99999'\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::pair<const char*, const char*>> environment;
