@@ -23,13 +23,18 @@ int process_callback(jack_nframes_t nframes, void*) {
   // Real-time bytes of an outside clock reach the follower at their own frames, not through the
   // main loop's parser.
   ClockInputEvents clock_in{};
+  bool input_for_main_loop = false;
   const jack_nframes_t events = jack_midi_get_event_count(midi_in);
   for (jack_nframes_t e = 0; e < events; ++e) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, midi_in, e) != 0) continue;
     for (size_t b = 0; b < event.size; ++b) midi_in_put(event.buffer[b]);
     clock_input_collect(clock_in, event.time, event.buffer, uint32_t(event.size));
+    if (event.size > 0 && event.buffer[0] < midi_byte_clock) input_for_main_loop = true;
   }
+  // A message for the main loop is acted on at once rather than after the loop's 50 ms wait.
+  // (Real-time bytes alone do not wake it: the engine takes the clock above.)
+  if (input_for_main_loop) wake_main_loop();
   while (midi_out_pending() > 0) {
     int n;
     const uint8_t* bytes = midi_out_take(&n);
@@ -110,4 +115,11 @@ void host_open(const char* server_name) {
 
   jack_set_port_connect_callback(host.client, port_connect_callback, nullptr);
   jack_set_port_registration_callback(host.client, port_registration_callback, nullptr);
+}
+
+void host_close() {
+  if (host.client == nullptr) return;
+  jack_deactivate(host.client);
+  jack_client_close(host.client);
+  host.client = nullptr;
 }

@@ -11,7 +11,9 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/main_loop.h"
+#include "host/quit.h"
 #include "midi/clock.h"
+#include "midi/midi_codes.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
@@ -40,6 +42,7 @@ void looper_reset() {
 
   midi_queue_reset();
   midi_parser_reset();
+  midi_code_queue_reset();
   midi_map_reset();
   clock_reset();
 
@@ -73,5 +76,6 @@ void looper_reset() {
   pads_reset();  // after host_sysex_reset: points its identity replies here
 
   main_loop_reset();
+  quit_reset();
   main_loop_hooks = MainLoopHooks{};
 }

@@ -4,7 +4,7 @@
 #include "core/console.h"
 #include "midi/midi_map.h"
 #include "panel/midi_mapping.h"
-#include "midi/midi_parser.h"
+#include "midi/midi_codes.h"
 #include "panel/function_table.h"
 #include "panel/handlers.h"
 

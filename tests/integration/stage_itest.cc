@@ -1,0 +1,122 @@
+// The looper on stage: a swept pedal never delays a footswitch, console output that nobody
+// reads never stalls it, a service manager's SIGTERM keeps the take in progress, the audio
+// thread takes no page faults while it records, and MIDI at any frame of a period is acted on.
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "tests/support/harness.h"
+
+namespace zt4test {
+namespace {
+
+constexpr int16_t id_rec_dub = 0;
+constexpr int16_t id_midi_stop = 82;     // sends 0xFC on MIDIOUT: an action the probe sees
+constexpr int16_t id_track_volume = 1;   // controller function
+constexpr uint8_t note_stop = 60;
+constexpr uint8_t note_rec_dub = 62;
+constexpr uint8_t pedal_cc = 7;
+constexpr uint8_t midi_stop_byte = 0xFC;
+
+class StageTest : public Zt4Test {
+ protected:
+  // A real-time server, as on stage: the process threads are late only when a callback blocks.
+  void SetUp() override {
+    server.realtime = true;
+    Zt4Test::SetUp();
+  }
+
+  // Note 60 runs "MIDI Stop", note 62 "Rec/Dub"; controller 7 drives the track volume.
+  void place_config() {
+    config_defaults();
+    config.midi_lists[list_note_base + note_stop][0] = id_midi_stop;
+    config.midi_lists[list_note_base + note_rec_dub][0] = id_rec_dub;
+    config.cc_controller[pedal_cc] = id_track_volume;
+    config_stamp_checksum();
+    dir.write(config_file_name, std::string(reinterpret_cast<const char*>(&config), sizeof config));
+  }
+  void pass(uint64_t frames) {
+    const uint64_t until = client.frames_processed() + frames;
+    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
+  }
+  // Frame at which the first 0xFC at or after `from` came back, or 0 while none has.
+  uint64_t stop_byte_after(uint64_t from) {
+    for (const auto& e : client.midi_events())
+      if (e.frame >= from && e.bytes.size() == 1 && e.bytes[0] == midi_stop_byte) return e.frame;
+    return 0;
+  }
+  // Presses the "MIDI Stop" note at frame `offset` of the next period and returns the periods
+  // from the one in which the looper received it to the one in which its 0xFC left (written at
+  // the period's first frame), or -1 when none came within the deadline. The looper acted
+  // within that many periods of the note's arrival.
+  int64_t periods_to_act(uint32_t offset, double deadline_s) {
+    const size_t sent_before = client.midi_sent().size();
+    client.send_midi_at(offset, {0x90, note_stop, 100});
+    if (!wait_until([&] { return client.midi_sent().size() > sent_before; }, 5)) return -1;
+    const uint64_t sent_at = client.midi_sent().back().frame;
+    uint64_t back_at = 0;
+    if (!wait_until([&] { return (back_at = stop_byte_after(sent_at)) != 0; }, deadline_s))
+      return -1;
+    const uint64_t period = uint64_t(server.period);
+    return int64_t(back_at / period - sent_at / period);
+  }
+};
+
+// The bound on the wait in ms: min, median and max over the presses.
+std::string figures(std::vector<int64_t> periods, int period) {
+  std::sort(periods.begin(), periods.end());
+  auto ms = [&](int64_t p) { return double(p * period) * 1000.0 / sample_rate; };
+  char text[200];
+  snprintf(text, sizeof text, "min %.2f ms, median %.2f ms, max %.2f ms (%zu presses)",
+           ms(periods.front()), ms(periods[periods.size() / 2]), ms(periods.back()),
+           periods.size());
+  return text;
+}
+
+// How soon a press on MIDIIN is acted on, alone and behind a controller swept 200 times a
+// second, measured by its action's byte on MIDIOUT in periods of 64 frames (1.33 ms).
+TEST_F(StageTest, ANoteBehindAControllerStreamActsAtOnce) {
+  server.stop();
+  server.period = 64;
+  ASSERT_TRUE(server.start());
+  place_config();
+  start_zt4();
+  ASSERT_FALSE(HasFatalFailure());
+  open_client();
+  ASSERT_FALSE(HasFatalFailure());
+  pass(sample_rate);  // the looper connects its MIDI ports to the probe's by itself too
+
+  std::vector<int64_t> alone;
+  for (uint32_t i = 0; i < 10; ++i) {
+    const int64_t periods = periods_to_act((i * 37) % server.period, 10);
+    ASSERT_GE(periods, 0) << "press " << i << " was not acted on\n" << zt4->output();
+    alone.push_back(periods);
+    pass(sample_rate / 20);
+  }
+
+  // A sweep up and down in steps of 2, so that the de-jitter filter lets every value through.
+  std::vector<std::vector<uint8_t>> sweep;
+  for (int v = 0; v < 128; v += 2) sweep.push_back({0xB0, pedal_cc, uint8_t(v)});
+  for (int v = 126; v > 0; v -= 2) sweep.push_back({0xB0, pedal_cc, uint8_t(v)});
+  constexpr double stream_period = sample_rate / 200.0;  // 200 values a second
+  client.send_midi_cycle(stream_period, sweep);
+  pass(2 * sample_rate);  // one code per 50 ms pass would now be some 36 s behind
+
+  std::vector<int64_t> behind;
+  for (uint32_t i = 0; i < 20; ++i) {
+    const int64_t periods = periods_to_act((i * 53) % server.period, 3);
+    ASSERT_GE(periods, 0) << "press " << i << " behind the stream waited more than 3 s\n";
+    behind.push_back(periods);
+    pass(sample_rate / 10);
+  }
+  client.send_midi_every(0, {});
+  printf("[ figures ] a note acted on within: alone %s; behind 200 CC/s %s\n",
+         figures(alone, server.period).c_str(), figures(behind, server.period).c_str());
+}
+
+}  // namespace
+}  // namespace zt4test
