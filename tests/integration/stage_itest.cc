@@ -39,6 +39,26 @@ class StageTest : public Zt4Test {
     config_stamp_checksum();
     dir.write(config_file_name, std::string(reinterpret_cast<const char*>(&config), sizeof config));
   }
+  void command(const std::string& text) { udp.send("<command>" + text + "</command>"); }
+
+  // The <state> or <length> of track n in a status document, "" when none came.
+  std::string track_field(int n, const std::string& field) {
+    udp.send("<query>status");
+    std::string doc;
+    for (int i = 0; i < 20 && doc.rfind("<status>", 0) != 0; i++) doc = udp.receive(1).value_or("");
+    const size_t block = doc.find("<track" + std::to_string(n) + ">");
+    if (block == std::string::npos) return "";
+    const size_t a = doc.find("<" + field + ">", block), b = doc.find("</" + field + ">", block);
+    if (a == std::string::npos || b == std::string::npos) return "";
+    return doc.substr(a + field.size() + 2, b - a - field.size() - 2);
+  }
+
+  void start() {
+    start_zt4();
+    ASSERT_FALSE(HasFatalFailure());
+    udp.aim(udp_port);
+  }
+
   void pass(uint64_t frames) {
     const uint64_t until = client.frames_processed() + frames;
     ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
@@ -64,6 +84,8 @@ class StageTest : public Zt4Test {
     const uint64_t period = uint64_t(server.period);
     return int64_t(back_at / period - sent_at / period);
   }
+
+  UdpPeer udp;
 };
 
 // The bound on the wait in ms: min, median and max over the presses.
@@ -116,6 +138,51 @@ TEST_F(StageTest, ANoteBehindAControllerStreamActsAtOnce) {
   client.send_midi_every(0, {});
   printf("[ figures ] a note acted on within: alone %s; behind 200 CC/s %s\n",
          figures(alone, server.period).c_str(), figures(behind, server.period).c_str());
+}
+
+// A service manager stops the looper with SIGTERM in the middle of a take: the take closes as a
+// loop, is saved, the looper ends with status 0, and the loop is there at the next start.
+TEST_F(StageTest, SigtermDuringARecordingKeepsTheTake) {
+  place_config();
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  open_client();
+  ASSERT_FALSE(HasFatalFailure());
+
+  client.play_sine(440, 0.25f);
+  pass(4800);
+  command("Rec/Dub");
+  ASSERT_TRUE(wait_until([&] { return track_field(1, "state") == "recording"; }, 10))
+      << zt4->output();
+  pass(sample_rate);
+  kill(zt4->pid(), SIGTERM);
+  EXPECT_EQ(zt4->wait_exit(10), 0) << zt4->output() << zt4->errors();
+  const std::string out = zt4->output();
+  EXPECT_NE(out.find("Quitting"), std::string::npos) << out;
+  EXPECT_EQ(out.find("still unsaved"), std::string::npos) << out;
+
+  const std::string file = dir.read("track1.dat").value_or("");
+  constexpr size_t header_bytes = 512, frame_bytes = 8;
+  ASSERT_GT(file.size(), header_bytes) << "the take was not saved\n" << out;
+  const size_t frames = (file.size() - header_bytes) / frame_bytes;
+  EXPECT_GE(frames, size_t(sample_rate)) << "the saved loop is shorter than the take";
+
+  client.close();
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(wait_until([&] { return track_field(1, "state") == "stopped"; }, 20))
+      << zt4->output();
+  char length[32];
+  snprintf(length, sizeof length, "%zu.%zu", frames / sample_rate, frames / 48 % 1000);
+  EXPECT_EQ(track_field(1, "length"), length);
+}
+
+// SIGINT (Ctrl-C) ends an idle looper the same way, with status 0.
+TEST_F(StageTest, SigintEndsWithStatusZero) {
+  start_zt4();
+  ASSERT_FALSE(HasFatalFailure());
+  kill(zt4->pid(), SIGINT);
+  EXPECT_EQ(zt4->wait_exit(10), 0) << zt4->output() << zt4->errors();
 }
 
 }  // namespace
