@@ -1,6 +1,7 @@
 #include "host/looper.h"
 
 #include "config/config.h"
+#include "core/console_output.h"
 #include "core/log_ring.h"
 #include "drums/drum_bank_file.h"
 #include "drums/drum_machine.h"
@@ -36,6 +37,7 @@
 
 void looper_reset() {
   console_log_reset();
+  console_output_reset();
 
   pool_reset();
   config_reset();

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/console.h"
+#include "core/console_output.h"
 #include "host/command_line.h"
 #include "host/jack_host.h"
 #include "host/quit.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
       break;
   }
   quit_signals_install();
+  console_output_start();
   startup(line);
   quit_signals_accept();
   main_loop_run();
@@ -30,7 +32,7 @@ int main(int argc, char** argv) {
   quit_save_everything(quit_save_seconds);
   host_close();
   console_printf("Bye\n");
-  fflush(stdout);
+  console_output_flush(1);
   // Worker threads still run: _exit leaves them and the static objects they use alone.
   _exit(0);
 }

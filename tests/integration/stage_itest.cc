@@ -1,7 +1,15 @@
 // The looper on stage: a swept pedal never delays a footswitch, console output that nobody
 // reads never stalls it, a service manager's SIGTERM keeps the take in progress, the audio
 // thread takes no page faults while it records, and MIDI at any frame of a period is acted on.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -183,6 +191,62 @@ TEST_F(StageTest, SigintEndsWithStatusZero) {
   ASSERT_FALSE(HasFatalFailure());
   kill(zt4->pid(), SIGINT);
   EXPECT_EQ(zt4->wait_exit(10), 0) << zt4->output() << zt4->errors();
+}
+
+// A UDP port nobody uses at the moment.
+int free_udp_port() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t length = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// Standard output into a pipe that nobody reads (a supervisor that stopped reading): the looper
+// goes on running remote commands, and when the reader comes back it learns how much was lost.
+TEST_F(StageTest, OutputNobodyReadsNeverStallsTheLooper) {
+  const std::string fifo = dir.file("out.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // open, but not read yet
+  ASSERT_GE(reader, 0);
+  const int port = free_udp_port();
+  zt4.emplace(dir.path(), "/bin/sh");
+  ASSERT_TRUE(zt4->start({}, {"-c", std::string("exec '") + ZT4_BINARY + "' --port " +
+                                        std::to_string(port) + " > out.fifo"}));
+  udp.aim(port);
+  ASSERT_TRUE(wait_until([&] { return track_field(1, "state") == "empty"; }, 30))
+      << zt4->errors();
+
+  // Each "s" prints some 1.8 KB: 120 of them fill the pipe, then the looper's buffer,
+  // and more.
+  for (int i = 0; i < 120; i++) zt4->send_console("s");
+  constexpr int pipe_full = 49152;  // of 64 KB: pages are not always filled to the brim
+  int queued = 0;
+  ASSERT_TRUE(wait_until([&] {
+    return ioctl(reader, FIONREAD, &queued) == 0 && queued >= pipe_full;
+  }, 30)) << "the pipe did not fill: " << queued << " bytes in it\n" << zt4->errors();
+  command("Rec/Dub");
+  EXPECT_TRUE(wait_until([&] { return track_field(1, "state") == "recording"; }, 10))
+      << "a remote command did not run while standard output was not read";
+
+  ASSERT_TRUE(wait_until([&] { return zt4->console_unread() == 0; }, 60))
+      << "the looper stopped reading its console keys";
+
+  // The reader comes back: the lines that fitted arrive, then the count of those dropped.
+  std::string got;
+  const bool noticed = wait_until([&] {
+    char buffer[65536];
+    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) got.append(buffer, size_t(n));
+    return got.find(" lines of console output dropped") != std::string::npos;
+  }, 10);
+  EXPECT_TRUE(noticed) << got.size() << " bytes read, ending:\n"
+                       << got.substr(got.size() > 500 ? got.size() - 500 : 0);
+  EXPECT_NE(got.find("ZT4 Looper statistics:"), std::string::npos);
+  close(reader);
 }
 
 }  // namespace

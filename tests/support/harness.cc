@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -212,6 +213,12 @@ bool Zt4Process::wait_for_count(const std::string& text, int count, double timeo
 
 void Zt4Process::send_console(const std::string& bytes) {
   if (stdin_fd_ >= 0) (void)!::write(stdin_fd_, bytes.data(), bytes.size());
+}
+
+int Zt4Process::console_unread() {
+  int unread = 0;
+  if (stdin_fd_ < 0 || ioctl(stdin_fd_, FIONREAD, &unread) != 0) return 0;
+  return unread;
 }
 
 int Zt4Process::wait_exit(double timeout_s) {

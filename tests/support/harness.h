@@ -83,6 +83,8 @@ class Zt4Process {
   std::string output();
   std::string errors();
   void send_console(const std::string& bytes);
+  // Console bytes sent that the program has not read yet.
+  int console_unread();
   // Waits for the process to end by itself; returns its exit status, or -1 on time-out.
   int wait_exit(double timeout_s);
   void stop();  // SIGTERM to the process group, then SIGKILL after 5 s
