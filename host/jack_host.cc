@@ -1,12 +1,14 @@
 #include "host/jack_host.h"
 
 #include <jack/midiport.h>
+#include <jack/thread.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/console.h"
 #include "engine/engine.h"
+#include "host/audio_thread.h"
 #include "host/connections.h"
 #include "core/lock.h"
 #include "midi/clock.h"
@@ -77,6 +79,27 @@ void print_server_hint(const char* server_name) {
           name_option, name_option);
 }
 
+struct ThreadStart {
+  void* (*function)(void*);
+  void* argument;
+};
+
+// Every thread of the JACK library starts here: it notes itself, then runs JACK's routine.
+void* start_noted_thread(void* start) {
+  const ThreadStart s = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  audio_thread_note_started();
+  return s.function(s.argument);
+}
+
+int create_noted_thread(pthread_t* thread, const pthread_attr_t* attributes,
+                        void* (*function)(void*), void* argument) {
+  auto* start = new ThreadStart{function, argument};
+  const int result = pthread_create(thread, attributes, start_noted_thread, start);
+  if (result != 0) delete start;
+  return result;
+}
+
 [[noreturn]] void no_ports() {
   fprintf(stderr, "no more JACK ports available\n");
   exit(1);
@@ -84,6 +107,7 @@ void print_server_hint(const char* server_name) {
 }  // namespace
 
 void host_open(const char* server_name) {
+  jack_set_thread_creator(create_noted_thread);
   jack_status_t status;
   host.client = server_name != nullptr
                     ? jack_client_open("ZT4", JackServerName, &status, server_name)

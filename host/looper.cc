@@ -11,6 +11,7 @@
 #include "engine/fades.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "host/audio_thread.h"
 #include "host/main_loop.h"
 #include "host/quit.h"
 #include "midi/clock.h"
@@ -78,6 +79,7 @@ void looper_reset() {
   pads_reset();  // after host_sysex_reset: points its identity replies here
 
   main_loop_reset();
+  audio_thread_reset();
   quit_reset();
   main_loop_hooks = MainLoopHooks{};
 }

@@ -11,6 +11,8 @@ namespace {
 
 const char* pool_start() { return reinterpret_cast<const char*>(pool.memory); }
 
+constexpr int page_words = 4096 / 4;  // the smallest page size, in samples
+
 enum class FreeCheck { ok, bad_address, out_of_bounds, not_held };
 
 // Validates ref and, when it is a held block, pushes it onto the dirty stack. Caller holds the
@@ -154,6 +156,11 @@ int pool_clean_one() {
   if (p.block_state[index] & block_written) {
     std::memset(p.memory[index], 0, block_bytes);
     p.block_state[index] &= uint8_t(~block_written);
+  } else {
+    // Never written since load: zero already, but perhaps not yet backed by memory. One write
+    // per page makes it resident here, so that the audio thread's first write into the block
+    // does not wait for the kernel.
+    for (int word = 0; word < block_words; word += page_words) p.memory[index][word] = 0;
   }
   EngineLockGuard lock;
   p.free_stack[p.free_count++] = int16_t(index);

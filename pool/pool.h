@@ -52,7 +52,9 @@ void pool_free(int32_t* ref);
 void pool_free_engine(int32_t* ref);
 
 // Clears one dirty block (without holding the lock during the clear) and moves it to the free
-// stack. Returns the number of dirty blocks left. Main loop, once per idle tick.
+// stack; a block never written is made resident instead (one write per page), so every block on
+// the free stack is backed by memory before the engine gets it. Returns the number of dirty
+// blocks left. Main loop, once per idle tick.
 int pool_clean_one();
 
 // Main loop: prints the message of the last release the audio thread refused since the previous
