@@ -84,6 +84,9 @@ void startup(const CommandLine& line) {
   config_load();
   lock_memory();
   pool_init();
+  const int32_t pool_started = monotonic_ms();
+  pool_make_resident();
+  console_printf("Audio blocks resident in %d ms\n", int(monotonic_ms() - pool_started));
   tracks_reset();
   drum_samples_load_all();
   drum_bank_load();

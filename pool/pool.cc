@@ -1,5 +1,7 @@
 #include "pool/pool.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 
 #include "core/console.h"
@@ -11,7 +13,8 @@ namespace {
 
 const char* pool_start() { return reinterpret_cast<const char*>(pool.memory); }
 
-constexpr int page_words = 4096 / 4;  // the smallest page size, in samples
+constexpr int page_bytes = 4096;  // the smallest page size
+constexpr int page_words = page_bytes / 4;
 
 enum class FreeCheck { ok, bad_address, out_of_bounds, not_held };
 
@@ -66,6 +69,21 @@ void reset_stacks(Pool& p) {
 void pool_init() {
   console_printf("Initializing %d audio blocks\n", pool_blocks);
   reset_stacks(pool);
+}
+
+void pool_make_resident() {
+  Pool& p = pool;
+  // The kernel backs the whole pool in one call where it can (Linux 5.14 on); the writes below
+  // then find every page present. The pool's first and last page may be shared with other data:
+  // only whole pages inside it are asked for.
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p.memory);
+  const uintptr_t first = (start + page_bytes - 1) & ~uintptr_t(page_bytes - 1);
+  const uintptr_t end = (start + uintptr_t(pool_bytes)) & ~uintptr_t(page_bytes - 1);
+  madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  for (int index = 0; index < pool_blocks; index++) {
+    if (p.block_state[index] & block_written) continue;  // written, so resident already
+    for (int word = 0; word < block_words; word += page_words) p.memory[index][word] = 0;
+  }
 }
 
 void pool_reset() { reset_stacks(pool); }
@@ -156,11 +174,6 @@ int pool_clean_one() {
   if (p.block_state[index] & block_written) {
     std::memset(p.memory[index], 0, block_bytes);
     p.block_state[index] &= uint8_t(~block_written);
-  } else {
-    // Never written since load: zero already, but perhaps not yet backed by memory. One write
-    // per page makes it resident here, so that the audio thread's first write into the block
-    // does not wait for the kernel.
-    for (int word = 0; word < block_words; word += page_words) p.memory[index][word] = 0;
   }
   EngineLockGuard lock;
   p.free_stack[p.free_count++] = int16_t(index);

@@ -39,6 +39,11 @@ extern Pool pool;
 // Start-up: prints "Initializing 8192 audio blocks" and puts every block on the dirty stack.
 void pool_init();
 
+// Start-up, after pool_init: one write into every page of every block never written, so that
+// all of the pool is backed by memory before any block is handed out, and the audio thread's
+// first write into a fresh block never waits for the kernel.
+void pool_make_resident();
+
 // Pops a zeroed block, or null when none is free.
 int32_t* pool_alloc_zeroed();
 int32_t* pool_alloc_zeroed_engine();  // audio thread, engine mutex already held
@@ -52,9 +57,7 @@ void pool_free(int32_t* ref);
 void pool_free_engine(int32_t* ref);
 
 // Clears one dirty block (without holding the lock during the clear) and moves it to the free
-// stack; a block never written is made resident instead (one write per page), so every block on
-// the free stack is backed by memory before the engine gets it. Returns the number of dirty
-// blocks left. Main loop, once per idle tick.
+// stack. Returns the number of dirty blocks left. Main loop, once per idle tick.
 int pool_clean_one();
 
 // Main loop: prints the message of the last release the audio thread refused since the previous
