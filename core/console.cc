@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/console_output.h"
 #include "core/log_ring.h"
 
 namespace {
@@ -20,11 +21,10 @@ struct Output {
 };
 
 // Standard output gets CR before LF (a serial-style terminal); the logs get the bare text.
-// Caller holds console_log.mutex.
+// Caller holds console_log.mutex; the piece goes out at console_output_commit.
 void putc_locked(char c) {
-  if (c == '\n') std::fputc('\r', stdout);
-  std::fputc(c, stdout);
-  if (c == '\n') std::fflush(stdout);
+  if (c == '\n') console_output_stage('\r');
+  console_output_stage(c);
   log_ring_put(console_log.udp_log_ring, c);
   log_ring_put(console_log.sysex_log_ring, c);
   log_ring_put(console_log.web_log_ring, c);
@@ -165,7 +165,7 @@ void console_printf(const char* format_text, ...) {
   va_start(args, format_text);
   format(out, Dialect::console, format_text, args);
   va_end(args);
-  std::fflush(stdout);
+  console_output_commit();
 }
 
 int format_to(char* buffer, const char* format_text, ...) {
@@ -181,4 +181,5 @@ int format_to(char* buffer, const char* format_text, ...) {
 void console_putc(char c) {
   std::lock_guard<std::mutex> hold(console_log.mutex);
   putc_locked(c);
+  console_output_commit();
 }

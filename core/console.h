@@ -8,8 +8,9 @@
 // Formats to the console. Conversions: %d %x %h %b %c %s %% %i (dotted quad), %ld and %lx (a
 // long argument; %lx prints 8 digits, more when the value needs them, for 64-bit addresses).
 // No flags or widths: an unknown character after '%' is consumed and prints nothing.
-// %d of -2147483648 prints NaN. A whole call reaches standard output and the logs unbroken by
-// other threads' output, and standard output is flushed at its end.
+// %d of -2147483648 prints NaN. A whole call reaches standard output (through the output
+// thread, core/console_output.h) and the logs unbroken by other threads' output, and never waits
+// for standard output.
 // (No printf format attribute: %h is this formatter's own conversion and the compiler's
 // printf checker rejects it.)
 void console_printf(const char* format, ...);

@@ -4,6 +4,7 @@
 #include "drums/drum_bank_file.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
+#include "host/audio_thread.h"
 #include "host/panel_link.h"
 #include "host/statistics.h"
 #include "pads/pads.h"
@@ -49,4 +50,5 @@ void idle_report_midi() { report_midi_statistics(); }
 void idle_report_looper() {
   pool_report();
   report_looper_statistics();
+  report_audio_thread_faults();
 }

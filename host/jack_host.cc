@@ -1,12 +1,14 @@
 #include "host/jack_host.h"
 
 #include <jack/midiport.h>
+#include <jack/thread.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/console.h"
 #include "engine/engine.h"
+#include "host/audio_thread.h"
 #include "host/connections.h"
 #include "core/lock.h"
 #include "midi/clock.h"
@@ -23,13 +25,18 @@ int process_callback(jack_nframes_t nframes, void*) {
   // Real-time bytes of an outside clock reach the follower at their own frames, not through the
   // main loop's parser.
   ClockInputEvents clock_in{};
+  bool input_for_main_loop = false;
   const jack_nframes_t events = jack_midi_get_event_count(midi_in);
   for (jack_nframes_t e = 0; e < events; ++e) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, midi_in, e) != 0) continue;
     for (size_t b = 0; b < event.size; ++b) midi_in_put(event.buffer[b]);
     clock_input_collect(clock_in, event.time, event.buffer, uint32_t(event.size));
+    if (event.size > 0 && event.buffer[0] < midi_byte_clock) input_for_main_loop = true;
   }
+  // A message for the main loop is acted on at once rather than after the loop's 50 ms wait.
+  // (Real-time bytes alone do not wake it: the engine takes the clock above.)
+  if (input_for_main_loop) wake_main_loop();
   while (midi_out_pending() > 0) {
     int n;
     const uint8_t* bytes = midi_out_take(&n);
@@ -72,6 +79,27 @@ void print_server_hint(const char* server_name) {
           name_option, name_option);
 }
 
+struct ThreadStart {
+  void* (*function)(void*);
+  void* argument;
+};
+
+// Every thread of the JACK library starts here: it notes itself, then runs JACK's routine.
+void* start_noted_thread(void* start) {
+  const ThreadStart s = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  audio_thread_note_started();
+  return s.function(s.argument);
+}
+
+int create_noted_thread(pthread_t* thread, const pthread_attr_t* attributes,
+                        void* (*function)(void*), void* argument) {
+  auto* start = new ThreadStart{function, argument};
+  const int result = pthread_create(thread, attributes, start_noted_thread, start);
+  if (result != 0) delete start;
+  return result;
+}
+
 [[noreturn]] void no_ports() {
   fprintf(stderr, "no more JACK ports available\n");
   exit(1);
@@ -79,6 +107,7 @@ void print_server_hint(const char* server_name) {
 }  // namespace
 
 void host_open(const char* server_name) {
+  jack_set_thread_creator(create_noted_thread);
   jack_status_t status;
   host.client = server_name != nullptr
                     ? jack_client_open("ZT4", JackServerName, &status, server_name)
@@ -110,4 +139,11 @@ void host_open(const char* server_name) {
 
   jack_set_port_connect_callback(host.client, port_connect_callback, nullptr);
   jack_set_port_registration_callback(host.client, port_registration_callback, nullptr);
+}
+
+void host_close() {
+  if (host.client == nullptr) return;
+  jack_deactivate(host.client);
+  jack_client_close(host.client);
+  host.client = nullptr;
 }

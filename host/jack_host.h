@@ -26,3 +26,5 @@ void shutdown_callback(void* arg);
 // Opens the client on the named JACK server (null: JACK's default), registers callbacks and
 // ports (start-up steps 2-8); exits 1 on failure, saying how to start a server when none answered.
 void host_open(const char* server_name);
+// Quitting: deactivates and closes the client (the process callback runs no more).
+void host_close();

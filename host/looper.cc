@@ -1,6 +1,7 @@
 #include "host/looper.h"
 
 #include "config/config.h"
+#include "core/console_output.h"
 #include "core/log_ring.h"
 #include "drums/drum_bank_file.h"
 #include "drums/drum_machine.h"
@@ -10,8 +11,11 @@
 #include "engine/fades.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "host/audio_thread.h"
 #include "host/main_loop.h"
+#include "host/quit.h"
 #include "midi/clock.h"
+#include "midi/midi_codes.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
@@ -42,12 +46,14 @@
 
 void looper_reset() {
   console_log_reset();
+  console_output_reset();
 
   pool_reset();
   config_reset();
 
   midi_queue_reset();
   midi_parser_reset();
+  midi_code_queue_reset();
   midi_map_reset();
   clock_reset();
 
@@ -89,5 +95,7 @@ void looper_reset() {
   pads_reset();  // after host_sysex_reset: points its identity replies here
 
   main_loop_reset();
+  audio_thread_reset();
+  quit_reset();
   main_loop_hooks = MainLoopHooks{};
 }

@@ -8,6 +8,8 @@
 #include "core/console.h"
 #include "core/lock.h"
 #include "host/idle_services.h"
+#include "host/quit.h"
+#include "midi/midi_codes.h"
 
 MainLoop main_loop;
 MainLoopHooks main_loop_hooks;
@@ -106,7 +108,8 @@ void main_loop_pass() {
     if (read(STDIN_FILENO, &c, 1) == 1) console_command(c);
   }
 
-  if (m.more_idle_work) {
+  // Dirty blocks, or MIDI input not yet dispatched: the next pass follows at once.
+  if (m.more_idle_work || (m.idle_enabled && midi_input_waiting())) {
     m.more_idle_work = 0;
     return;
   }
@@ -121,5 +124,5 @@ void main_loop_pass() {
 }
 
 void main_loop_run() {
-  for (;;) main_loop_pass();
+  while (!quit_requested()) main_loop_pass();
 }

@@ -43,4 +43,5 @@ void console_command(int c);
 // One pass of the main loop (the caller holds main_loop_lock.mutex); waits up to 50 ms unless more
 // idle work is pending.
 void main_loop_pass();
-[[noreturn]] void main_loop_run();
+// Runs passes until a quit signal arrives (the main thread holds main_loop_lock.mutex).
+void main_loop_run();

@@ -6,6 +6,7 @@
 
 #include "config/config.h"
 #include "host/looper.h"
+#include "midi/midi_codes.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
 

@@ -1,6 +1,5 @@
 #include "midi/midi_parser.h"
 
-#include "midi/midi_queue.h"
 
 MidiInput midi_input;
 
@@ -92,14 +91,6 @@ int32_t midi_parse_byte(uint8_t byte) {
   const int32_t code = midi_map(p.message, p.count);
   restart(p);
   return code;
-}
-
-int32_t midi_poll() {
-  for (int byte = midi_in_get(); byte >= 0; byte = midi_in_get()) {
-    const int32_t code = midi_parse_byte(uint8_t(byte));
-    if (code != 0) return code;
-  }
-  return 0;
 }
 
 void midi_set_sysex_handler(MidiMessageSink handler) { midi_input.sysex_handler = handler; }

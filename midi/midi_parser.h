@@ -39,11 +39,6 @@ int midi_message_length(int status);
 // Feeds one byte; returns the input code of a message it completes, or 0.
 int32_t midi_parse_byte(uint8_t byte);
 
-// The idle tick's MIDI input: feeds bytes from the input ring to the parser until it yields an
-// input code (returned) or the ring is empty (0). At most one code per call; the bytes after it
-// wait for the next call.
-int32_t midi_poll();
-
 // Wires the handler of complete SysEx messages (null: they are dropped).
 void midi_set_sysex_handler(MidiMessageSink handler);
 

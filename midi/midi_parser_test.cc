@@ -8,6 +8,7 @@
 
 #include "config/config.h"
 #include "host/looper.h"
+#include "midi/midi_codes.h"
 #include "midi/midi_map.h"
 #include "midi/midi_queue.h"
 
@@ -184,7 +185,7 @@ TEST_F(MidiParserTest, SysexSurvivesRealTimeBytesAndEndsAtAnyOtherStatus) {
   EXPECT_EQ(captured.sysex.size(), 1u);
 }
 
-TEST_F(MidiParserTest, PollYieldsOneCodePerCallAndLeavesTheRest) {
+TEST_F(MidiParserTest, PollYieldsOneCodePerCall) {
   for (uint8_t b : {0xF8, 0x92, 0x3C, 0x64, 0xFE, 0x3D, 0x64, 0xB3, 0x07}) midi_in_put(b);
   EXPECT_EQ(midi_poll(), 0x903C);
   EXPECT_EQ(midi_poll(), 0x903D);

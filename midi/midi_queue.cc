@@ -1,5 +1,7 @@
 #include "midi/midi_queue.h"
 
+#include <time.h>
+
 #include <cstring>
 
 #include "core/console.h"
@@ -59,6 +61,22 @@ bool on_audio_thread() {
          pthread_equal(q.audio_thread.load(std::memory_order_relaxed), pthread_self());
 }
 
+int64_t monotonic_ms() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// A flood loses bytes by the million: one line a second says how many.
+void report_overruns(MidiInRing& r) {
+  const int64_t now = r.clock_ms != nullptr ? r.clock_ms() : monotonic_ms();
+  if (r.overrun_reported && now - r.last_overrun_report_ms < overrun_report_interval_ms) return;
+  console_printf("in overrun, %d bytes lost\n", int(r.overruns_unreported));
+  r.overruns_unreported = 0;
+  r.last_overrun_report_ms = now;
+  r.overrun_reported = true;
+}
+
 }  // namespace
 
 void midi_in_put(uint8_t byte) {
@@ -76,9 +94,8 @@ void midi_in_put(uint8_t byte) {
 
 int midi_in_get() {
   MidiInRing& r = midi_in_ring;
-  for (uint32_t lost = r.overruns.exchange(0, std::memory_order_relaxed); lost > 0; --lost) {
-    console_printf("in overrun\n");
-  }
+  r.overruns_unreported += r.overruns.exchange(0, std::memory_order_relaxed);
+  if (r.overruns_unreported != 0) report_overruns(r);
   const uint32_t read = r.read_index.load(std::memory_order_relaxed);
   if (read == r.write_index.load(std::memory_order_acquire)) return -1;
   const int byte = r.bytes[read];
@@ -143,6 +160,10 @@ void midi_queue_reset() {
   r.write_index.store(0);
   r.read_index.store(0);
   r.overruns.store(0);
+  r.overruns_unreported = 0;
+  r.last_overrun_report_ms = 0;
+  r.overrun_reported = false;
+  r.clock_ms = nullptr;
   MidiOutQueue& q = midi_out_queue;
   for (MidiOutRing* ring : {&q.main_lane, &q.audio_lane}) {
     ring->write_index.store(0);

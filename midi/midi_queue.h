@@ -17,8 +17,16 @@ struct MidiInRing {
   uint8_t bytes[midi_in_size];
   std::atomic<uint32_t> write_index{0};
   std::atomic<uint32_t> read_index{0};
-  std::atomic<uint32_t> overruns{0};  // bytes dropped on a full ring, not yet reported
+  std::atomic<uint32_t> overruns{0};  // bytes dropped on a full ring, not yet taken by the reader
+  // Reader side: the loss is reported once a second at most, with the bytes lost since the last
+  // report.
+  uint32_t overruns_unreported = 0;
+  int64_t last_overrun_report_ms = 0;
+  bool overrun_reported = false;
+  int64_t (*clock_ms)() = nullptr;  // tests; null: the monotonic clock
 };
+
+constexpr int64_t overrun_report_interval_ms = 1000;
 
 struct MidiOutSlot {
   uint8_t bytes[midi_out_max_bytes];
@@ -50,7 +58,7 @@ extern MidiInRing midi_in_ring;
 extern MidiOutQueue midi_out_queue;
 
 // Process thread: appends one received byte. On a full ring the byte is dropped and counted;
-// the main thread prints "in overrun" for it on its next read.
+// the reader prints "in overrun, N bytes lost" for the bytes lost, once a second at most.
 void midi_in_put(uint8_t byte);
 // Main thread: the next received byte 0-255, or -1 when the ring is empty.
 int midi_in_get();

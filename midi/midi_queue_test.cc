@@ -49,13 +49,31 @@ TEST_F(MidiQueueTest, InputRingKeepsOrderAcrossTheWrap) {
   EXPECT_EQ(console_text(), "");
 }
 
-TEST_F(MidiQueueTest, FullInputRingDropsNewBytesAndReportsEachOne) {
+int64_t test_clock_ms = 0;
+int64_t test_clock() { return test_clock_ms; }
+
+TEST_F(MidiQueueTest, FullInputRingDropsNewBytesAndReportsTheLossOnceASecond) {
+  test_clock_ms = 5000;
+  midi_in_ring.clock_ms = test_clock;
   for (uint32_t i = 0; i < midi_in_size + 1; ++i) midi_in_put(uint8_t(i));
   // 131071 bytes fit; the last two were dropped and are reported by the reader.
   EXPECT_EQ(midi_in_get(), 0);
-  EXPECT_EQ(console_text(), "in overrun\nin overrun\n");
-  for (uint32_t i = 1; i < midi_in_size - 1; ++i) ASSERT_EQ(midi_in_get(), uint8_t(i));
-  EXPECT_EQ(midi_in_get(), -1);
+  EXPECT_EQ(console_text(), "in overrun, 2 bytes lost\n");
+  // A flood goes on: within the second nothing more is printed, whatever is lost (999 bytes
+  // here with room for one, then 2 with room for 1000).
+  for (int i = 0; i < 1000; ++i) midi_in_put(0xF8);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(midi_in_get(), uint8_t(i + 1));
+  test_clock_ms += overrun_report_interval_ms - 1;
+  for (int i = 0; i < 1002; ++i) midi_in_put(0xF8);
+  EXPECT_EQ(midi_in_get(), uint8_t(1001));
+  EXPECT_EQ(console_text(), "");
+  // A second after the last report the bytes lost since are reported in one line.
+  test_clock_ms += 1;
+  EXPECT_EQ(midi_in_get(), uint8_t(1002));
+  EXPECT_EQ(console_text(), "in overrun, 1001 bytes lost\n");
+  for (uint32_t i = 1003; i < midi_in_size - 1; ++i) ASSERT_EQ(midi_in_get(), uint8_t(i));
+  while (midi_in_get() >= 0) {
+  }
   midi_in_put(0x90);
   EXPECT_EQ(midi_in_get(), 0x90);
   EXPECT_EQ(console_text(), "");

@@ -3,7 +3,7 @@
 #include "config/config.h"
 #include "core/console.h"
 #include "midi/midi_map.h"
-#include "midi/midi_parser.h"
+#include "midi/midi_codes.h"
 #include "panel/display.h"
 #include "panel/function_table.h"
 #include "panel/handlers.h"

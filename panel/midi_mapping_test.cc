@@ -9,6 +9,7 @@
 #include "host/looper.h"
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
+#include "midi/midi_codes.h"
 #include "midi/midi_queue.h"
 #include "panel/display_state.h"
 #include "panel/input.h"
@@ -35,7 +36,7 @@ class MidiMappingTest : public ::testing::Test {
   // Polls until the input is drained; returns how many polls produced work.
   static int poll_all() {
     int polls = 0;
-    while (midi_in_ring.read_index.load() != midi_in_ring.write_index.load()) {
+    while (midi_input_waiting()) {
       ui_poll();
       ++polls;
     }

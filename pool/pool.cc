@@ -1,5 +1,7 @@
 #include "pool/pool.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 
 #include "core/console.h"
@@ -10,6 +12,9 @@ Pool pool;
 namespace {
 
 const char* pool_start() { return reinterpret_cast<const char*>(pool.memory); }
+
+constexpr int page_bytes = 4096;  // the smallest page size
+constexpr int page_words = page_bytes / 4;
 
 enum class FreeCheck { ok, bad_address, out_of_bounds, not_held };
 
@@ -64,6 +69,21 @@ void reset_stacks(Pool& p) {
 void pool_init() {
   console_printf("Initializing %d audio blocks\n", pool_blocks);
   reset_stacks(pool);
+}
+
+void pool_make_resident() {
+  Pool& p = pool;
+  // The kernel backs the whole pool in one call where it can (Linux 5.14 on); the writes below
+  // then find every page present. The pool's first and last page may be shared with other data:
+  // only whole pages inside it are asked for.
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p.memory);
+  const uintptr_t first = (start + page_bytes - 1) & ~uintptr_t(page_bytes - 1);
+  const uintptr_t end = (start + uintptr_t(pool_bytes)) & ~uintptr_t(page_bytes - 1);
+  madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+  for (int index = 0; index < pool_blocks; index++) {
+    if (p.block_state[index] & block_written) continue;  // written, so resident already
+    for (int word = 0; word < block_words; word += page_words) p.memory[index][word] = 0;
+  }
 }
 
 void pool_reset() { reset_stacks(pool); }

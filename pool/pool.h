@@ -39,6 +39,11 @@ extern Pool pool;
 // Start-up: prints "Initializing 8192 audio blocks" and puts every block on the dirty stack.
 void pool_init();
 
+// Start-up, after pool_init: one write into every page of every block never written, so that
+// all of the pool is backed by memory before any block is handed out, and the audio thread's
+// first write into a fresh block never waits for the kernel.
+void pool_make_resident();
+
 // Pops a zeroed block, or null when none is free.
 int32_t* pool_alloc_zeroed();
 int32_t* pool_alloc_zeroed_engine();  // audio thread, engine mutex already held

@@ -6,12 +6,14 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -97,8 +99,9 @@ bool JackServer::start() {
     dup2(devnull, STDOUT_FILENO);
     dup2(devnull, STDERR_FILENO);
     tie_to_test(test);
+    const std::string period_text = std::to_string(period);
     execlp("jackd", "jackd", "-n", server_name(), realtime ? "-R" : "-r", "-d", "dummy", "-r",
-           "48000", "-p", "256", static_cast<char*>(nullptr));
+           "48000", "-p", period_text.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (pid_ < 0) return false;
@@ -212,6 +215,12 @@ void Zt4Process::send_console(const std::string& bytes) {
   if (stdin_fd_ >= 0) (void)!::write(stdin_fd_, bytes.data(), bytes.size());
 }
 
+int Zt4Process::console_unread() {
+  int unread = 0;
+  if (stdin_fd_ < 0 || ioctl(stdin_fd_, FIONREAD, &unread) != 0) return 0;
+  return unread;
+}
+
 int Zt4Process::wait_exit(double timeout_s) {
   if (pid_ <= 0) return exit_status_;
   int status;
@@ -311,16 +320,29 @@ std::vector<std::pair<float, float>> TestClient::record(size_t frames, double ti
   return recording_;
 }
 
-void TestClient::send_midi(const std::vector<uint8_t>& message) {
+void TestClient::send_midi(const std::vector<uint8_t>& message) { send_midi_at(0, message); }
+
+void TestClient::send_midi_at(uint32_t offset, const std::vector<uint8_t>& message) {
   std::lock_guard<std::mutex> lock(mutex_);
-  midi_pending_.push_back(message);
+  midi_pending_.push_back({offset, message});
 }
 
 void TestClient::send_midi_every(double period, const std::vector<uint8_t>& message) {
+  send_midi_cycle(period, {message});
+}
+
+void TestClient::send_midi_cycle(double period,
+                                 const std::vector<std::vector<uint8_t>>& messages) {
   std::lock_guard<std::mutex> lock(mutex_);
-  repeat_period_ = period;
+  repeat_period_ = messages.empty() ? 0 : period;
   repeat_next_ = double(frame_.load());
-  repeat_message_ = message;
+  repeat_messages_ = messages;
+  repeat_index_ = 0;
+}
+
+std::vector<TestClient::TimedMidi> TestClient::midi_sent() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return midi_sent_;
 }
 
 std::vector<TestClient::TimedMidi> TestClient::midi_events() {
@@ -362,16 +384,26 @@ int TestClient::process(jack_nframes_t n, void* arg) {
     orr[i] = v.second;
     if (self->recording_.size() < self->record_wanted_) self->recording_.emplace_back(il[i], ir[i]);
   }
-  for (const auto& m : self->midi_pending_)
-    jack_midi_event_write(mo, 0, m.data(), m.size());
+  // JACK takes a period's events in frame order: the one-off events and the repeated ones are
+  // merged (one-off first at equal frames).
+  std::vector<TimedMidi> out;
+  for (auto& m : self->midi_pending_) {
+    m.frame = m.frame < n ? m.frame : n - 1;
+    self->midi_sent_.push_back({base + m.frame, m.bytes});
+    out.push_back(std::move(m));
+  }
   self->midi_pending_.clear();
   if (self->repeat_period_ > 0) {
     for (; self->repeat_next_ < double(base + n); self->repeat_next_ += self->repeat_period_) {
       const double at = self->repeat_next_ < double(base) ? 0 : self->repeat_next_ - double(base);
-      jack_midi_event_write(mo, jack_nframes_t(at), self->repeat_message_.data(),
-                            self->repeat_message_.size());
+      out.push_back({uint64_t(at), self->repeat_messages_[self->repeat_index_]});
+      self->repeat_index_ = (self->repeat_index_ + 1) % self->repeat_messages_.size();
     }
   }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const TimedMidi& a, const TimedMidi& b) { return a.frame < b.frame; });
+  for (const auto& m : out)
+    jack_midi_event_write(mo, jack_nframes_t(m.frame), m.bytes.data(), m.bytes.size());
   const jack_nframes_t events = jack_midi_get_event_count(mi);
   for (jack_nframes_t e = 0; e < events; ++e) {
     jack_midi_event_t ev;

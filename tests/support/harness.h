@@ -45,13 +45,15 @@ class TempDir {
   std::string path_;
 };
 
-// jackd -n zt4test -r -d dummy -r 48000 -p 256, stopped with SIGTERM. With realtime set before
-// start, -R instead of -r: the server and its clients' process threads run at real-time priority,
-// so only a blocked process callback, not other busy programs, makes them late.
+// jackd -n zt4test -r -d dummy -r 48000 -p 256 (or `period`), stopped with SIGTERM. With
+// realtime set before start, -R instead of -r: the server and its clients' process threads run
+// at real-time priority, so only a blocked process callback, not other busy programs, makes them
+// late.
 class JackServer {
  public:
   ~JackServer() { stop(); }
   bool realtime = false;
+  int period = period_frames;  // frames per period (-p), set before start
   bool start();  // returns once a client can connect
   void stop();
   bool running() const { return pid_ > 0; }
@@ -81,6 +83,8 @@ class Zt4Process {
   std::string output();
   std::string errors();
   void send_console(const std::string& bytes);
+  // Console bytes sent that the program has not read yet.
+  int console_unread();
   // Waits for the process to end by itself; returns its exit status, or -1 on time-out.
   int wait_exit(double timeout_s);
   void stop();  // SIGTERM to the process group, then SIGKILL after 5 s
@@ -118,9 +122,13 @@ class TestClient {
   std::vector<std::pair<float, float>> record(size_t frames, double timeout_s = 30);
 
   void send_midi(const std::vector<uint8_t>& message);  // one event in the next period
+  // One event at frame `offset` (below period_frames) of the next period.
+  void send_midi_at(uint32_t offset, const std::vector<uint8_t>& message);
   // Sends message every `period` frames (fractions carried) from the next period on, each at
   // its own frame within the period; 0 stops.
   void send_midi_every(double period, const std::vector<uint8_t>& message);
+  // The same, taking the messages in turn (a controller swept through values, say).
+  void send_midi_cycle(double period, const std::vector<std::vector<uint8_t>>& messages);
   std::vector<uint8_t> midi_received();                 // every byte received so far
   // Every event received so far with the probe's frame number at which it arrived.
   struct TimedMidi {
@@ -128,6 +136,8 @@ class TestClient {
     std::vector<uint8_t> bytes;
   };
   std::vector<TimedMidi> midi_events();
+  // Every one-off event sent so far (send_midi, send_midi_at) with the frame it was written at.
+  std::vector<TimedMidi> midi_sent();
   void clear_midi_received();
   bool wait_midi(const std::function<bool(const std::vector<uint8_t>&)>& cond, double timeout_s);
 
@@ -140,12 +150,14 @@ class TestClient {
   jack_port_t *midi_out_ = nullptr, *midi_in_ = nullptr;
   std::mutex mutex_;
   Generator generator_;
-  std::vector<std::vector<uint8_t>> midi_pending_;
+  std::vector<TimedMidi> midi_pending_;  // frame: the offset within the next period
+  std::vector<TimedMidi> midi_sent_;
   std::vector<uint8_t> midi_received_;
   std::vector<TimedMidi> midi_events_;
   double repeat_period_ = 0;
   double repeat_next_ = 0;
-  std::vector<uint8_t> repeat_message_;
+  std::vector<std::vector<uint8_t>> repeat_messages_;
+  size_t repeat_index_ = 0;
   std::vector<std::pair<float, float>> recording_;
   size_t record_wanted_ = 0;
   std::atomic<uint64_t> frame_{0};
