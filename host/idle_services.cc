@@ -35,4 +35,5 @@ void idle_report_midi() { report_midi_statistics(); }
 void idle_report_looper() {
   pool_report();
   report_looper_statistics();
+  report_lock_statistics();
 }

@@ -9,12 +9,14 @@
 #include "engine/engine.h"
 #include "host/connections.h"
 #include "core/lock.h"
+#include "core/lock_statistics.h"
 #include "midi/clock.h"
 #include "midi/midi_queue.h"
 
 Host host;
 
 int process_callback(jack_nframes_t nframes, void*) {
+  const int64_t began = lock_clock_ns();
   midi_out_register_audio_thread();  // the engine's clock bytes take the lock-free lane
   void* midi_in = jack_port_get_buffer(host.port_midi_in, nframes);
   void* midi_out = jack_port_get_buffer(host.port_midi_out, nframes);
@@ -56,10 +58,16 @@ int process_callback(jack_nframes_t nframes, void*) {
     out_l[i] = sample_to_float(out_main[0]);
     out_r[i] = sample_to_float(out_main[1]);
   }
+  lock_statistics_callback(lock_clock_ns() - began, nframes);
   return 0;
 }
 
 void shutdown_callback(void*) { exit(1); }
+
+int xrun_callback(void*) {
+  lock_statistics.xruns.fetch_add(1, std::memory_order_relaxed);
+  return 0;
+}
 
 namespace {
 // How to get a server running, for a user who has none.
@@ -97,6 +105,7 @@ void host_open(const char* server_name) {
 
   jack_set_process_callback(host.client, process_callback, nullptr);
   jack_on_shutdown(host.client, shutdown_callback, nullptr);
+  jack_set_xrun_callback(host.client, xrun_callback, nullptr);
   console_printf("engine sample rate: %d\n", int(jack_get_sample_rate(host.client)));
 
   host.port_in_l = jack_port_register(host.client, "INL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);

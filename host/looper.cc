@@ -1,6 +1,7 @@
 #include "host/looper.h"
 
 #include "config/config.h"
+#include "core/lock_statistics.h"
 #include "core/log_ring.h"
 #include "drums/drum_bank_file.h"
 #include "drums/drum_machine.h"
@@ -34,6 +35,7 @@
 
 void looper_reset() {
   console_log_reset();
+  lock_statistics_reset();
 
   pool_reset();
   config_reset();

@@ -91,6 +91,7 @@ bool TempDir::exists(const std::string& name) const { return std::filesystem::ex
 bool JackServer::start() {
   set_server_env();
   const pid_t test = getpid();
+  const std::string frames = std::to_string(period);  // made before fork: the child only execs
   pid_ = fork();
   if (pid_ == 0) {
     int devnull = open("/dev/null", O_RDWR);
@@ -98,7 +99,7 @@ bool JackServer::start() {
     dup2(devnull, STDERR_FILENO);
     tie_to_test(test);
     execlp("jackd", "jackd", "-n", server_name(), realtime ? "-R" : "-r", "-d", "dummy", "-r",
-           "48000", "-p", "256", static_cast<char*>(nullptr));
+           "48000", "-p", frames.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (pid_ < 0) return false;

@@ -45,13 +45,14 @@ class TempDir {
   std::string path_;
 };
 
-// jackd -n zt4test -r -d dummy -r 48000 -p 256, stopped with SIGTERM. With realtime set before
+// jackd -n zt4test -r -d dummy -r 48000 -p 256 (or `period`), stopped with SIGTERM. With realtime set before
 // start, -R instead of -r: the server and its clients' process threads run at real-time priority,
 // so only a blocked process callback, not other busy programs, makes them late.
 class JackServer {
  public:
   ~JackServer() { stop(); }
   bool realtime = false;
+  int period = period_frames;  // frames per period, set before start
   bool start();  // returns once a client can connect
   void stop();
   bool running() const { return pid_ > 0; }
