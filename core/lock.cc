@@ -8,7 +8,21 @@
 MainLoopLock main_loop_lock;
 
 namespace {
-pthread_mutex_t engine_mutex_storage = PTHREAD_MUTEX_INITIALIZER;
+// Priority inheritance: a thread that holds the engine lock while the real-time audio thread
+// waits for it runs at the audio thread's priority until it lets go, so that busy programs of
+// ordinary priority cannot keep it, and with it the audio thread, off the CPU.
+struct EngineMutex {
+  pthread_mutex_t mutex;
+  EngineMutex() {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setprotocol(&attributes, PTHREAD_PRIO_INHERIT);
+    pthread_mutex_init(&mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+  }
+};
+EngineMutex engine_mutex_holder;
+pthread_mutex_t& engine_mutex_storage = engine_mutex_holder.mutex;
 thread_local int lock_depth = 0;
 
 // The calling thread's outermost hold: when and where it was taken.
