@@ -208,21 +208,25 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
       20))
       << status_document();
 
-  // What each playing loop holds, from the track file its automatic save wrote (the status gives
-  // lengths in tenths of a second).
+  // What each playing loop holds, from the track file its automatic save wrote. The status gives
+  // a length as seconds and milliseconds, "%d.%d" (3.008 s is "3.8").
   std::vector<std::vector<int32_t>> loops(playing_tracks);
   const std::string doc = status_document();
   for (int n = 1; n <= playing_tracks; n++) {
-    const double seconds = std::atof(track_field(doc, n, "length").c_str());
+    const std::string length = track_field(doc, n, "length");
+    const size_t dot = length.find('.');
+    const long frames = std::atol(length.c_str()) * sample_rate +
+                        (dot == std::string::npos ? 0 : std::atol(length.c_str() + dot + 1) * sample_rate / 1000);
     const std::string name = "track" + std::to_string(n) + ".dat";
     ASSERT_TRUE(wait_until(
         [&] {
           auto file = dir.read(name);
           return file && file->size() > header_bytes &&
-                 std::fabs(double(file->size() - header_bytes) / 8 / sample_rate - seconds) < 0.2;
+                 std::labs(long(file->size() - header_bytes) / 8 - frames) < sample_rate / 100;
         },
         30))
-        << name << " never held a loop of " << seconds << " s";
+        << name << " never held a loop of " << length << " s; it holds "
+        << dir.read(name).value_or("").size() << " bytes";
   }
   pass(2 * sample_rate);  // a save that was still being written has ended
   for (int n = 1; n <= playing_tracks; n++) loops[n - 1] = left_of(*dir.read("track" + std::to_string(n) + ".dat"));
