@@ -6,6 +6,7 @@
 #include "core/lock_statistics.h"
 
 MainLoopLock main_loop_lock;
+std::atomic<int32_t> engine_lock_waiters{0};
 
 namespace {
 // Priority inheritance: a thread that holds the engine lock while the real-time audio thread
@@ -44,7 +45,9 @@ pthread_mutex_t* engine_mutex() { return &engine_mutex_storage; }
 
 void engine_lock(std::source_location where) {
   if (lock_depth++ == 0) {
+    engine_lock_waiters.fetch_add(1);  // asks the audio thread to let go at its next frame
     pthread_mutex_lock(&engine_mutex_storage);
+    engine_lock_waiters.fetch_sub(1);
     hold.taken_at = lock_clock_ns();
     hold.where = where;
   }

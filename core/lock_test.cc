@@ -111,3 +111,40 @@ TEST(LockStatisticsTest, TheReportShowsTheFourLongestSitesLongestFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stand-in audio thread holds the mutex across a "period" of frames that lasts until the
+// other thread has had its turn; it lets go only through the hand-over.
+TEST(EngineHandOverTest, AThreadThatAsksGetsTheLockBetweenTwoFramesOfAPeriod) {
+  std::atomic<bool> audio_holds{false};
+  std::atomic<bool> other_done{false};
+  std::atomic<int> frames_while_other_held{0};
+  std::atomic<bool> other_holds{false};
+  std::atomic<bool> period_over{false};
+  std::thread audio([&] {
+    pthread_mutex_t* mutex = engine_mutex();
+    pthread_mutex_lock(mutex);
+    audio_holds = true;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!other_done && std::chrono::steady_clock::now() < give_up) {
+      engine_hand_over_if_wanted(mutex);
+      if (other_holds) frames_while_other_held++;  // the hand-over gave the lock away
+    }
+    period_over = true;
+    pthread_mutex_unlock(mutex);
+  });
+  while (!audio_holds) std::this_thread::yield();
+  engine_lock();
+  EXPECT_FALSE(period_over.load());  // it got in between two frames, not after the period
+  other_holds = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  other_holds = false;
+  engine_unlock();
+  other_done = true;
+  audio.join();
+  EXPECT_EQ(frames_while_other_held.load(), 0);  // no frame ran while the other thread held it
+  EXPECT_EQ(engine_lock_waiters.load(), 0);
+}
+
+}  // namespace

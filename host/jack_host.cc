@@ -42,14 +42,17 @@ int process_callback(jack_nframes_t nframes, void*) {
   const auto* in_r = static_cast<const float*>(jack_port_get_buffer(host.port_in_r, nframes));
   auto* out_l = static_cast<float*>(jack_port_get_buffer(host.port_out_l, nframes));
   auto* out_r = static_cast<float*>(jack_port_get_buffer(host.port_out_r, nframes));
+  // The engine lock is held across the period and handed over between two frames to a thread
+  // that asked for it, so engine state is consistent between any two frames, as with a lock
+  // taken per frame, without a lock and unlock per frame.
   pthread_mutex_t* mutex = engine_mutex();
+  pthread_mutex_lock(mutex);
   for (jack_nframes_t i = 0; i < nframes; ++i) {
     int32_t in[2] = {sample_from_float(in_l[i]), sample_from_float(in_r[i])};
     int32_t out_main[2], out_aux1[2], out_aux2[2];
-    pthread_mutex_lock(mutex);
+    if (i != 0) engine_hand_over_if_wanted(mutex);
     clock_input_apply(clock_in, i);
     engine_process_sample(in, out_main, out_aux1, out_aux2);
-    pthread_mutex_unlock(mutex);
     // Clock bytes the frame made leave at that frame.
     int length;
     while (const uint8_t* bytes = midi_out_take_audio_lane(&length)) {
@@ -58,6 +61,7 @@ int process_callback(jack_nframes_t nframes, void*) {
     out_l[i] = sample_to_float(out_main[0]);
     out_r[i] = sample_to_float(out_main[1]);
   }
+  pthread_mutex_unlock(mutex);
   lock_statistics_callback(lock_clock_ns() - began, nframes);
   return 0;
 }
