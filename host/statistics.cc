@@ -195,10 +195,15 @@ void report_looper_statistics() {
 
   TrackSnapshot snap;
   int32_t dc_estimate[2];
+  int32_t gate_quiet[2], gate_loud[2];  // the audio thread counts them every frame
   {
     EngineLockGuard hold;
     snapshot_tracks(snap);
-    for (int c = 0; c < 2; c++) dc_estimate[c] = int32_t(engine_state.dc_state[c] >> 16);
+    for (int c = 0; c < 2; c++) {
+      dc_estimate[c] = int32_t(engine_state.dc_state[c] >> 16);
+      gate_quiet[c] = engine.gate_quiet_count[c];
+      gate_loud[c] = engine.gate_loud_count[c];
+    }
   }
 
   for (int n = 0; n < track_count; n++) {
@@ -217,8 +222,7 @@ void report_looper_statistics() {
 
   report_input_capture();
   console_printf("Noise Gate: lvl %d, delay %d, time %d:%d, release %d:%d\n", engine_state.gate_level,
-                 engine_state.gate_delay, engine.gate_quiet_count[0], engine.gate_quiet_count[1],
-                 engine.gate_loud_count[0], engine.gate_loud_count[1]);
+                 engine_state.gate_delay, gate_quiet[0], gate_quiet[1], gate_loud[0], gate_loud[1]);
   console_printf("DC Offset:  %d %d\n", dc_estimate[0], dc_estimate[1]);
 }
 
