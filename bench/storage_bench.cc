@@ -140,11 +140,12 @@ BENCHMARK(BM_load_60s_loop)->ArgName("cold")->Arg(0)->Arg(1)->Iterations(10)->Un
 
 }  // namespace
 
-extern "C" void __real__Z11engine_lockv();
+// engine_lock(std::source_location): the location is one pointer, passed on as it came.
+extern "C" void __real__Z11engine_lockSt15source_location(const void* where);
 extern "C" void __real__Z13engine_unlockv();
 
-extern "C" void __wrap__Z11engine_lockv() {
-  __real__Z11engine_lockv();
+extern "C" void __wrap__Z11engine_lockSt15source_location(const void* where) {
+  __real__Z11engine_lockSt15source_location(where);
   if (engine_lock_depth() == 1) meter.counting->since = std::chrono::steady_clock::now();
 }
 

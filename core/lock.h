@@ -1,17 +1,35 @@
 // The engine lock: one mutex guarding all engine, track and pool state. Non-real-time threads
-// nest it freely through a thread-local depth; the audio thread locks the mutex directly once
-// per frame and never nests.
+// nest it freely through a thread-local depth; the audio thread locks the mutex directly for a
+// period and never nests, handing it over between frames to a thread that waits for it. Every outermost hold by a non-real-time thread is timed against its
+// call site (see core/lock_statistics.h).
 #pragma once
 
 #include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
+#include <source_location>
 
 // The mutex itself, for the process callback (and benchmarks that time what it does).
 pthread_mutex_t* engine_mutex();
 
-void engine_lock();
+// Hand-over: the audio thread holds the engine mutex across a whole period and lets go between
+// two frames only when another thread has asked for it. engine_lock counts its thread here
+// before it blocks on the mutex and uncounts it once it holds it. The mutex inherits priority,
+// so the audio thread's unlock hands it straight to the waiter, whose O(1) work then runs at the
+// audio thread's priority before the audio thread takes the lock back for the next frame.
+extern std::atomic<int32_t> engine_lock_waiters;
+
+// Between two frames of a period: lets a waiting thread in, then holds the mutex again.
+inline void engine_hand_over_if_wanted(pthread_mutex_t* mutex) {
+  if (engine_lock_waiters.load(std::memory_order_acquire) != 0) {
+    pthread_mutex_unlock(mutex);
+    pthread_mutex_lock(mutex);
+  }
+}
+
+// where: the call site the hold is charged to when this is the thread's outermost lock.
+void engine_lock(std::source_location where = std::source_location::current());
 // Prints "BUG: jack_release_lock" and exits with status 1 when the thread holds no lock.
 void engine_unlock();
 // Depth of the engine lock held by the calling thread.
@@ -19,13 +37,15 @@ int engine_lock_depth();
 
 // Hold-time probe of the calling thread: between start and stop, every hold of the engine lock by
 // this thread (outermost lock to its unlock) is timed. stop returns the longest hold in
-// nanoseconds. Other threads are not timed and pay nothing.
+// nanoseconds. Other threads are not counted.
 void lock_hold_probe_start();
 int64_t lock_hold_probe_stop();
 
 // Scoped engine_lock / engine_unlock.
 struct EngineLockGuard {
-  EngineLockGuard() { engine_lock(); }
+  explicit EngineLockGuard(std::source_location where = std::source_location::current()) {
+    engine_lock(where);
+  }
   ~EngineLockGuard() { engine_unlock(); }
   EngineLockGuard(const EngineLockGuard&) = delete;
   EngineLockGuard& operator=(const EngineLockGuard&) = delete;

@@ -51,4 +51,5 @@ void idle_report_looper() {
   pool_report();
   report_looper_statistics();
   report_audio_thread_faults();
+  report_lock_statistics();
 }

@@ -11,12 +11,14 @@
 #include "host/audio_thread.h"
 #include "host/connections.h"
 #include "core/lock.h"
+#include "core/lock_statistics.h"
 #include "midi/clock.h"
 #include "midi/midi_queue.h"
 
 Host host;
 
 int process_callback(jack_nframes_t nframes, void*) {
+  const int64_t began = lock_clock_ns();
   midi_out_register_audio_thread();  // the engine's clock bytes take the lock-free lane
   void* midi_in = jack_port_get_buffer(host.port_midi_in, nframes);
   void* midi_out = jack_port_get_buffer(host.port_midi_out, nframes);
@@ -47,14 +49,17 @@ int process_callback(jack_nframes_t nframes, void*) {
   const auto* in_r = static_cast<const float*>(jack_port_get_buffer(host.port_in_r, nframes));
   auto* out_l = static_cast<float*>(jack_port_get_buffer(host.port_out_l, nframes));
   auto* out_r = static_cast<float*>(jack_port_get_buffer(host.port_out_r, nframes));
+  // The engine lock is held across the period and handed over between two frames to a thread
+  // that asked for it, so engine state is consistent between any two frames, as with a lock
+  // taken per frame, without a lock and unlock per frame.
   pthread_mutex_t* mutex = engine_mutex();
+  pthread_mutex_lock(mutex);
   for (jack_nframes_t i = 0; i < nframes; ++i) {
     int32_t in[2] = {sample_from_float(in_l[i]), sample_from_float(in_r[i])};
     int32_t out_main[2], out_aux1[2], out_aux2[2];
-    pthread_mutex_lock(mutex);
+    if (i != 0) engine_hand_over_if_wanted(mutex);
     clock_input_apply(clock_in, i);
     engine_process_sample(in, out_main, out_aux1, out_aux2);
-    pthread_mutex_unlock(mutex);
     // Clock bytes the frame made leave at that frame.
     int length;
     while (const uint8_t* bytes = midi_out_take_audio_lane(&length)) {
@@ -63,10 +68,17 @@ int process_callback(jack_nframes_t nframes, void*) {
     out_l[i] = sample_to_float(out_main[0]);
     out_r[i] = sample_to_float(out_main[1]);
   }
+  pthread_mutex_unlock(mutex);
+  lock_statistics_callback(lock_clock_ns() - began, nframes);
   return 0;
 }
 
 void shutdown_callback(void*) { exit(1); }
+
+int xrun_callback(void*) {
+  lock_statistics.xruns.fetch_add(1, std::memory_order_relaxed);
+  return 0;
+}
 
 namespace {
 // How to get a server running, for a user who has none.
@@ -126,6 +138,7 @@ void host_open(const char* server_name) {
 
   jack_set_process_callback(host.client, process_callback, nullptr);
   jack_on_shutdown(host.client, shutdown_callback, nullptr);
+  jack_set_xrun_callback(host.client, xrun_callback, nullptr);
   console_printf("engine sample rate: %d\n", int(jack_get_sample_rate(host.client)));
 
   host.port_in_l = jack_port_register(host.client, "INL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);

@@ -2,6 +2,7 @@
 
 #include "config/config.h"
 #include "core/console_output.h"
+#include "core/lock_statistics.h"
 #include "core/log_ring.h"
 #include "drums/drum_bank_file.h"
 #include "drums/drum_machine.h"
@@ -47,6 +48,7 @@
 void looper_reset() {
   console_log_reset();
   console_output_reset();
+  lock_statistics_reset();
 
   pool_reset();
   config_reset();

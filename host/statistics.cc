@@ -5,6 +5,7 @@
 #include "core/console.h"
 #include "core/constants.h"
 #include "core/lock.h"
+#include "core/lock_statistics.h"
 #include "engine/engine.h"
 #include "engine/track.h"
 #include "midi/clock.h"
@@ -141,7 +142,43 @@ void print_intervals(const int32_t (&v)[clock_pulses_per_beat]) {
   console_printf("             %d %d %d %d\n", v[20], v[21], v[22], v[23]);
 }
 
+// The last two components of a source path: "engine/undo.cc".
+const char* short_path(const char* path) {
+  const char* last = nullptr;
+  const char* before_last = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p != '/') continue;
+    if (last != nullptr) before_last = last + 1;
+    last = p;
+  }
+  return before_last;
+}
+
+int32_t microseconds(int64_t ns) { return int32_t(ns / 1000); }
+
 }  // namespace
+
+void report_lock_statistics() {
+  LockReport r;
+  lock_statistics_take(r);
+  console_printf("Engine lock: %d holds by other threads", int32_t(r.holds));
+  if (r.site_count > 0) {
+    const LockSite& top = r.longest[0];
+    console_printf(", longest %d us at %s:%d (%s)", microseconds(top.longest_ns), short_path(top.file),
+                   int32_t(top.line), top.function);
+  }
+  console_printf("\n");
+  for (int i = 1; i < r.site_count; i++) {
+    const LockSite& site = r.longest[i];
+    console_printf("             then %d us at %s:%d, %d holds\n", microseconds(site.longest_ns),
+                   short_path(site.file), int32_t(site.line), int32_t(site.holds));
+  }
+  if (r.unplaced_longest_ns > 0)
+    console_printf("             other sites: longest %d us\n", microseconds(r.unplaced_longest_ns));
+  const int32_t period_us = int32_t(int64_t(r.callback_frames) * 1000000 / frames_per_second);
+  console_printf("Process callback: longest %d us of a %d us period, %d callbacks, xruns %d\n",
+                 microseconds(r.callback_longest_ns), period_us, int32_t(r.callbacks), int32_t(r.xruns));
+}
 
 void report_looper_statistics() {
   console_printf("ZT4 Looper statistics:\n");
@@ -158,10 +195,15 @@ void report_looper_statistics() {
 
   TrackSnapshot snap;
   int32_t dc_estimate[2];
+  int32_t gate_quiet[2], gate_loud[2];  // the audio thread counts them every frame
   {
     EngineLockGuard hold;
     snapshot_tracks(snap);
-    for (int c = 0; c < 2; c++) dc_estimate[c] = int32_t(engine_state.dc_state[c] >> 16);
+    for (int c = 0; c < 2; c++) {
+      dc_estimate[c] = int32_t(engine_state.dc_state[c] >> 16);
+      gate_quiet[c] = engine.gate_quiet_count[c];
+      gate_loud[c] = engine.gate_loud_count[c];
+    }
   }
 
   for (int n = 0; n < track_count; n++) {
@@ -180,8 +222,7 @@ void report_looper_statistics() {
 
   report_input_capture();
   console_printf("Noise Gate: lvl %d, delay %d, time %d:%d, release %d:%d\n", engine_state.gate_level,
-                 engine_state.gate_delay, engine.gate_quiet_count[0], engine.gate_quiet_count[1],
-                 engine.gate_loud_count[0], engine.gate_loud_count[1]);
+                 engine_state.gate_delay, gate_quiet[0], gate_quiet[1], gate_loud[0], gate_loud[1]);
   console_printf("DC Offset:  %d %d\n", dc_estimate[0], dc_estimate[1]);
 }
 

@@ -145,7 +145,8 @@ void clock_send_pulse() { midi_enqueue(&midi_byte_clock, 1); }
 
 void clock_input_collect(ClockInputEvents& events, uint32_t frame, const uint8_t* bytes,
                          uint32_t size) {
-  if (config.midi_clock_in == 0) return;
+  // The host command that sets the flag runs in the main thread.
+  if (std::atomic_ref<int16_t>(config.midi_clock_in).load(std::memory_order_relaxed) == 0) return;
   for (uint32_t i = 0; i < size; i++) {
     const uint8_t b = bytes[i];
     if (b != midi_byte_clock && b != midi_byte_start && b != midi_byte_continue &&

@@ -125,11 +125,11 @@ void cmd_midi_clock(const uint8_t* p, int) {
     case 2:
       config.midi_clock_out = 1;
       break;
-    case 3:
-      config.midi_clock_in = 1;
+    case 3:  // the audio thread reads the flag per period
+      std::atomic_ref<int16_t>(config.midi_clock_in).store(1, std::memory_order_relaxed);
       break;
     case 4:
-      config.midi_clock_in = 0;
+      std::atomic_ref<int16_t>(config.midi_clock_in).store(0, std::memory_order_relaxed);
       break;
     default:
       return;

@@ -273,6 +273,7 @@ class NetworkUpgradeTest : public ::testing::Test {
     server.start();
     upgrade_request(size, server.address());
     ASSERT_TRUE(wait_idle(10.0));
+    server.join();  // what it received is read once its thread has ended
   }
   static bool wait_idle(double seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

@@ -23,4 +23,17 @@ int single_track() {
   return (k >= 1 && k <= track_count) ? k : 0;
 }
 
-void selection_reset() { selection = Selection{}; }
+void selection_reset() {
+  Selection& s = selection;
+  const Selection defaults;  // the defaults the record declares
+  s.current_track = defaults.current_track.load();
+  s.temp_group = defaults.temp_group;
+  s.except_flag = defaults.except_flag;
+  s.random_restart_mask = defaults.random_restart_mask;
+  s.replay_set = defaults.replay_set;
+  s.aux1_mask = defaults.aux1_mask;
+  s.aux2_mask = defaults.aux2_mask;
+  s.clock_source_shown = defaults.clock_source_shown;
+  s.bounce_in_progress = defaults.bounce_in_progress;
+  s.entry_scratch = defaults.entry_scratch;
+}

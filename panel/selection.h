@@ -3,6 +3,7 @@
 // set, aux routing, bounce). Main thread only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "core/constants.h"
@@ -11,7 +12,9 @@
 constexpr uint8_t all_tracks_mask = 0xFF;
 
 struct Selection {
-  int32_t current_track = 1;  // 1..8 a single track, 0 all tracks, -g group g (1..10)
+  // 1..8 a single track, 0 all tracks, -g group g (1..10). The network thread reads it for the
+  // status; the main thread writes it.
+  std::atomic<int32_t> current_track{1};
   uint8_t temp_group = 0;     // members of the temporary group, bit t-1 = track t; 0 none
   int32_t except_flag = 0;    // 1: the selection is inverted
   uint8_t random_restart_mask = 0;  // tracks armed by "Random Restart"

@@ -180,11 +180,19 @@ int pool_clean_one() {
   return p.dirty_count;
 }
 
-int pool_available() { return pool.free_count + pool.dirty_count; }
+int pool_available() {
+  EngineLockGuard lock;  // the audio thread takes and returns blocks
+  return pool.free_count + pool.dirty_count;
+}
 
 void pool_report() {
-  console_printf("Dirty %d, Free %d, Max %d, Undo blocks %d\n", int(pool.dirty_count),
-                 int(pool.free_count), pool_blocks, undo_level_blocks);
+  int dirty, free;
+  {
+    EngineLockGuard lock;
+    dirty = pool.dirty_count;
+    free = pool.free_count;
+  }
+  console_printf("Dirty %d, Free %d, Max %d, Undo blocks %d\n", dirty, free, pool_blocks, undo_level_blocks);
 }
 
 int pool_block_index(const int32_t* ref) {

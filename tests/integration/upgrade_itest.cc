@@ -94,7 +94,7 @@ TEST_F(UpgradeTest, TamperedImagesAndOverlappingRequestsInstallNothing) {
   tftp_test::Server silent({image, false, true});
   silent.start();
   silent.announce(request(image.size()), udp_port);
-  ASSERT_TRUE(wait_until([&] { return !silent.request.empty(); }, 10));
+  ASSERT_TRUE(wait_until([&] { return silent.has_request(); }, 10));
   silent.announce(request(image.size()), udp_port);  // while the first is fetching
   EXPECT_TRUE(zt4->wait_for_output("Upgrade refused: another upgrade is running", 10));
   EXPECT_TRUE(zt4->wait_for_output(

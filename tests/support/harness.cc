@@ -93,6 +93,7 @@ bool TempDir::exists(const std::string& name) const { return std::filesystem::ex
 bool JackServer::start() {
   set_server_env();
   const pid_t test = getpid();
+  const std::string frames = std::to_string(period);  // made before fork: the child only execs
   pid_ = fork();
   if (pid_ == 0) {
     int devnull = open("/dev/null", O_RDWR);

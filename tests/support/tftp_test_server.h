@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -59,7 +60,9 @@ class Server {
     if (thread_.joinable()) thread_.join();
   }
 
-  std::vector<uint8_t> request;  // the read request received
+  // The read request received: read it once has_request() says so, or after join().
+  std::vector<uint8_t> request;
+  bool has_request() const { return got_request_.load(std::memory_order_acquire); }
   std::vector<int> acks;         // ACKs received per block (index: block - 1)
 
  private:
@@ -73,6 +76,7 @@ class Server {
       if (n <= 0) return;
       if (n >= 2 && packet[0] == 0 && packet[1] == 1) {
         request.assign(packet, packet + n);
+        got_request_.store(true, std::memory_order_release);
         break;
       }
     }
@@ -95,6 +99,7 @@ class Server {
   }
 
   Script script_;
+  std::atomic<bool> got_request_{false};
   int fd_ = -1;
   sockaddr_in address_ = {};
   std::thread thread_;
