@@ -29,7 +29,7 @@ thread_local int lock_depth = 0;
 // The calling thread's outermost hold: when and where it was taken.
 struct Hold {
   int64_t taken_at = 0;  // ns, monotonic
-  std::source_location where;
+  CallSite where;
 };
 thread_local Hold hold;
 
@@ -43,7 +43,7 @@ thread_local HoldProbe hold_probe;
 
 pthread_mutex_t* engine_mutex() { return &engine_mutex_storage; }
 
-void engine_lock(std::source_location where) {
+void engine_lock(CallSite where) {
   if (lock_depth++ == 0) {
     engine_lock_waiters.fetch_add(1);  // asks the audio thread to let go at its next frame
     pthread_mutex_lock(&engine_mutex_storage);

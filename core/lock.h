@@ -1,14 +1,16 @@
 // The engine lock: one mutex guarding all engine, track and pool state. Non-real-time threads
 // nest it freely through a thread-local depth; the audio thread locks the mutex directly for a
-// period and never nests, handing it over between frames to a thread that waits for it. Every outermost hold by a non-real-time thread is timed against its
-// call site (see core/lock_statistics.h).
+// period and never nests, handing it over between frames to a thread that waits for it. Every
+// outermost hold by a non-real-time thread is timed against its call site (see
+// core/lock_statistics.h).
 #pragma once
 
 #include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
-#include <source_location>
+
+#include "core/call_site.h"
 
 // The mutex itself, for the process callback (and benchmarks that time what it does).
 pthread_mutex_t* engine_mutex();
@@ -29,7 +31,7 @@ inline void engine_hand_over_if_wanted(pthread_mutex_t* mutex) {
 }
 
 // where: the call site the hold is charged to when this is the thread's outermost lock.
-void engine_lock(std::source_location where = std::source_location::current());
+void engine_lock(CallSite where = CallSite::current());
 // Prints "BUG: jack_release_lock" and exits with status 1 when the thread holds no lock.
 void engine_unlock();
 // Depth of the engine lock held by the calling thread.
@@ -43,7 +45,7 @@ int64_t lock_hold_probe_stop();
 
 // Scoped engine_lock / engine_unlock.
 struct EngineLockGuard {
-  explicit EngineLockGuard(std::source_location where = std::source_location::current()) {
+  explicit EngineLockGuard(CallSite where = CallSite::current()) {
     engine_lock(where);
   }
   ~EngineLockGuard() { engine_unlock(); }

@@ -26,7 +26,7 @@ void lock_statistics_reset() {
   s.callbacks = 0;
 }
 
-void lock_statistics_record(const std::source_location& where, int64_t held_ns) {
+void lock_statistics_record(const CallSite& where, int64_t held_ns) {
   LockStatistics& s = lock_statistics;
   const char* file = where.file_name();
   const uint32_t line = where.line();

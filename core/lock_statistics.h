@@ -6,7 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <source_location>
+
+#include "core/call_site.h"
 
 constexpr int lock_site_slots = 128;  // distinct call sites kept; more are counted as unplaced
 
@@ -37,7 +38,7 @@ extern LockStatistics lock_statistics;
 void lock_statistics_reset();
 
 // Charges one outermost hold of held_ns to its site. Caller holds the engine mutex.
-void lock_statistics_record(const std::source_location& where, int64_t held_ns);
+void lock_statistics_record(const CallSite& where, int64_t held_ns);
 
 // The audio thread's own figure for one process callback of `frames` frames.
 void lock_statistics_callback(int64_t took_ns, uint32_t frames);

@@ -83,13 +83,13 @@ TEST(LockStatisticsTest, ChargesEachOutermostHoldToItsCallSiteAndClearsOnTake) {
 
 TEST(LockStatisticsTest, TheReportShowsTheFourLongestSitesLongestFirst) {
   lock_statistics_reset();
-  const std::source_location sites[] = {
-      std::source_location::current(),
-      std::source_location::current(),
-      std::source_location::current(),
-      std::source_location::current(),
-      std::source_location::current(),
-      std::source_location::current(),
+  const CallSite sites[] = {
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
   };
   const int64_t held[] = {3000, 9000, 1000, 7000, 5000, 2000};
   pthread_mutex_lock(engine_mutex());  // as engine_unlock records them

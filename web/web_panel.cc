@@ -175,8 +175,41 @@ int32_t meter_percent(int32_t peak) {
   return percent < 0 ? 0 : percent;
 }
 
+// The console lines that came since the last update.
+std::string take_log() {
+  std::string log;
+  char text[1024];
+  for (int n; (n = log_take(console_log.web_log_ring, text, sizeof text)) > 0;)
+    log.append(text, size_t(n));
+  return log;
+}
+
+// Keeps the newest console lines for a page that opens later. Caller holds w.mutex.
+void keep_in_backlog(WebPanel& w, const std::string& log) {
+  w.log_backlog += log;
+  if (w.log_backlog.size() > size_t(web_log_backlog))
+    w.log_backlog.erase(0, w.log_backlog.size() - web_log_backlog);
+}
+
+bool anyone_connected(WebPanel& w) {
+  std::lock_guard<std::mutex> hold(w.mutex);
+  for (const WebClient& c : w.clients) {
+    if (c.connection != nullptr) return true;
+  }
+  return false;
+}
+
 void update_once() {
   WebPanel& w = web_panel;
+  if (!anyone_connected(w)) {
+    // Nobody watches: the snapshot, the state text and the waveforms wait (nothing is built or
+    // allocated), and the first update with a page computes every waveform that changed.
+    const std::string log = take_log();
+    std::lock_guard<std::mutex> hold(w.mutex);
+    keep_in_backlog(w, log);
+    w.wave_countdown = 0;
+    return;
+  }
   RemoteStatus status;
   remote_status_read(status);  // the engine lock for one snapshot copy
   const int32_t input_peak = engine_state.input_peak_shown.load();
@@ -191,10 +224,7 @@ void update_once() {
   const bool state_changed = state != w.last_state;
   w.last_state = state;
 
-  std::string log;
-  char text[1024];
-  for (int n; (n = log_take(console_log.web_log_ring, text, sizeof text)) > 0;)
-    log.append(text, size_t(n));
+  const std::string log = take_log();
   const std::string log_message =
       log.empty() ? "" : "{\"t\":\"log\",\"text\":\"" + json_text(log.data(), log.size()) + "\"}";
 
@@ -239,9 +269,7 @@ void update_once() {
     }
     if (!log_message.empty()) send_text(c.connection, log_message);
   }
-  w.log_backlog += log;
-  if (w.log_backlog.size() > size_t(web_log_backlog))
-    w.log_backlog.erase(0, w.log_backlog.size() - web_log_backlog);
+  keep_in_backlog(w, log);
 }
 
 void updater() {

@@ -75,23 +75,6 @@ class StorageCrash : public Zt4Test {
  protected:
   void command(const std::string& text) { udp.send("<command>" + text + "</command>"); }
 
-  std::string status_document() {
-    udp.send("<query>status");
-    for (int i = 0; i < 20; i++) {
-      auto r = udp.receive(1);
-      if (r && r->rfind("<status>", 0) == 0) return *r;
-    }
-    return "";
-  }
-
-  static std::string field(const std::string& doc, int n, const std::string& name) {
-    const size_t block = doc.find("<track" + std::to_string(n) + ">");
-    if (block == std::string::npos) return "";
-    const size_t a = doc.find("<" + name + ">", block), b = doc.find("</" + name + ">", block);
-    if (a == std::string::npos || b == std::string::npos) return "";
-    return doc.substr(a + name.size() + 2, b - a - name.size() - 2);
-  }
-
   void pass_s(double seconds) {
     const uint64_t until = client.frames_processed() + uint64_t(seconds * 48000);
     ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 60));
@@ -110,7 +93,7 @@ class StorageCrash : public Zt4Test {
     udp.aim(udp_port);
     const bool connected = wait_until([&] { return client.connect_ports(); }, 10);
     ASSERT_TRUE(connected) << "test client cannot connect";
-    ASSERT_TRUE(wait_until([&] { return !status_document().empty(); }, 10));
+    ASSERT_TRUE(wait_until([&] { return !status_document(udp).empty(); }, 10));
   }
 
   UdpPeer udp;
@@ -131,7 +114,7 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
   udp.aim(udp_port);
   open_client();
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_TRUE(wait_until([&] { return !status_document().empty(); }, 10));
+  ASSERT_TRUE(wait_until([&] { return !status_document(udp).empty(); }, 10));
   // Three loops of two to four seconds.
   for (int n = 1; n <= tracks_used; n++) {
     command("Select Track " + std::to_string(n));
@@ -218,10 +201,10 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
     // The looper loads each of them with the length its file holds.
     for (const auto& [n, length] : expected_length) {
       EXPECT_TRUE(wait_until([&, n = n] {
-        const std::string doc = status_document();
-        return field(doc, n, "state") == "stopped" && field(doc, n, "length") == length;
+        const std::string doc = status_document(udp);
+        return track_field(doc, n, "state") == "stopped" && track_field(doc, n, "length") == length;
       }, 20)) << "trial " << trial << ": track " << n << " did not load with length " << length
-              << "\n" << field(status_document(), n, "length");
+              << "\n" << track_field(status_document(udp), n, "length");
     }
   }
   printf("crash test: %d kills, %d during a save, %d while a track file was missing, %d track "

@@ -20,29 +20,6 @@ constexpr uint32_t state_playing = 4;
 constexpr float amplitude = 0.25f;
 constexpr double tone_hz = 440.0;
 
-// Counts the xruns the JACK server reports to a client of its own.
-class XrunCounter {
- public:
-  ~XrunCounter() {
-    if (client_ != nullptr) jack_client_close(client_);
-  }
-  bool open() {
-    client_ = jack_client_open("zt4xruns", JackNoStartServer, nullptr);
-    if (client_ == nullptr) return false;
-    jack_set_xrun_callback(client_, on_xrun, this);
-    return jack_activate(client_) == 0;
-  }
-  int count() const { return count_.load(); }
-
- private:
-  static int on_xrun(void* self) {
-    static_cast<XrunCounter*>(self)->count_++;
-    return 0;
-  }
-  jack_client_t* client_ = nullptr;
-  std::atomic<int> count_{0};
-};
-
 struct TrackView {
   uint32_t state;
   int32_t length;

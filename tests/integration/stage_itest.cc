@@ -51,14 +51,7 @@ class StageTest : public Zt4Test {
 
   // The <state> or <length> of track n in a status document, "" when none came.
   std::string track_field(int n, const std::string& field) {
-    udp.send("<query>status");
-    std::string doc;
-    for (int i = 0; i < 20 && doc.rfind("<status>", 0) != 0; i++) doc = udp.receive(1).value_or("");
-    const size_t block = doc.find("<track" + std::to_string(n) + ">");
-    if (block == std::string::npos) return "";
-    const size_t a = doc.find("<" + field + ">", block), b = doc.find("</" + field + ">", block);
-    if (a == std::string::npos || b == std::string::npos) return "";
-    return doc.substr(a + field.size() + 2, b - a - field.size() - 2);
+    return zt4test::track_field(status_document(udp), n, field);
   }
 
   void start() {

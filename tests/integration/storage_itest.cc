@@ -107,24 +107,6 @@ class StorageIntegration : public Zt4Test {
     ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
   }
 
-  std::string status_document() {
-    udp.send("<query>status");
-    for (int i = 0; i < 20; i++) {
-      auto r = udp.receive(1);
-      if (r && r->rfind("<status>", 0) == 0) return *r;
-    }
-    return "";
-  }
-
-  // The <length> and <state> of track n in the status document.
-  std::string track_field(const std::string& doc, int n, const std::string& field) {
-    const size_t block = doc.find("<track" + std::to_string(n) + ">");
-    if (block == std::string::npos) return "";
-    const size_t a = doc.find("<" + field + ">", block), b = doc.find("</" + field + ">", block);
-    if (a == std::string::npos || b == std::string::npos) return "";
-    return doc.substr(a + field.size() + 2, b - a - field.size() - 2);
-  }
-
   // Records a loop of `frames` frames of a sine on the selected track and plays it.
   void record_loop(int track, double hz, uint64_t frames) {
     command("Select Track " + std::to_string(track));
@@ -146,7 +128,7 @@ class StorageIntegration : public Zt4Test {
     EXPECT_TRUE(wait_until([&] {
       file = dir.read(name).value_or("");
       return file.size() > size_t(header_bytes) &&
-             track_field(status_document(), n, "state") == "playing";
+             track_field(status_document(udp), n, "state") == "playing";
     }, 20)) << name << " was not saved\n" << zt4->output();
     return file;
   }
@@ -193,7 +175,7 @@ TEST_F(StorageIntegration, LoopsComeBackAfterTheProcessIsKilled) {
   record_loop(2, second_hz, 36000);
   const std::string file1 = saved_file(1), file2 = saved_file(2);
   const std::vector<int32_t> loop1 = left_of(file1), loop2 = left_of(file2);
-  const std::string doc = status_document();
+  const std::string doc = status_document(udp);
   const std::string length1 = track_field(doc, 1, "length"), length2 = track_field(doc, 2, "length");
   EXPECT_EQ(length1, std::to_string(loop1.size() / 48000) + "." +
                          std::to_string(loop1.size() / 48 % 1000));
@@ -203,10 +185,10 @@ TEST_F(StorageIntegration, LoopsComeBackAfterTheProcessIsKilled) {
   restart();
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(wait_until([&] {
-    const std::string d = status_document();
+    const std::string d = status_document(udp);
     return track_field(d, 1, "state") == "stopped" && track_field(d, 2, "state") == "stopped";
   }, 20)) << zt4->output();
-  const std::string after = status_document();
+  const std::string after = status_document(udp);
   EXPECT_EQ(track_field(after, 1, "length"), length1);
   EXPECT_EQ(track_field(after, 2, "length"), length2);
   EXPECT_EQ(track_field(after, 3, "state"), "empty");

@@ -34,29 +34,6 @@ constexpr long memory_growth_max_kb = 1024;
 constexpr size_t piece_frames = 4800;      // the output is compared in 0.1 s pieces
 constexpr double midi_events_per_second = 100;
 
-// Counts the xruns the server reports to a client of its own.
-class XrunCounter {
- public:
-  ~XrunCounter() {
-    if (client_ != nullptr) jack_client_close(client_);
-  }
-  bool open() {
-    client_ = jack_client_open("zt4soakxruns", JackNoStartServer, nullptr);
-    if (client_ == nullptr) return false;
-    jack_set_xrun_callback(client_, on_xrun, this);
-    return jack_activate(client_) == 0;
-  }
-  int count() const { return count_.load(); }
-
- private:
-  static int on_xrun(void* self) {
-    static_cast<XrunCounter*>(self)->count_++;
-    return 0;
-  }
-  jack_client_t* client_ = nullptr;
-  std::atomic<int> count_{0};
-};
-
 long resident_kb(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -148,23 +125,6 @@ class Soak : public Zt4Test {
     ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 60));
   }
 
-  std::string status_document() {
-    udp.send("<query>status");
-    for (int i = 0; i < 20; i++) {
-      auto r = udp.receive(1);
-      if (r && r->rfind("<status>", 0) == 0) return *r;
-    }
-    return "";
-  }
-
-  std::string track_field(const std::string& doc, int n, const std::string& field) {
-    const size_t block = doc.find("<track" + std::to_string(n) + ">");
-    if (block == std::string::npos) return "";
-    const size_t a = doc.find("<" + field + ">", block), b = doc.find("</" + field + ">", block);
-    if (a == std::string::npos || b == std::string::npos) return "";
-    return doc.substr(a + field.size() + 2, b - a - field.size() - 2);
-  }
-
   // Prints the "s" report's lock, callback and xrun line; returns the console output after it.
   std::string statistics() {
     const std::string before = zt4->output();
@@ -200,18 +160,18 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
   }
   ASSERT_TRUE(wait_until(
       [&] {
-        const std::string doc = status_document();
+        const std::string doc = status_document(udp);
         for (int n = 1; n <= playing_tracks; n++)
           if (track_field(doc, n, "state") != "playing") return false;
         return track_field(doc, 8, "state") == "overdubbing";
       },
       20))
-      << status_document();
+      << status_document(udp);
 
   // What each playing loop holds, from the track file its automatic save wrote. The status gives
   // a length as seconds and milliseconds, "%d.%d" (3.008 s is "3.8").
   std::vector<std::vector<int32_t>> loops(playing_tracks);
-  const std::string doc = status_document();
+  const std::string doc = status_document(udp);
   for (int n = 1; n <= playing_tracks; n++) {
     const std::string length = track_field(doc, n, "length");
     const size_t dot = length.find('.');

@@ -505,4 +505,38 @@ std::string remote_tool() {
 
 void Zt4Test::open_client() { ASSERT_TRUE(client.open()) << "test client cannot connect"; }
 
+std::string status_document(UdpPeer& udp) {
+  udp.send("<query>status");
+  for (int i = 0; i < 20; i++) {
+    auto reply = udp.receive(1);
+    if (reply && reply->rfind("<status>", 0) == 0) return *reply;
+  }
+  return "";
+}
+
+std::string track_field(const std::string& document, int n, const std::string& field) {
+  const size_t block = document.find("<track" + std::to_string(n) + ">");
+  if (block == std::string::npos) return "";
+  const size_t a = document.find("<" + field + ">", block);
+  const size_t b = document.find("</" + field + ">", block);
+  if (a == std::string::npos || b == std::string::npos) return "";
+  return document.substr(a + field.size() + 2, b - a - field.size() - 2);
+}
+
+XrunCounter::~XrunCounter() {
+  if (client_ != nullptr) jack_client_close(client_);
+}
+
+bool XrunCounter::open(const char* client_name) {
+  client_ = jack_client_open(client_name, JackNoStartServer, nullptr);
+  if (client_ == nullptr) return false;
+  jack_set_xrun_callback(client_, on_xrun, this);
+  return jack_activate(client_) == 0;
+}
+
+int XrunCounter::on_xrun(void* self) {
+  static_cast<XrunCounter*>(self)->count_++;
+  return 0;
+}
+
 }  // namespace zt4test

@@ -178,6 +178,25 @@ class UdpPeer {
   int port_ = 0;
 };
 
+// Asks the looper for its status document; "" when none came within a few seconds.
+std::string status_document(UdpPeer& udp);
+
+// The text of <field> in the block of track n (1-based) of a status document; "" when absent.
+std::string track_field(const std::string& document, int n, const std::string& field);
+
+// Counts the xruns the JACK server reports to a client of its own.
+class XrunCounter {
+ public:
+  ~XrunCounter();
+  bool open(const char* client_name = "zt4xruns");
+  int count() const { return count_.load(); }
+
+ private:
+  static int on_xrun(void* self);
+  jack_client_t* client_ = nullptr;
+  std::atomic<int> count_{0};
+};
+
 // Runs a shell command line (sh -c) with extra environment entries; returns its exit status
 // (128 + signal when killed) and collects standard output and error together.
 int run_shell(const std::string& command, std::string& output,
