@@ -523,6 +523,38 @@ std::string track_field(const std::string& document, int n, const std::string& f
   return document.substr(a + field.size() + 2, b - a - field.size() - 2);
 }
 
+namespace {
+
+constexpr double full_scale = 16777216.0;  // ±2^24 inside the looper is ±1.0 at the ports
+constexpr int gain_dropped_bits = 15;      // gain index 0 clears the four lowest bits
+
+bool piece_follows_loop(const std::vector<int32_t>& heard, size_t from,
+                        const std::vector<int32_t>& loop) {
+  const size_t n = loop.size();
+  for (size_t k = 0; k < n; k++) {
+    size_t i = 0;
+    while (i < loop_piece_frames &&
+           std::abs(heard[from + i] - (loop[(k + i) % n] & ~gain_dropped_bits)) <= 1)
+      i++;
+    if (i == loop_piece_frames) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+LoopCheck check_loop(const std::vector<std::pair<float, float>>& out,
+                     const std::vector<int32_t>& loop) {
+  std::vector<int32_t> heard(out.size());
+  for (size_t i = 0; i < out.size(); i++) heard[i] = int32_t(std::lround(out[i].first * full_scale));
+  LoopCheck c;
+  for (size_t from = 0; from + loop_piece_frames <= heard.size(); from += loop_piece_frames) {
+    c.pieces++;
+    if (!loop.empty() && piece_follows_loop(heard, from, loop)) c.following++;
+  }
+  return c;
+}
+
 XrunCounter::~XrunCounter() {
   if (client_ != nullptr) jack_client_close(client_);
 }

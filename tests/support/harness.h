@@ -184,6 +184,21 @@ std::string status_document(UdpPeer& udp);
 // The text of <field> in the block of track n (1-based) of a status document; "" when absent.
 std::string track_field(const std::string& document, int n, const std::string& field);
 
+// Whether recorded output plays a stored loop (the left samples of its track file) at unity
+// gain: the output is cut into 0.1 s pieces, each of which must be a stretch of the loop from
+// some frame of it on (wrapping). A missed server cycle (xrun) spoils one or two pieces.
+struct LoopCheck {
+  size_t pieces = 0;
+  size_t following = 0;
+  // At least half the pieces follow the loop, and all but `forgiven` of them.
+  bool plays(size_t forgiven) const {
+    return pieces > 0 && following * 2 >= pieces && following + forgiven >= pieces;
+  }
+};
+constexpr size_t loop_piece_frames = 4800;
+LoopCheck check_loop(const std::vector<std::pair<float, float>>& out,
+                     const std::vector<int32_t>& loop);
+
 // Counts the xruns the JACK server reports to a client of its own.
 class XrunCounter {
  public:
