@@ -237,7 +237,6 @@ void update_once() {
       if (wave.computed && length == wave.length && tracks[t].audio_changed.load() == 0) continue;
       int8_t pairs[2 * web_wave_points];
       const int count = web_compute_wave(t, pairs);
-      if (count < 0) continue;  // the blocks moved: again at the next check
       wave.computed = true;
       wave.length = length;
       std::string json = web_wave_json(t, pairs, count);

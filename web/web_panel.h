@@ -102,7 +102,7 @@ std::string web_state_json(const RemoteStatus& status, const char lines[][displa
 // A waveform message for track t (0-7) from min/max pairs (each -127..127).
 std::string web_wave_json(int t, const int8_t* pairs, int count);
 // Computes track t's waveform from its blocks into pairs (2 × web_wave_points). Returns the
-// number of pairs (0 for an empty track), or -1 when the track's blocks changed under it.
+// number of pairs (0 for an empty track).
 int web_compute_wave(int t, int8_t* pairs);
 
 // The page (HTML with its script and style), compiled in.

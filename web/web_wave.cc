@@ -2,7 +2,6 @@
 // audio thread.
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "core/lock.h"
 #include "engine/track.h"
@@ -13,6 +12,7 @@
 namespace {
 
 constexpr int wave_reads_per_pair = 64;  // frames read for each pair, spread over its span
+constexpr int wave_pairs_per_lock = 16;  // pairs computed in one hold of the engine lock
 constexpr int wave_shift = 17;           // full scale (1 << 24) becomes 128
 
 int8_t wave_value(int32_t sample) {
@@ -24,40 +24,38 @@ int8_t wave_value(int32_t sample) {
 
 int web_compute_wave(int t, int8_t* pairs) {
   if (t < 0 || t >= track_count) return 0;
-  std::vector<const int32_t*> blocks;
-  blocks.reserve(pool_blocks);  // before the lock: nothing is allocated while it is held
   int32_t length;
-  uint32_t releases;
   {
-    EngineLockGuard lock;  // a copy of the block table's row, nothing more
+    EngineLockGuard lock;
     length = tracks[t].length.load();
-    if (length < 0 || int64_t(length) > max_track_frames) length = 0;
-    const int32_t count = (length + block_frames - 1) / block_frames;
-    blocks.assign(track_blocks[t], track_blocks[t] + count);
-    releases = pool.releases.load(std::memory_order_acquire);
   }
-  if (length == 0) return 0;
+  if (length <= 0 || int64_t(length) > max_track_frames) return 0;
   const int count = length < web_wave_points ? length : web_wave_points;
-  for (int i = 0; i < count; ++i) {
-    const int64_t first = int64_t(length) * i / count;
-    const int64_t end = int64_t(length) * (i + 1) / count;
-    const int64_t spread = (end - first) / wave_reads_per_pair;
-    const int64_t step = spread > 0 ? spread : 1;
-    int32_t low = 0, high = 0;
-    for (int64_t f = first; f < end; f += step) {
-      const int32_t* block = blocks[size_t(f / block_frames)];
-      if (block == nullptr) continue;  // no block: silence
-      const int32_t* frame = block + 2 * (f % block_frames);
-      for (int c = 0; c < 2; ++c) {
-        if (frame[c] < low) low = frame[c];
-        if (frame[c] > high) high = frame[c];
+  // The samples are read under the engine lock, a few pairs at a time (some 2000 reads, a few
+  // microseconds), straight from the track's block table: the audio thread may be overdubbing
+  // them, and a block that the track gave up meanwhile is no longer in its row.
+  for (int group = 0; group < count; group += wave_pairs_per_lock) {
+    const int group_end = group + wave_pairs_per_lock < count ? group + wave_pairs_per_lock : count;
+    EngineLockGuard lock;
+    for (int i = group; i < group_end; ++i) {
+      const int64_t first = int64_t(length) * i / count;
+      const int64_t end = int64_t(length) * (i + 1) / count;
+      const int64_t spread = (end - first) / wave_reads_per_pair;
+      const int64_t step = spread > 0 ? spread : 1;
+      int32_t low = 0, high = 0;
+      for (int64_t f = first; f < end; f += step) {
+        const int32_t* block = track_blocks[t][size_t(f / block_frames)];
+        if (block == nullptr) continue;  // no block: silence
+        const int32_t* frame = block + 2 * (f % block_frames);
+        for (int c = 0; c < 2; ++c) {
+          if (frame[c] < low) low = frame[c];
+          if (frame[c] > high) high = frame[c];
+        }
       }
+      pairs[2 * i] = wave_value(low);
+      pairs[2 * i + 1] = wave_value(high);
     }
-    pairs[2 * i] = wave_value(low);
-    pairs[2 * i + 1] = wave_value(high);
   }
-  // A block released meanwhile may hold other audio by now: this picture is not to be trusted.
-  if (pool.releases.load(std::memory_order_acquire) != releases) return -1;
   return count;
 }
 

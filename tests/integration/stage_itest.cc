@@ -260,6 +260,11 @@ int64_t audio_thread_minor_faults(Zt4Process& zt4) {
 // The audio thread writes a long recording into blocks it has never used: every page of them is
 // resident before the pool hands them out, so the thread takes no page fault while it records.
 TEST_F(StageTest, ALongRecordingTakesNoPageFaultInTheAudioThread) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer writes shadow memory beside every sample the audio thread touches: those
+  // pages fault however resident the pool is.
+  GTEST_SKIP() << "page faults are not the looper's own under ThreadSanitizer";
+#endif
   place_config();
   start();
   ASSERT_FALSE(HasFatalFailure());
