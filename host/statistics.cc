@@ -41,9 +41,22 @@ int count_blocks(int32_t* const* refs, int count) {
   return used;
 }
 
+// Counts a block table a slice at a time under the engine lock: the audio thread adds blocks to
+// a recording as it goes, and a slice holds the lock for a microsecond or two.
+int count_blocks_locked(int32_t* const* refs, int count) {
+  constexpr int slice = 1024;
+  int used = 0;
+  for (int from = 0; from < count; from += slice) {
+    EngineLockGuard hold;
+    used += count_blocks(refs + from, count - from < slice ? count - from : slice);
+  }
+  return used;
+}
+
 int undo_blocks_of(int n) {
   int used = 0;
-  for (const UndoLevel& level : undo_areas[n].levels) used += count_blocks(level.blocks, undo_level_blocks);
+  for (const UndoLevel& level : undo_areas[n].levels)
+    used += count_blocks_locked(level.blocks, undo_level_blocks);
   return used;
 }
 
@@ -184,23 +197,13 @@ void report_looper_statistics() {
   console_printf("ZT4 Looper statistics:\n");
   int total = 0;
   for (int n = 0; n < track_count; n++) {
-    // One track's tables at a time under the lock (some 20 000 pointers, a few microseconds):
-    // the audio thread adds blocks to a recording as it goes.
-    int blocks, undo, scramble;
-    {
-      EngineLockGuard hold;
-      blocks = count_blocks(track_blocks[n], pool_blocks);
-      undo = undo_blocks_of(n);
-      scramble = count_blocks(unscramble_blocks[n], pool_blocks);
-    }
+    const int blocks = count_blocks_locked(track_blocks[n], pool_blocks);
+    const int undo = undo_blocks_of(n);
+    const int scramble = count_blocks_locked(unscramble_blocks[n], pool_blocks);
     console_printf("Track %d blocks %d, undo blocks %d, unscramble_blocks %d\n", n + 1, blocks, undo, scramble);
     total += blocks + undo;
   }
-  int redo;
-  {
-    EngineLockGuard hold;
-    redo = count_blocks(redo_blocks, undo_level_blocks);
-  }
+  const int redo = count_blocks_locked(redo_blocks, undo_level_blocks);
   console_printf("Redo blocks %d, total blocks %d\n", redo, total + redo);
 
   TrackSnapshot snap;
