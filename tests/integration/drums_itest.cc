@@ -61,11 +61,6 @@ class DrumsTest : public Zt4Test {
   void command(const std::string& name) { peer.send("<command>" + name + "</command>"); }
 
   // Lets `frames` frames pass on the server.
-  void pass(uint64_t frames) {
-    const uint64_t until = client.frames_processed() + frames;
-    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
-  }
-
   // A fresh report from a console key: the text from its first line on.
   std::string report(const std::string& key, const std::string& first_line,
                      const std::string& last_label) {

@@ -72,11 +72,6 @@ class EditingIntegration : public Zt4Test {
     return wait_until([&] { return track(n).state == state_playing; }, timeout_s);
   }
 
-  void pass(uint64_t frames) {
-    const uint64_t until = client.frames_processed() + frames;
-    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 60));
-  }
-
   // Records track 1 from the sine at the input: about `frames` frames, closed on the sine and
   // played, with the input silent afterwards.
   int32_t record_loop(uint64_t frames) {

@@ -60,10 +60,6 @@ class MidiLoopTest : public zt4test::Zt4Test {
     client.send_midi({0x80, note, 0});
   }
   // Lets `frames` frames pass on the server.
-  void pass(uint64_t frames) {
-    const uint64_t until = client.frames_processed() + frames;
-    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
-  }
   // The looper statistics, for failure messages.
   std::string statistics() {
     zt4->send_console("s");

@@ -67,10 +67,6 @@ TrackRow track_row(const std::string& table, int n) {
 class ReadmeTest : public Zt4Test {
  protected:
   // Lets the server run `frames` more frames.
-  void pass(uint64_t frames) {
-    const uint64_t until = client.frames_processed() + frames;
-    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
-  }
   std::string status_table() {
     std::string out;
     run_shell("zt4-remote status", out, environment);

@@ -60,10 +60,6 @@ class StageTest : public Zt4Test {
     udp.aim(udp_port);
   }
 
-  void pass(uint64_t frames) {
-    const uint64_t until = client.frames_processed() + frames;
-    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
-  }
   // Frame at which the first 0xFC at or after `from` came back, or 0 while none has.
   uint64_t stop_byte_after(uint64_t from) {
     for (const auto& e : client.midi_events())

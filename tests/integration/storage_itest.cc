@@ -62,11 +62,6 @@ class StorageIntegration : public Zt4Test {
 
   void command(const std::string& text) { udp.send("<command>" + text + "</command>"); }
 
-  void pass(uint64_t frames) {
-    const uint64_t until = client.frames_processed() + frames;
-    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 30));
-  }
-
   // Records a loop of `frames` frames of a sine on the selected track and plays it.
   void record_loop(int track, double hz, uint64_t frames) {
     command("Select Track " + std::to_string(track));

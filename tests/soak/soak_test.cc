@@ -88,11 +88,6 @@ class Soak : public Zt4Test {
 
   void command(const std::string& text) { udp.send("<command>" + text + "</command>"); }
 
-  void pass(uint64_t frames) {
-    const uint64_t until = client.frames_processed() + frames;
-    ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, 60));
-  }
-
   // Prints the "s" report's lock, callback and xrun line; returns the console output after it.
   std::string statistics() {
     const std::string before = zt4->output();

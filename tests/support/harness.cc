@@ -505,6 +505,11 @@ std::string remote_tool() {
 
 void Zt4Test::open_client() { ASSERT_TRUE(client.open()) << "test client cannot connect"; }
 
+void Zt4Test::pass(uint64_t frames, double timeout_s) {
+  const uint64_t until = client.frames_processed() + frames;
+  ASSERT_TRUE(wait_until([&] { return client.frames_processed() >= until; }, timeout_s));
+}
+
 std::string status_document(UdpPeer& udp) {
   udp.send("<query>status");
   for (int i = 0; i < 20; i++) {

@@ -230,6 +230,8 @@ class Zt4Test : public ::testing::Test {
   void start_zt4();
   // Opens the JACK test client connected to ZT4's ports.
   void open_client();
+  // Waits until the test client has processed `frames` more frames (fails after timeout_s).
+  void pass(uint64_t frames, double timeout_s = 60);
 
   TempDir dir;
   JackServer server;
