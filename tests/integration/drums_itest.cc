@@ -206,10 +206,10 @@ TEST_F(DrumsTest, FollowsAClockSentIntoMidiIn) {
   ASSERT_TRUE(wait_track_1_plays(20)) << looper_report();
   const long length = value_after(looper_report(), " Track 1: len ");
   EXPECT_GE(length, outside_beat_frames);
-  // Whole beats of the tempo the follower measured, which may be off by the 0.5 % allowed above
-  // when the loaded test client sent some ticks late (an unsynchronised take of 1.6 s would be
-  // some 10 000 frames off).
-  EXPECT_LE(off_whole_beats(length, outside_beat_frames), length / 200) << "length " << length;
+  // Whole beats of the tempo the follower measured while the take ran: on a loaded machine the
+  // test client sends some ticks a period late, which moves that tempo by a percent or two. An
+  // unsynchronised take of 1.6 s would be some 10 000 frames off.
+  EXPECT_LE(off_whole_beats(length, outside_beat_frames), length / 50) << "length " << length;
 }
 
 }  // namespace
