@@ -40,17 +40,6 @@ int run(const std::string& command, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The left samples of a track file's loop.
-std::vector<int32_t> left_of(const std::string& file) {
-  std::vector<int32_t> left;
-  for (size_t at = header_bytes; at + 8 <= file.size(); at += 8) {
-    int32_t s;
-    memcpy(&s, file.data() + at, 4);
-    left.push_back(s);
-  }
-  return left;
-}
-
 class StorageIntegration : public Zt4Test {
  protected:
   void place_config() {

@@ -40,17 +40,6 @@ long resident_kb(pid_t pid) {
   return -1;
 }
 
-// The left samples of a track file's loop.
-std::vector<int32_t> left_of(const std::string& file) {
-  std::vector<int32_t> left;
-  for (size_t at = header_bytes; at + 8 <= file.size(); at += 8) {
-    int32_t s;
-    memcpy(&s, file.data() + at, 4);
-    left.push_back(s);
-  }
-  return left;
-}
-
 // The number after `key` in the last line of text that contains `line_start`; -1 when absent.
 long figure_after(const std::string& text, const std::string& line_start, const std::string& key) {
   const size_t line = text.rfind(line_start);

@@ -548,6 +548,17 @@ bool piece_follows_loop(const std::vector<int32_t>& heard, size_t from,
 
 }  // namespace
 
+std::vector<int32_t> left_of(const std::string& track_file) {
+  constexpr size_t header_bytes = 512;
+  std::vector<int32_t> left;
+  for (size_t at = header_bytes; at + 8 <= track_file.size(); at += 8) {
+    int32_t s;
+    memcpy(&s, track_file.data() + at, 4);
+    left.push_back(s);
+  }
+  return left;
+}
+
 LoopCheck check_loop(const std::vector<std::pair<float, float>>& out,
                      const std::vector<int32_t>& loop) {
   std::vector<int32_t> heard(out.size());

@@ -196,6 +196,8 @@ struct LoopCheck {
   }
 };
 constexpr size_t loop_piece_frames = 4800;
+// The left samples of a track file's loop (after its 512-byte header).
+std::vector<int32_t> left_of(const std::string& track_file);
 LoopCheck check_loop(const std::vector<std::pair<float, float>>& out,
                      const std::vector<int32_t>& loop);
 
