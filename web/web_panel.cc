@@ -66,8 +66,8 @@ std::string token_of(const mg_request_info* info) {
   return value;
 }
 
-// Sends one text frame; the caller holds web_panel.mutex. A failed send closes nothing here:
-// civetweb calls the close handler when the connection ends.
+// Sends one text frame; the caller holds web_panel.clients_mutex. A failed send closes nothing
+// here: civetweb calls the close handler when the connection ends.
 void send_text(mg_connection* connection, const std::string& text) {
   mg_websocket_write(connection, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size());
 }
@@ -91,6 +91,12 @@ std::string json_text(const char* text, size_t length) {
     }
   }
   return out;
+}
+
+// A message of type `type` carrying a text: {"t":"log","text":"..."}.
+std::string text_message(const char* type, const std::string& text) {
+  return std::string("{\"t\":\"") + type + "\",\"text\":\"" +
+         json_text(text.data(), text.size()) + "\"}";
 }
 
 int page_handler(mg_connection* connection, void*) {
@@ -122,7 +128,7 @@ int page_handler(mg_connection* connection, void*) {
 int socket_connect(const mg_connection* connection, void*) {
   const mg_request_info* info = mg_get_request_info(connection);
   if (!web_request_allowed(info->remote_addr, token_of(info).c_str())) return 1;
-  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  std::lock_guard<std::mutex> hold(web_panel.clients_mutex);
   for (const WebClient& c : web_panel.clients) {
     if (c.connection == nullptr) return 0;
   }
@@ -130,7 +136,7 @@ int socket_connect(const mg_connection* connection, void*) {
 }
 
 void socket_ready(mg_connection* connection, void*) {
-  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  std::lock_guard<std::mutex> hold(web_panel.clients_mutex);
   for (WebClient& c : web_panel.clients) {
     if (c.connection == nullptr) {
       c = WebClient{connection, true};
@@ -152,15 +158,14 @@ int socket_data(mg_connection* connection, int bits, char* data, size_t length, 
     error = "too many keys waiting";
   if (error == nullptr && m.action != WebAction::none) wake_main_loop();  // no 50 ms nap first
   if (error != nullptr) {
-    std::lock_guard<std::mutex> hold(web_panel.mutex);
-    send_text(connection,
-              "{\"t\":\"error\",\"text\":\"" + json_text(error, strlen(error)) + "\"}");
+    std::lock_guard<std::mutex> hold(web_panel.clients_mutex);
+    send_text(connection, text_message("error", error));
   }
   return 1;
 }
 
 void socket_close(const mg_connection* connection, void*) {
-  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  std::lock_guard<std::mutex> hold(web_panel.clients_mutex);
   for (WebClient& c : web_panel.clients) {
     if (c.connection == connection) c = WebClient{};
   }
@@ -184,7 +189,7 @@ std::string take_log() {
   return log;
 }
 
-// Keeps the newest console lines for a page that opens later. Caller holds w.mutex.
+// Keeps the newest console lines for a page that opens later. Caller holds w.clients_mutex.
 void keep_in_backlog(WebPanel& w, const std::string& log) {
   w.log_backlog += log;
   if (w.log_backlog.size() > size_t(web_log_backlog))
@@ -192,7 +197,7 @@ void keep_in_backlog(WebPanel& w, const std::string& log) {
 }
 
 bool anyone_connected(WebPanel& w) {
-  std::lock_guard<std::mutex> hold(w.mutex);
+  std::lock_guard<std::mutex> hold(w.clients_mutex);
   for (const WebClient& c : w.clients) {
     if (c.connection != nullptr) return true;
   }
@@ -205,7 +210,7 @@ void update_once() {
     // Nobody watches: the snapshot, the state text and the waveforms wait (nothing is built or
     // allocated), and the first update with a page computes every waveform that changed.
     const std::string log = take_log();
-    std::lock_guard<std::mutex> hold(w.mutex);
+    std::lock_guard<std::mutex> hold(w.clients_mutex);
     keep_in_backlog(w, log);
     w.wave_countdown = 0;
     return;
@@ -225,8 +230,7 @@ void update_once() {
   w.last_state = state;
 
   const std::string log = take_log();
-  const std::string log_message =
-      log.empty() ? "" : "{\"t\":\"log\",\"text\":\"" + json_text(log.data(), log.size()) + "\"}";
+  const std::string log_message = log.empty() ? "" : text_message("log", log);
 
   bool wave_changed[track_count] = {};
   if (--w.wave_countdown <= 0) {
@@ -247,7 +251,7 @@ void update_once() {
     }
   }
 
-  std::lock_guard<std::mutex> hold(w.mutex);
+  std::lock_guard<std::mutex> hold(w.clients_mutex);
   for (WebClient& c : w.clients) {
     if (c.connection == nullptr) continue;
     if (c.fresh) {
@@ -256,9 +260,7 @@ void update_once() {
         if (!wave.json.empty()) send_text(c.connection, wave.json);
       }
       const std::string backlog = w.log_backlog + log;
-      if (!backlog.empty())
-        send_text(c.connection, "{\"t\":\"log\",\"text\":\"" +
-                                    json_text(backlog.data(), backlog.size()) + "\"}");
+      if (!backlog.empty()) send_text(c.connection, text_message("log", backlog));
       c.fresh = false;
       continue;
     }
@@ -396,6 +398,7 @@ void web_reset() {
   memset(w.lines, 0, sizeof w.lines);
   w.event_first = 0;
   w.event_count = 0;
+  std::lock_guard<std::mutex> hold_clients(w.clients_mutex);
   for (WebClient& c : w.clients) c = WebClient{};
   w.log_backlog.clear();
   w.last_state.clear();

@@ -53,11 +53,17 @@ struct WebPanel {
   char token[web_token_chars + 1] = {};
   int port = 0;                  // the bound port once started
 
-  std::mutex mutex;  // guards everything below; never held while taking the engine lock
+  // The main thread's exchange: held only for copies, never while sending, so a phone whose
+  // connection stalls never holds up the main loop. Never held while taking the engine lock.
+  std::mutex mutex;
   char lines[display_line_count][display_columns + 1] = {};  // as the main thread last gave them
   WebEvent events[web_event_max] = {};
   int event_first = 0;
   int event_count = 0;
+
+  // The open pages: held while sending to them, so that a page's connection stays valid (civetweb
+  // ends it only after the close handler has taken it out here).
+  std::mutex clients_mutex;
   WebClient clients[web_client_max] = {};
   std::string log_backlog;
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <mutex>
 #include <string>
 
 #include "core/lock.h"
@@ -93,6 +96,19 @@ TEST_F(WebTest, EventsReachThePanelOneAtATimeAndLinesComeBack) {
   EXPECT_EQ(panel_input.encoder_count.load(), -2);
   for (int i = 0; i < web_event_max; ++i) EXPECT_TRUE(web_queue_event(true, key_back));
   EXPECT_FALSE(web_queue_event(true, key_back));
+}
+
+// A phone whose connection stalls holds the clients while its send waits: the main loop's
+// display hand-over and key delivery go on meanwhile.
+TEST_F(WebTest, AStalledSendNeverHoldsUpTheMainLoop) {
+  ASSERT_TRUE(web_queue_event(true, key_select));
+  std::unique_lock<std::mutex> sending(web_panel.clients_mutex);
+  auto main_pass = std::async(std::launch::async, [] { web_main_service(); });
+  const bool returned = main_pass.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  sending.unlock();
+  main_pass.wait();
+  EXPECT_TRUE(returned) << "the main loop waited for a send";
+  EXPECT_EQ(panel_input.key_mailbox.load(), key_select);
 }
 
 TEST_F(WebTest, StateMessageCarriesTracksLinesAndMeters) {
