@@ -21,12 +21,6 @@ constexpr int32_t column_mask = 0xF0;    // bits 4-7: the key column
 constexpr int32_t third_column = 0x10;   // exchanged with the fourth on panel version 1
 constexpr int32_t fourth_column = 0x20;
 
-int32_t swap_columns(int32_t code) {
-  const int32_t column = code & column_mask;
-  if (column == third_column) return code + third_column;
-  if (column == fourth_column) return code - third_column;
-  return code;
-}
 
 // 1..8 for a track key's first or second action, else 0.
 int track_key(int32_t code, int32_t action) {
@@ -66,6 +60,13 @@ void route(int32_t code) {
 
 }  // namespace
 
+int32_t swap_key_columns(int32_t code) {
+  const int32_t column = code & column_mask;
+  if (column == third_column) return code + third_column;
+  if (column == fourth_column) return code - third_column;
+  return code;
+}
+
 bool is_midi_code(int32_t code) {
   const int32_t kind = code & kind_mask;
   return kind == code_note_on || kind == code_note_off || kind == code_control_change ||
@@ -91,7 +92,7 @@ int32_t take_input_code() {
   const int32_t midi = midi_poll();
   if (midi != 0) return midi;
   const uint16_t key = panel_input.key_mailbox.exchange(0);
-  if (key != 0) return config.panel_version > 0 ? swap_columns(key) : key;
+  if (key != 0) return config.panel_version > 0 ? swap_key_columns(key) : key;
   const int32_t steps = panel_input.encoder_count.exchange(0);
   if (steps > 0) return code_encoder_up;
   if (steps < 0) return code_encoder_down;

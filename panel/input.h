@@ -53,6 +53,11 @@ void ui_poll();
 // The global key map: MIDI codes run their mapped functions, scan codes their keys' actions.
 void dispatch_key(int32_t code);
 
+// Panel version 1's hardware sends the third and fourth key columns exchanged. The exchange is
+// its own inverse: it turns a hardware code into the key the looper reads, and a key back into
+// the code that hardware sends for it.
+int32_t swap_key_columns(int32_t code);
+
 bool is_encoder_step(int32_t code);
 bool is_midi_code(int32_t code);
 // 1..8 for the first action of a track key (after the panel version's column swap), else 0.

@@ -85,11 +85,7 @@ struct Panel {
 // The scan code the panel hardware sends for a key that the looper, after its column swap for
 // panel version 1, reads as `logical`.
 int32_t physical_code(const Panel& p, int32_t logical) {
-  if (p.panel_version == 0) return logical;
-  const int32_t column = logical & 0xF0;
-  if (column == 0x10) return logical + 0x10;
-  if (column == 0x20) return logical - 0x10;
-  return logical;
+  return p.panel_version == 0 ? logical : swap_key_columns(logical);
 }
 
 double now_s() {

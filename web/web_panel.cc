@@ -317,13 +317,9 @@ void web_main_service() {
   w.event_first = (w.event_first + 1) % web_event_max;
   w.event_count--;
   if (e.key) {
-    // The page names keys as the looper reads them; a version 1 panel's hardware sends the
-    // third and fourth key columns swapped, and the input poll swaps them back.
-    int32_t code = e.value;
-    const int32_t column = code & 0xF0;
-    if (config.panel_version > 0 && column == 0x10) code += 0x10;
-    if (config.panel_version > 0 && column == 0x20) code -= 0x10;
-    panel_key_event(uint16_t(code));
+    // The page names keys as the looper reads them; the mailbox takes them as the configured
+    // panel hardware sends them.
+    panel_key_event(uint16_t(config.panel_version > 0 ? swap_key_columns(e.value) : e.value));
   } else {
     panel_encoder_steps(e.value);
   }
