@@ -1,5 +1,6 @@
 #include "core/lock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -60,10 +61,11 @@ void engine_unlock() {
     exit(1);
   }
   if (--lock_depth == 0) {
-    const int64_t held = lock_clock_ns() - hold.taken_at;
-    lock_statistics_record(hold.where, held);
+    const int64_t now = lock_clock_ns();
+    lock_statistics_record(hold.where, now - hold.taken_at);
     if (hold_probe.active) {
-      const int64_t probed = hold.taken_at >= hold_probe.since ? held : held - (hold_probe.since - hold.taken_at);
+      // A hold that began before the probe started counts from the start.
+      const int64_t probed = now - std::max(hold.taken_at, hold_probe.since);
       if (probed > hold_probe.longest) hold_probe.longest = probed;
     }
     pthread_mutex_unlock(&engine_mutex_storage);

@@ -1,6 +1,7 @@
 // Log rings: every character printed on the console is also kept in three 64 KB rings that the
-// remote program drains (the UDP log query and the host log command) and the web panel follows. Any printing thread
-// writes them under the console mutex; the network thread and the MIDI parser read them.
+// remote program drains (the UDP log query and the host log command) and the web panel follows.
+// Any printing thread writes them under the console mutex; the network thread, the MIDI parser
+// and the web thread read them.
 #pragma once
 
 #include <atomic>

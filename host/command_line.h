@@ -1,5 +1,6 @@
 // The looper's command line: the data directory, the UDP port and the JACK server, each also
-// taken from the environment, the web panel's address, plus --help and --version. Main thread, before start-up.
+// taken from the environment, the web panel's address, plus --help and --version. Main thread,
+// before start-up.
 #pragma once
 
 #include <cstdio>
