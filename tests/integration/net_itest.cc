@@ -271,7 +271,7 @@ TEST_F(NetTest, SysexStatusRequestFromMidiAnswersOnMidiAndUdp) {
 
 // The command-line client, run as a user would, reaching the looper through ZT4_PORT.
 int run_tool(int port, const std::string& arguments, std::string& output) {
-  return run_shell(remote_tool() + " " + arguments, output,
+  return run_shell(tool_path("zt4-remote") + " " + arguments, output,
                    {"ZT4_PORT=" + std::to_string(port)});
 }
 
@@ -319,7 +319,7 @@ TEST_F(NetTest, WatchRedrawsTheTableInPlaceUntilInterrupted) {
   start();
   peer.send("<command>Select Track 2</command>");
   ASSERT_TRUE(wait_track_shows(2, "<selected>yes"));
-  Zt4Process watch(dir.path(), remote_tool());
+  Zt4Process watch(dir.path(), tool_path("zt4-remote"));
   ASSERT_TRUE(watch.start({"ZT4_PORT=" + std::to_string(udp_port)}, {"watch"}));
   // Each frame goes back up over the previous one (nine table lines and the closing line).
   ASSERT_TRUE(watch.wait_for_count("\x1b[10A", 2, 10)) << watch.output() << watch.errors();

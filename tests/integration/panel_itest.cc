@@ -8,20 +8,13 @@
 namespace zt4test {
 namespace {
 
-std::string tool(const char* name) {
-  const std::string path = ZT4_BINARY;
-  return path.substr(0, path.rfind('/') + 1) + name;
-}
-
-int run(const std::string& command, std::string& output) { return run_shell(command, output); }
-
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 class PanelItest : public Zt4Test {
  protected:
   std::string socket_path() { return dir.file(".zt4.panel"); }
   std::string panel(const std::string& arguments) {
-    return tool("zt4-panel") + " --socket " + socket_path() + " " + arguments;
+    return tool_path("zt4-panel") + " --socket " + socket_path() + " " + arguments;
   }
 
   // Starts the looper and waits for its panel socket and its UDP server.
@@ -84,16 +77,16 @@ std::string trimmed(std::string s) {
 
 TEST_F(PanelItest, TerminalPanelSetsATrackLevel) {
   std::string out;
-  ASSERT_EQ(run("tmux -V", out), 0) << "tmux is missing (scripts/deps installs it): " << out;
+  ASSERT_EQ(run_shell("tmux -V", out), 0) << "tmux is missing (scripts/deps installs it): " << out;
   start();
   const std::string tmux = "tmux -S " + quoted(dir.file("tmux.sock")) + " ";
-  ASSERT_EQ(run(tmux + "new-session -d -s panel -x 100 -y 30 " + quoted(panel("")), out), 0)
+  ASSERT_EQ(run_shell(tmux + "new-session -d -s panel -x 100 -y 30 " + quoted(panel("")), out), 0)
       << out;
   std::vector<std::string> lines;
   const auto shows = [&](const std::string& first, const std::string& second) {
     return wait_until(
         [&] {
-          if (run(tmux + "capture-pane -p -t panel", out) != 0) return false;
+          if (run_shell(tmux + "capture-pane -p -t panel", out) != 0) return false;
           lines = screen_lines(out);
           return lines.size() == 2 && trimmed(lines[0]).find(first) != std::string::npos &&
                  (second.empty() || trimmed(lines[1]) == second);
@@ -101,7 +94,7 @@ TEST_F(PanelItest, TerminalPanelSetsATrackLevel) {
         10);
   };
   const auto keys = [&](const std::string& key, int times) {
-    for (int i = 0; i < times; ++i) ASSERT_EQ(run(tmux + "send-keys -t panel " + key, out), 0);
+    for (int i = 0; i < times; ++i) ASSERT_EQ(run_shell(tmux + "send-keys -t panel " + key, out), 0);
   };
   EXPECT_TRUE(shows("Brindlewhorl ZT4", "")) << out;
   keys("2", 1);  // track key 2
@@ -115,7 +108,7 @@ TEST_F(PanelItest, TerminalPanelSetsATrackLevel) {
   EXPECT_TRUE(shows("Track 2 Level", "-5")) << out;
   EXPECT_EQ(level_of_track(2), "-005");
   EXPECT_EQ(level_of_track(1), "+000");
-  run(tmux + "kill-server", out);
+  run_shell(tmux + "kill-server", out);
 }
 
 TEST_F(PanelItest, TrackLevelTextCommandOpensValueEntryForTheEncoder) {
@@ -123,23 +116,23 @@ TEST_F(PanelItest, TrackLevelTextCommandOpensValueEntryForTheEncoder) {
   peer.send("<command>Track Level</command>");
   std::string out;
   ASSERT_TRUE(wait_until([&] {
-    return run(panel("show"), out) == 0 && out.compare(0, 13, "Track 1 Level") == 0;
+    return run_shell(panel("show"), out) == 0 && out.compare(0, 13, "Track 1 Level") == 0;
   }, 10)) << out;
-  ASSERT_EQ(run(panel("press enc-*3 enc+ enc-"), out), 0) << out;
+  ASSERT_EQ(run_shell(panel("press enc-*3 enc+ enc-"), out), 0) << out;
   EXPECT_EQ(out, "Track 1 Level   \n-3              \n");
   EXPECT_EQ(level_of_track(1), "-003");
-  ASSERT_EQ(run(panel("press select"), out), 0) << out;
+  ASSERT_EQ(run_shell(panel("press select"), out), 0) << out;
   EXPECT_EQ(out.substr(0, 16), "Brindlewhorl ZT4");
   EXPECT_EQ(level_of_track(1), "-003");
 }
 
 TEST_F(PanelItest, PanelToolReportsUsageAndAMissingLooper) {
   std::string out;
-  EXPECT_EQ(run(panel("press nonsense"), out), 2) << out;
+  EXPECT_EQ(run_shell(panel("press nonsense"), out), 2) << out;
   EXPECT_NE(out.find("unknown key nonsense"), std::string::npos) << out;
-  EXPECT_EQ(run(panel("show"), out), 1) << out;
+  EXPECT_EQ(run_shell(panel("show"), out), 1) << out;
   EXPECT_NE(out.find("no answer"), std::string::npos) << out;
-  ASSERT_EQ(run(tool("zt4-panel") + " --help", out), 0);
+  ASSERT_EQ(run_shell(tool_path("zt4-panel") + " --help", out), 0);
   for (const char* word : {"show", "press", "track1", "enc+", "--socket", "--dir"}) {
     EXPECT_NE(out.find(word), std::string::npos) << word;
   }

@@ -25,21 +25,6 @@ constexpr double second_hz = 1231.7;
 constexpr float amplitude = 0.25f;
 constexpr int header_bytes = 512;
 
-std::string tool(const char* name) {
-  std::string path = ZT4_BINARY;
-  return path.substr(0, path.rfind('/') + 1) + name;
-}
-
-int run(const std::string& command, std::string& output) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return -1;
-  char buffer[4096];
-  output.clear();
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) output.append(buffer, n);
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 class StorageIntegration : public Zt4Test {
  protected:
   void place_config() {
@@ -123,7 +108,7 @@ class StorageIntegration : public Zt4Test {
   }
 
   // zt4-remote aimed at this looper.
-  std::string remote() { return tool("zt4-remote") + " --port " + std::to_string(udp_port); }
+  std::string remote() { return tool_path("zt4-remote") + " --port " + std::to_string(udp_port); }
 
   UdpPeer udp;
   XrunCounter xruns;
@@ -210,22 +195,22 @@ TEST_F(StorageIntegration, AWavFileRoundTripsThroughATakeAndTheAutomaticSave) {
   ASSERT_TRUE(write_wav(dir.file("in.wav"), samples));
   ASSERT_EQ(mkdir(dir.file("sess0").c_str(), 0755), 0);
   std::string out;
-  ASSERT_EQ(run(tool("zt4-audio") + " import " + dir.file("in.wav") + " " + dir.file("sess0/tr1_1.raw"), out), 0)
+  ASSERT_EQ(run_shell(tool_path("zt4-audio") + " import " + dir.file("in.wav") + " " + dir.file("sess0/tr1_1.raw"), out), 0)
       << out;
 
   start();
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_EQ(run(remote() + " --timeout 5 take load 0 1 1 3", out), 0) << out;
+  ASSERT_EQ(run_shell(remote() + " --timeout 5 take load 0 1 1 3", out), 0) << out;
   EXPECT_NE(out.find("Loaded 100%"), std::string::npos) << out;
   ASSERT_TRUE(wait_until([&] {
     return dir.read("track3.dat").value_or("").size() == size_t(header_bytes) + frames * 8;
   }, 20)) << zt4->output();
-  ASSERT_EQ(run(remote() + " sessions", out), 0) << out;
+  ASSERT_EQ(run_shell(remote() + " sessions", out), 0) << out;
   EXPECT_NE(out.find("session 0\n"), std::string::npos) << out;
-  ASSERT_EQ(run(remote() + " takes 0", out), 0) << out;
+  ASSERT_EQ(run_shell(remote() + " takes 0", out), 0) << out;
   EXPECT_EQ(out, "track 1 take 1\n");
 
-  ASSERT_EQ(run(tool("zt4-audio") + " export " + dir.file("track3.dat") + " " + dir.file("out.wav"), out), 0)
+  ASSERT_EQ(run_shell(tool_path("zt4-audio") + " export " + dir.file("track3.dat") + " " + dir.file("out.wav"), out), 0)
       << out;
   SF_INFO info;
   const std::vector<int32_t> back = read_wav(dir.file("out.wav"), info);
@@ -234,7 +219,7 @@ TEST_F(StorageIntegration, AWavFileRoundTripsThroughATakeAndTheAutomaticSave) {
   EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
   EXPECT_TRUE(back == samples) << "the exported loop differs from the imported file";
 
-  ASSERT_EQ(run(remote() + " --timeout 5 take load 0 1 9 3", out), 1) << out;
+  ASSERT_EQ(run_shell(remote() + " --timeout 5 take load 0 1 9 3", out), 1) << out;
   EXPECT_NE(out.find("Take load failed: no such take"), std::string::npos) << out;
 }
 

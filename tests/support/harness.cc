@@ -498,9 +498,9 @@ int run_shell(const std::string& command, std::string& output,
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string remote_tool() {
+std::string tool_path(const char* name) {
   const std::string path = ZT4_BINARY;
-  return path.substr(0, path.rfind('/') + 1) + "zt4-remote";
+  return path.substr(0, path.rfind('/') + 1) + name;
 }
 
 void Zt4Test::open_client() { ASSERT_TRUE(client.open()) << "test client cannot connect"; }

@@ -219,8 +219,8 @@ class XrunCounter {
 int run_shell(const std::string& command, std::string& output,
               const std::vector<std::string>& extra_env = {});
 
-// The zt4-remote beside the zt4 binary under test.
-std::string remote_tool();
+// A program built beside the zt4 binary under test: "zt4-remote", "zt4-panel", "zt4-audio".
+std::string tool_path(const char* name);
 
 // Fixture: a private JACK server and a temporary working directory per test; start_zt4()
 // starts the binary there and waits for its start-up lines.
