@@ -72,31 +72,10 @@ void send_text(mg_connection* connection, const std::string& text) {
   mg_websocket_write(connection, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size());
 }
 
-std::string json_text(const char* text, size_t length) {
-  std::string out;
-  out.reserve(length + 8);
-  for (size_t i = 0; i < length; ++i) {
-    const uint8_t c = uint8_t(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c < 0x20 || c > 0x7E) {
-      char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += char(c);
-    }
-  }
-  return out;
-}
-
 // A message of type `type` carrying a text: {"t":"log","text":"..."}.
 std::string text_message(const char* type, const std::string& text) {
   return std::string("{\"t\":\"") + type + "\",\"text\":\"" +
-         json_text(text.data(), text.size()) + "\"}";
+         web_json_text(text.data(), text.size()) + "\"}";
 }
 
 int page_handler(mg_connection* connection, void*) {

@@ -105,6 +105,9 @@ bool web_request_allowed(const char* peer_address, const char* token);
 struct RemoteStatus;
 std::string web_state_json(const RemoteStatus& status, const char lines[][display_columns + 1],
                            int32_t input_peak, int32_t output_peak);
+// text as the inside of a JSON string: quotes and backslashes escaped, a newline as \n, other
+// characters outside printable ASCII as \u00XX.
+std::string web_json_text(const char* text, size_t length);
 // A waveform message for track t (0-7) from min/max pairs (each -127..127).
 std::string web_wave_json(int t, const int8_t* pairs, int count);
 // Computes track t's waveform from its blocks into pairs (2 × web_wave_points). Returns the

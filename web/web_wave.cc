@@ -1,6 +1,7 @@
 // The waveforms and the state message: built on the web thread from a snapshot, never on the
 // audio thread.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "core/lock.h"
@@ -59,6 +60,27 @@ int web_compute_wave(int t, int8_t* pairs) {
   return count;
 }
 
+std::string web_json_text(const char* text, size_t length) {
+  std::string out;
+  out.reserve(length + 8);
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = uint8_t(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20 || c > 0x7E) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += char(c);
+    }
+  }
+  return out;
+}
+
 std::string web_wave_json(int t, const int8_t* pairs, int count) {
   std::string out = "{\"t\":\"wave\",\"n\":" + std::to_string(t) + ",\"w\":[";
   for (int i = 0; i < 2 * count; ++i) {
@@ -82,20 +104,8 @@ std::string web_state_json(const RemoteStatus& status, const char lines[][displa
   out += "],\"lines\":[";
   for (int line = 0; line < display_line_count; ++line) {
     if (line > 0) out += ',';
-    out += '"';
-    for (int i = 0; i < display_columns && lines[line][i] != '\0'; ++i) {
-      const uint8_t c = uint8_t(lines[line][i]);
-      if (c == '"' || c == '\\') {
-        out += '\\';
-        out += char(c);
-      } else if (c < 0x20 || c > 0x7E) {
-        snprintf(item, sizeof item, "\\u%04x", c);  // the page draws the panel's glyphs
-        out += item;
-      } else {
-        out += char(c);
-      }
-    }
-    out += '"';
+    // Characters outside printable ASCII go as \u escapes: the page draws the panel's glyphs.
+    out += '"' + web_json_text(lines[line], strnlen(lines[line], display_columns)) + '"';
   }
   snprintf(item, sizeof item, "],\"in\":%d,\"out\":%d}", int(input_peak), int(output_peak));
   out += item;
