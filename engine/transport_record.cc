@@ -218,12 +218,16 @@ int close_loop(int32_t t) {
   for (int32_t*& block : spare) block = take_zeroed_block();
   BlockRange range{0, -1};
   bool failed = false;
+  bool discarded = false;
   int32_t next = 0;
   {
     EngineLockGuard lock;
     const int32_t recorded = v.length;
     while (target <= recorded) target += unit;
-    if (target >= max_track_frames) {
+    if (s.record_track != t) {
+      // Discarded meanwhile, as in the free case: the spares must not become a silent loop.
+      discarded = true;
+    } else if (target >= max_track_frames) {
       failed = true;
     } else {
       range = {recorded / block_frames, int32_t(target / block_frames)};
@@ -242,7 +246,7 @@ int close_loop(int32_t t) {
     }
     if (failed) {
       s.record_track = -1;
-    } else {
+    } else if (!discarded) {
       v.position = recorded;
       v.loop_start = 0;
       v.loop_end = int32_t(target);
@@ -254,6 +258,7 @@ int close_loop(int32_t t) {
   }
   for (int32_t* block : spare)
     if (block != nullptr) pool_free(block);
+  if (discarded) return status_refused;
   if (failed) {
     abandon_recording(t);
     return status_no_blocks;
