@@ -13,6 +13,14 @@ namespace {
 
 using Codes = std::vector<int32_t>;
 
+// Codes handed out and SysEx messages run, in the order the looper took them; a SysEx message
+// is logged as the negated value of its first data byte.
+Codes taken;
+void log_sysex(const uint8_t* bytes, int length) {
+  if (length > 2) taken.push_back(-int32_t(bytes[1]));
+}
+int32_t sysex(int n) { return -n; }
+
 int32_t cc(int controller, int value) {
   return code_control_change + value + (controller << code_controller_shift);
 }
@@ -26,6 +34,8 @@ class MidiCodesTest : public ::testing::Test {
     config.midi_channel = 0;
     config.quant_cc = 126;
     config.cc_dejitter = 0;
+    taken.clear();
+    midi_set_sysex_handler(log_sysex);
   }
   static void put(std::initializer_list<uint8_t> bytes) {
     for (uint8_t b : bytes) midi_in_put(b);
@@ -35,6 +45,11 @@ class MidiCodesTest : public ::testing::Test {
     Codes codes;
     for (int32_t code = midi_poll(); code != 0; code = midi_poll()) codes.push_back(code);
     return codes;
+  }
+  // The same, returning SysEx messages run among the codes.
+  static Codes drain_with_sysex() {
+    for (int32_t code = midi_poll(); code != 0; code = midi_poll()) taken.push_back(code);
+    return taken;
   }
 };
 
@@ -73,6 +88,41 @@ TEST_F(MidiCodesTest, ARunLongerThanTheQueueStillEndsOnItsNewestValue) {
   EXPECT_EQ(midi_poll(), note(62));
   EXPECT_EQ(midi_poll(), 0);
   EXPECT_EQ(midi_code_queue.coalesced, uint32_t(values - 1));
+}
+
+TEST_F(MidiCodesTest, SysexRunsInItsTurnAndEndsAControllerRun) {
+  put({0x90, 60, 100, 0xF0, 1, 0xF7, 0xB0, 7, 10, 7, 20, 0xF0, 2, 3, 0xF7});
+  put({0xB0, 7, 30, 7, 40, 0xF0, 4, 0xF8, 0xF7, 0x90, 61, 100});
+  EXPECT_EQ(drain_with_sysex(),
+            (Codes{note(60), sysex(1), cc(7, 20), sysex(2), cc(7, 40), sysex(4), note(61)}));
+  EXPECT_EQ(midi_code_queue.coalesced, 2u);
+}
+
+TEST_F(MidiCodesTest, MoreSysexThanTheQueueHoldsKeepsTheOrder) {
+  // Parsing pauses while every SysEx slot is taken and goes on as they run.
+  Codes expected;
+  for (int i = 1; i <= 3 * int(midi_sysex_slots); ++i) {
+    put({0xF0, uint8_t(i), 0xF7, 0x90, uint8_t(i), 100});
+    expected.push_back(sysex(i));
+    expected.push_back(note(i));
+  }
+  EXPECT_EQ(drain_with_sysex(), expected);
+  EXPECT_FALSE(midi_input_waiting());
+}
+
+TEST_F(MidiCodesTest, AMergedRunStandsForEveryValueItCrossed) {
+  put({0xB0, 7, 50, 7, 90, 7, 20, 7, 60, 0x90, 60, 100, 0xB0, 7, 70});
+  const int32_t merged = midi_poll();
+  EXPECT_EQ(merged, cc(7, 60));
+  EXPECT_EQ(midi_code_range(merged).low, 20);
+  EXPECT_EQ(midi_code_range(merged).high, 90);
+  EXPECT_EQ(midi_code_range(cc(7, 61)).low, 61) << "another code stands for itself";
+  EXPECT_EQ(midi_poll(), note(60));
+  EXPECT_EQ(midi_code_range(merged).high, 60) << "only the code handed out last";
+  const int32_t single = midi_poll();
+  EXPECT_EQ(single, cc(7, 70));
+  EXPECT_EQ(midi_code_range(single).low, 70);
+  EXPECT_EQ(midi_code_range(single).high, 70);
 }
 
 TEST_F(MidiCodesTest, NothingWaitingAfterOnlyClockAndForeignChannelBytes) {

@@ -1,7 +1,8 @@
 #include "midi/midi_parser.h"
 
+#include "midi/midi_map.h"
 
-MidiInput midi_input;
+MidiParser midi_parser;
 
 namespace {
 
@@ -18,14 +19,16 @@ void restart(MidiParser& p) {
   p.sysex = SysexState::none;
 }
 
-void end_sysex(MidiInput& in, uint8_t byte) {
-  MidiParser& p = in.parser;
-  if (p.sysex == SysexState::open) {
-    // count < expected = 255 while open, so the end byte still fits.
-    p.message[p.count++] = byte;
-    if (in.sysex_handler != nullptr) in.sysex_handler(p.message, p.count);
+// Returns code_sysex when the end byte completes an open message, which is then held whole.
+int32_t end_sysex(MidiParser& p, uint8_t byte) {
+  if (p.sysex != SysexState::open) {
+    restart(p);
+    return 0;
   }
-  restart(p);
+  // count < expected = 255 while open, so the end byte still fits.
+  p.message[p.count++] = byte;
+  p.sysex = SysexState::complete;
+  return code_sysex;
 }
 
 }  // namespace
@@ -51,13 +54,10 @@ int midi_message_length(int status) {
 }
 
 int32_t midi_parse_byte(uint8_t byte) {
-  MidiInput& in = midi_input;
-  MidiParser& p = in.parser;
+  MidiParser& p = midi_parser;
+  if (p.sysex == SysexState::complete) restart(p);
 
-  if (byte == end_of_exclusive) {
-    end_sysex(in, byte);
-    return 0;
-  }
+  if (byte == end_of_exclusive) return end_sysex(p, byte);
   if (byte >= first_real_time) {
     // Real-time bytes may sit anywhere, even inside a SysEx, which they leave intact. Inside a
     // channel message they restart it under running status: collected data bytes are lost.
@@ -93,6 +93,10 @@ int32_t midi_parse_byte(uint8_t byte) {
   return code;
 }
 
-void midi_set_sysex_handler(MidiMessageSink handler) { midi_input.sysex_handler = handler; }
+const uint8_t* midi_parsed_sysex(int* length) {
+  const MidiParser& p = midi_parser;
+  *length = p.sysex == SysexState::complete ? p.count : 0;
+  return p.message;
+}
 
-void midi_parser_reset() { midi_input = MidiInput{}; }
+void midi_parser_reset() { midi_parser = MidiParser{}; }

@@ -1,18 +1,20 @@
 // The MIDI byte parser: assembles received bytes into complete messages (running status,
-// System Exclusive, real-time bytes), hands channel messages to the mapper and whole SysEx
-// messages to the SysEx handler. Main thread only (the idle tick's input poll).
+// System Exclusive, real-time bytes), hands channel messages to the mapper and reports each
+// whole SysEx message, which it holds until the next byte. Main thread only (the idle tick's
+// input poll).
 #pragma once
 
 #include <cstdint>
 
-#include "midi/midi_map.h"
-
 constexpr int midi_message_max = 255;  // bytes of one assembled message, 0xF0 and 0xF7 included
+// What midi_parse_byte returns for a complete SysEx message (no mapped code is of this kind).
+constexpr int32_t code_sysex = 0xF000;
 
 enum class SysexState : uint8_t {
   none,       // not inside a SysEx message
   open,       // 0xF0 seen, collecting data bytes
   overflow,   // too long: the rest is dropped up to the next status byte
+  complete,   // 0xF7 ended it: the whole message is held until the next byte
 };
 
 struct MidiParser {
@@ -23,12 +25,7 @@ struct MidiParser {
   SysexState sysex = SysexState::none;
 };
 
-struct MidiInput {
-  MidiParser parser;
-  MidiMessageSink sysex_handler = nullptr;  // gets each complete F0 ... F7 message
-};
-
-extern MidiInput midi_input;
+extern MidiParser midi_parser;
 
 // Length of a message opened by this status byte: 3 for notes, poly pressure, controllers and
 // pitch bend; 2 for program change and channel pressure; 255 for SysEx; 2 or 3 for the system
@@ -36,11 +33,13 @@ extern MidiInput midi_input;
 // any status byte pair up with status 0, which maps to nothing.
 int midi_message_length(int status);
 
-// Feeds one byte; returns the input code of a message it completes, or 0.
+// Feeds one byte; returns the input code of a message it completes, code_sysex for a whole
+// SysEx message, or 0.
 int32_t midi_parse_byte(uint8_t byte);
 
-// Wires the handler of complete SysEx messages (null: they are dropped).
-void midi_set_sysex_handler(MidiMessageSink handler);
+// After midi_parse_byte returned code_sysex and before the next byte: the message, F0 ... F7,
+// and its length.
+const uint8_t* midi_parsed_sysex(int* length);
 
-// Tests: the parser as at program load, no SysEx handler.
+// Tests: the parser as at program load.
 void midi_parser_reset();

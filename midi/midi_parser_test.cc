@@ -60,10 +60,18 @@ class MidiParserTest : public ::testing::Test {
     midi_set_sysex_handler(capture_sysex);
   }
 
+  // Codes the bytes complete; whole SysEx messages go to captured.sysex.
   static Codes feed(const Bytes& bytes) {
     Codes codes;
     for (uint8_t b : bytes) {
-      if (const int32_t code = midi_parse_byte(b)) codes.push_back(code);
+      const int32_t code = midi_parse_byte(b);
+      if (code == code_sysex) {
+        int length;
+        const uint8_t* message = midi_parsed_sysex(&length);
+        capture_sysex(message, length);
+      } else if (code != 0) {
+        codes.push_back(code);
+      }
     }
     return codes;
   }

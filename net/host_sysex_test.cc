@@ -14,9 +14,11 @@
 #include "core/log_ring.h"
 #include "engine/track.h"
 #include "host/looper.h"
+#include "midi/midi_codes.h"
 #include "midi/midi_queue.h"
 #include "net/remote_send.h"
 #include "net/sysex_codec.h"
+#include "panel/input.h"
 #include "panel/selection.h"
 
 namespace {
@@ -369,6 +371,36 @@ TEST_F(HostSysexTest, TextCommandRunsItsWholePayload) {
   send(host_message(27, {}));
   ASSERT_EQ(recorded.texts.size(), 2u);
   EXPECT_EQ(recorded.texts[1], "");
+}
+
+// SysEx arriving on MIDIIN takes effect in its turn among the channel messages around it: note
+// 60 selects track 2 and note 62 track 3, SysEx 27 "Select Track 5".
+TEST_F(HostSysexTest, SysexFromMidiTakesEffectInArrivalOrder) {
+  const std::string text = "Select Track 5";
+  const Bytes select_5 = host_message(27, Bytes(text.begin(), text.end()));
+  const Bytes note_60 = {0x90, 60, 100};
+  const Bytes note_62 = {0x90, 62, 100};
+  struct Case {
+    std::vector<Bytes> burst;
+    int selected;
+  };
+  const Case cases[] = {
+      {{note_60, select_5}, 5},
+      {{select_5, note_60}, 2},
+      {{note_60, select_5, note_62}, 3},
+      {{note_60, note_62, select_5}, 5},
+  };
+  for (const Case& c : cases) {
+    looper_reset();
+    config_defaults();
+    config.midi_lists[list_note_base + 60][0] = 4;  // "Select Track 2"
+    config.midi_lists[list_note_base + 62][0] = 5;  // "Select Track 3"
+    midi_set_sysex_handler(host_sysex);
+    for (const Bytes& message : c.burst)
+      for (uint8_t b : message) midi_in_put(b);
+    while (midi_input_waiting()) ui_poll();
+    EXPECT_EQ(selection.current_track, c.selected) << c.burst.size() << " " << int(c.burst[0][0]);
+  }
 }
 
 TEST_F(HostSysexTest, StatusRequestRepliesWith120Bytes) {

@@ -11,7 +11,7 @@
 
 #include "core/console.h"
 #include "midi/midi_map.h"
-#include "midi/midi_parser.h"
+#include "midi/midi_codes.h"
 #include "net/datagram.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"

@@ -2,12 +2,12 @@
 // feedback, pan, speed). Each gets the whole controller input code.
 #include <algorithm>
 #include <bit>
-#include <cstdlib>
 
 #include "config/config.h"
 #include "core/console.h"
 #include "engine/fades.h"
 #include "engine/track_params.h"
+#include "midi/midi_codes.h"
 #include "midi/midi_map.h"
 #include "panel/midi_mapping.h"
 #include "panel/display_state.h"
@@ -45,16 +45,21 @@ void reselect_current() {
 
 // Whether a controller moved for the single selected track k may act: under "Catch first" a
 // controller last moved for another track waits until it comes within 2 of k's stored value.
-bool catches(int c, int k, int v) {
+// A code that stands for a merged sweep catches when the window lies anywhere in the range the
+// sweep crossed, even where its values stepped over it.
+bool catches(int c, int k, int32_t code) {
   PedalState& p = pedal_state;
   if (!p.seeded[c]) {
     for (int16_t& stored : p.stored[c]) stored = config.cc_max[c];
     p.seeded[c] = 1;
   }
+  const int stored = p.stored[c][k - 1];
+  const MidiValueRange crossed = midi_code_range(code);
   if (config.pedal_mode == 1 && p.last_track[c] != k &&
-      std::abs(v - p.stored[c][k - 1]) > catch_window) {
+      (crossed.high < stored - catch_window || crossed.low > stored + catch_window)) {
     return false;
   }
+  const int v = code_value(code);
   p.stored[c][k - 1] = int16_t(v);
   p.last_track[c] = int16_t(k);
   return true;
@@ -83,7 +88,7 @@ int32_t controller_handler(int32_t code, Control control) {
   } else {
     targets = selected_mask();
     const bool one_track = targets != 0 && (targets & (targets - 1)) == 0;
-    if (one_track && !catches(c, std::countr_zero(targets) + 1, v)) {
+    if (one_track && !catches(c, std::countr_zero(targets) + 1, code)) {
       display_state.display_mode = mode_of(control);
       return 0;
     }

@@ -12,7 +12,9 @@
 #include "midi/midi_codes.h"
 #include "midi/midi_queue.h"
 #include "panel/display_state.h"
+#include "panel/handlers.h"
 #include "panel/input.h"
+#include "panel/pedal.h"
 #include "panel/selection.h"
 
 namespace {
@@ -119,6 +121,43 @@ TEST_F(MidiMappingTest, Controller119NamesTheDestinationForTheNextCodeOnly) {
   feed({0xB0, 119, 9});  // not a track
   ui_poll();
   EXPECT_EQ(bounce_destination_track(), 0);
+}
+
+// "Catch first" with track 1's stored value 64 and the pedal last moved for track 2: a sweep
+// that arrives in one burst is merged into its newest value, and catches when the values it
+// crossed reach 62..66, even where they stepped over that window.
+TEST_F(MidiMappingTest, CatchFirstSeesTheValuesAMergedSweepCrossed) {
+  struct Case {
+    std::initializer_list<int> values;
+    bool caught;
+  };
+  const Case cases[] = {
+      {{40, 55, 70, 80}, true},   // up across the window without touching it
+      {{100, 90, 75, 50}, true},  // down across it
+      {{20, 30, 40}, false},      // short of it
+      {{70, 68, 67}, false},      // above it all along
+      {{65, 90}, true},           // inside it on the way
+      {{61}, false},              // a single value just outside
+      {{62}, true},               // a single value at its edge
+  };
+  constexpr int pedal = 7;
+  for (const Case& c : cases) {
+    looper_reset();
+    config_defaults();
+    config.cc_dejitter = 0;
+    config.pedal_mode = 1;
+    config.cc_controller[pedal] = 2;  // "Feedback": the selected tracks
+    PedalState& p = pedal_state;
+    p.seeded[pedal] = 1;
+    p.stored[pedal][0] = 64;
+    p.last_track[pedal] = 2;
+    const int16_t before = shown_feedback[0];
+    for (int v : c.values) feed({0xB0, pedal, v});
+    poll_all();
+    const int last = *(c.values.end() - 1);
+    EXPECT_EQ(shown_feedback[0], c.caught ? last * 100 / 127 : before) << last;
+    EXPECT_EQ(p.last_track[pedal], c.caught ? 1 : 2) << last;
+  }
 }
 
 TEST_F(MidiMappingTest, UnboundControllerDoesNothing) {
