@@ -7,6 +7,7 @@
 #include "host/audio_thread.h"
 #include "host/panel_link.h"
 #include "host/statistics.h"
+#include "midi/midi_queue.h"
 #include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/display.h"
@@ -38,6 +39,7 @@ void idle_ten_ms_service() {
 }
 int32_t idle_clean_service() {
   pool_report_engine_refusals();
+  midi_out_report_dropped();
   return pool_clean_one();
 }
 void idle_track_service() {

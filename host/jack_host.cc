@@ -17,6 +17,28 @@
 
 Host host;
 
+namespace {
+
+// The MIDIOUT buffer of one period and the frame its next messages are written at.
+struct MidiOutTarget {
+  void* buffer;
+  jack_nframes_t frame;
+};
+
+// A message the buffer has no room for now waits for the next period; one longer than even the
+// empty buffer holds would wait for ever, so it is dropped and counted.
+bool write_midi_out(const uint8_t* bytes, int length, void* target) {
+  const MidiOutTarget& out = *static_cast<MidiOutTarget*>(target);
+  if (jack_midi_max_event_size(out.buffer) >= size_t(length)) {
+    return jack_midi_event_write(out.buffer, out.frame, bytes, size_t(length)) == 0;
+  }
+  if (jack_midi_get_event_count(out.buffer) > 0) return false;
+  midi_out_queue.dropped.fetch_add(1, std::memory_order_relaxed);
+  return true;
+}
+
+}  // namespace
+
 int process_callback(jack_nframes_t nframes, void*) {
   const int64_t began = lock_clock_ns();
   midi_out_register_audio_thread();  // the engine's clock bytes take the lock-free lane
@@ -39,11 +61,9 @@ int process_callback(jack_nframes_t nframes, void*) {
   // A message for the main loop is acted on at once rather than after the loop's 50 ms wait.
   // (Real-time bytes alone do not wake it: the engine takes the clock above.)
   if (input_for_main_loop) wake_main_loop();
-  while (midi_out_pending() > 0) {
-    int n;
-    const uint8_t* bytes = midi_out_take(&n);
-    jack_midi_event_write(midi_out, 0, bytes, size_t(n));
-  }
+  // What the buffer has no room for stays queued for the next period.
+  MidiOutTarget out_target{midi_out, 0};
+  midi_out_drain(write_midi_out, &out_target);
 
   const auto* in_l = static_cast<const float*>(jack_port_get_buffer(host.port_in_l, nframes));
   const auto* in_r = static_cast<const float*>(jack_port_get_buffer(host.port_in_r, nframes));
@@ -61,10 +81,8 @@ int process_callback(jack_nframes_t nframes, void*) {
     clock_input_apply(clock_in, i);
     engine_process_sample(in, out_main, out_aux1, out_aux2);
     // Clock bytes the frame made leave at that frame.
-    int length;
-    while (const uint8_t* bytes = midi_out_take_audio_lane(&length)) {
-      jack_midi_event_write(midi_out, i, bytes, size_t(length));
-    }
+    out_target.frame = i;
+    midi_out_drain_audio_lane(write_midi_out, &out_target);
     out_l[i] = sample_to_float(out_main[0]);
     out_r[i] = sample_to_float(out_main[1]);
   }

@@ -55,6 +55,15 @@ MidiOutRing* oldest_ring() {
   return nullptr;
 }
 
+// Hands the ring's oldest message to write; removes it when write takes it.
+bool write_head(MidiOutRing& ring, MidiOutWriter write, void* target) {
+  const uint32_t read = ring.read_index.load(std::memory_order_relaxed);
+  const MidiOutSlot& slot = ring.slots[read];
+  if (!write(slot.bytes, slot.length, target)) return false;
+  ring.read_index.store((read + 1) & midi_out_mask, std::memory_order_release);
+  return true;
+}
+
 bool on_audio_thread() {
   const MidiOutQueue& q = midi_out_queue;
   return q.audio_thread_known.load(std::memory_order_acquire) &&
@@ -145,6 +154,26 @@ const uint8_t* midi_out_take(int* length) {
   return slot.bytes;
 }
 
+void midi_out_drain(MidiOutWriter write, void* target) {
+  while (MidiOutRing* ring = oldest_ring()) {
+    if (!write_head(*ring, write, target)) return;
+  }
+}
+
+void midi_out_drain_audio_lane(MidiOutWriter write, void* target) {
+  MidiOutRing& ring = midi_out_queue.audio_lane;
+  while (ring_pending(ring) > 0) {
+    if (!write_head(ring, write, target)) return;
+  }
+}
+
+void midi_out_report_dropped() {
+  const uint32_t dropped = midi_out_queue.dropped.exchange(0, std::memory_order_relaxed);
+  if (dropped != 0) {
+    console_printf("out: %d MIDI messages too long for the output port, dropped\n", int(dropped));
+  }
+}
+
 const uint8_t* midi_out_take_audio_lane(int* length) {
   MidiOutRing& ring = midi_out_queue.audio_lane;
   if (ring_pending(ring) == 0) return nullptr;
@@ -170,6 +199,7 @@ void midi_queue_reset() {
     ring->read_index.store(0);
   }
   q.next_sequence.store(0);
+  q.dropped.store(0);
   q.audio_thread_known.store(false);
   q.audio_thread.store(pthread_t{});
 }

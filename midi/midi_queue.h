@@ -52,6 +52,9 @@ struct MidiOutQueue {
   pthread_mutex_t producer_mutex = PTHREAD_MUTEX_INITIALIZER;
   std::atomic<pthread_t> audio_thread{};  // the registered process thread
   std::atomic<bool> audio_thread_known{false};
+  // Messages longer than the output port's whole buffer, dropped by the process callback and
+  // not yet reported by the main loop.
+  std::atomic<uint32_t> dropped{0};
 };
 
 extern MidiInRing midi_in_ring;
@@ -82,6 +85,21 @@ void midi_out_register_audio_thread();
 int midi_out_pending();
 int midi_out_length();
 const uint8_t* midi_out_take(int* length = nullptr);
+// The process callback's port buffer as the drains see it: true when it took the message, false
+// when it has no room for it now.
+using MidiOutWriter = bool (*)(const uint8_t* bytes, int length, void* target);
+// Process callback only: hands the waiting messages to write in queue order, removing each it
+// takes. The first it refuses stays first in the queue, with everything behind it, for the next
+// period.
+void midi_out_drain(MidiOutWriter write, void* target);
+// The same for the audio thread's own lane alone, between frames, so clock bytes leave at the
+// frame that made them.
+void midi_out_drain_audio_lane(MidiOutWriter write, void* target);
+
+// Main loop: "out: N MIDI messages too long for the output port, dropped" when the process
+// callback dropped any since the last call.
+void midi_out_report_dropped();
+
 // Process callback only, between frames: the oldest message of the audio thread's own lane with
 // its length, removing it (null when that lane is empty), so clock bytes leave at the frame that
 // made them. Bytes and length come from the same slot; they stay valid as midi_out_take's do.

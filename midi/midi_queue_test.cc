@@ -194,6 +194,46 @@ TEST_F(MidiQueueTest, MessagesLeaveInQueueOrderAcrossBothLanes) {
   EXPECT_EQ(drain(), expected);
 }
 
+// A port buffer of a fixed number of bytes per period, as the process callback's writer sees it.
+struct SmallPort {
+  int room = 0;
+  std::vector<std::vector<uint8_t>> sent;
+  static bool write(const uint8_t* bytes, int length, void* target) {
+    auto& port = *static_cast<SmallPort*>(target);
+    if (length > port.room) return false;
+    port.room -= length;
+    port.sent.emplace_back(bytes, bytes + length);
+    return true;
+  }
+};
+
+TEST_F(MidiQueueTest, WhatThePortHasNoRoomForLeavesInTheNextPeriodInOrder) {
+  midi_out_register_audio_thread();
+  const uint8_t clock = 0xF8;
+  ASSERT_EQ(midi_enqueue(&clock, 1), 1);
+  enqueue_from_other_thread({0x90, 0x3C, 0x64});
+  ASSERT_EQ(midi_enqueue(&clock, 1), 1);
+  enqueue_from_other_thread({0xC0, 0x05});
+  enqueue_from_other_thread({0xC0, 0x06});
+
+  SmallPort port;
+  port.room = 4;  // one period: the clock byte and the note fit, the next clock byte not
+  midi_out_drain(SmallPort::write, &port);
+  EXPECT_EQ(port.sent, (std::vector<std::vector<uint8_t>>{{0xF8}, {0x90, 0x3C, 0x64}}));
+  EXPECT_EQ(midi_out_pending(), 3);
+  port.room = 1;  // a frame later the audio lane alone: its clock byte
+  midi_out_drain_audio_lane(SmallPort::write, &port);
+  EXPECT_EQ(port.sent.back(), std::vector<uint8_t>{0xF8});
+
+  port.sent.clear();
+  port.room = 2;  // the next period: one program change, then the other
+  midi_out_drain(SmallPort::write, &port);
+  port.room = 2;
+  midi_out_drain(SmallPort::write, &port);
+  EXPECT_EQ(port.sent, (std::vector<std::vector<uint8_t>>{{0xC0, 0x05}, {0xC0, 0x06}}));
+  EXPECT_EQ(midi_out_pending(), 0);
+}
+
 TEST_F(MidiQueueTest, TakeReturnsTheMessageWhoseLengthWasRead) {
   midi_out_register_audio_thread();
   const uint8_t clock = 0xF8;

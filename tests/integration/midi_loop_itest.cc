@@ -121,4 +121,50 @@ TEST_F(MidiLoopTest, RecordOverdubAndUndoFromNotes) {
   EXPECT_EQ(out.find("Undo save failed"), std::string::npos) << out;
 }
 
+// Host replies asked for in one burst outgrow the MIDIOUT buffer of a period (about 32 KB): what
+// does not fit leaves in the periods after, so every reply arrives, in the order asked.
+TEST_F(MidiLoopTest, RepliesBeyondOnePeriodsOutputBufferAllArrive) {
+  server.stop();
+  server.period = 1024;  // a long period: the whole burst is answered within one
+  ASSERT_TRUE(server.start());
+  start_zt4();
+  ASSERT_FALSE(HasFatalFailure());
+  open_client();
+  ASSERT_FALSE(HasFatalFailure());
+  pass(4 * uint64_t(server.period));
+
+  // Pairs of a controller report (390 bytes) and a one-list report naming its list: 240
+  // replies, within the output queue's 255 slots.
+  constexpr int pairs = 120;
+  constexpr uint8_t get_lists = 14, lists_reply = 15, get_controllers = 17, controllers_reply = 18;
+  std::vector<uint8_t> burst;
+  for (int i = 0; i < pairs; ++i) {
+    burst.insert(burst.end(), {0xF0, 0x00, 0x3F, 0x6A, get_controllers, 0xF7});
+    burst.insert(burst.end(), {0xF0, 0x00, 0x3F, 0x6A, get_lists, 0, uint8_t(i), 1, 0xF7});
+  }
+  client.clear_midi_received();
+  client.send_midi(burst);
+
+  auto replies = [&] {
+    std::vector<std::vector<uint8_t>> found;
+    for (const auto& event : client.midi_events()) {
+      const auto& b = event.bytes;
+      if (b.size() > 7 && b[0] == 0xF0 && (b[4] == controllers_reply || b[4] == lists_reply))
+        found.push_back(b);
+    }
+    return found;
+  };
+  EXPECT_TRUE(wait_until([&] { return replies().size() >= 2 * pairs; }, 20))
+      << replies().size() << " of " << 2 * pairs << " replies arrived\n" << zt4->output();
+  pass(4 * uint64_t(server.period));
+  const auto found = replies();
+  ASSERT_EQ(found.size(), size_t(2 * pairs));
+  for (int i = 0; i < pairs; ++i) {
+    EXPECT_EQ(found[2 * i][4], controllers_reply) << i;
+    EXPECT_EQ(found[2 * i].size(), 390u) << i;
+    ASSERT_EQ(found[2 * i + 1][4], lists_reply) << i;
+    EXPECT_EQ(found[2 * i + 1][6], i) << "the list reports in the order asked";
+  }
+}
+
 }  // namespace
