@@ -12,7 +12,6 @@
 #include "midi/midi_codes.h"
 #include "midi/midi_queue.h"
 #include "panel/display_state.h"
-#include "panel/handlers.h"
 #include "panel/input.h"
 #include "panel/pedal.h"
 #include "panel/selection.h"
