@@ -131,6 +131,8 @@ TEST_F(MidiLoopTest, RepliesBeyondOnePeriodsOutputBufferAllArrive) {
   ASSERT_FALSE(HasFatalFailure());
   open_client();
   ASSERT_FALSE(HasFatalFailure());
+  zt4test::XrunCounter xruns;
+  ASSERT_TRUE(xruns.open()) << "cannot count the server's xruns";
   pass(4 * uint64_t(server.period));
 
   // Pairs of a controller report (390 bytes) and a one-list report naming its list: 240
@@ -138,33 +140,37 @@ TEST_F(MidiLoopTest, RepliesBeyondOnePeriodsOutputBufferAllArrive) {
   constexpr int pairs = 120;
   constexpr uint8_t get_lists = 14, lists_reply = 15, get_controllers = 17, controllers_reply = 18;
   std::vector<uint8_t> burst;
+  std::string expected;
   for (int i = 0; i < pairs; ++i) {
     burst.insert(burst.end(), {0xF0, 0x00, 0x3F, 0x6A, get_controllers, 0xF7});
     burst.insert(burst.end(), {0xF0, 0x00, 0x3F, 0x6A, get_lists, 0, uint8_t(i), 1, 0xF7});
+    expected += "c " + std::to_string(i) + " ";
   }
-  client.clear_midi_received();
-  client.send_midi(burst);
-
-  auto replies = [&] {
-    std::vector<std::vector<uint8_t>> found;
+  // The replies as they arrived: "c" a controller report, a number the report of that list.
+  auto arrived = [&] {
+    std::string sequence;
     for (const auto& event : client.midi_events()) {
       const auto& b = event.bytes;
-      if (b.size() > 7 && b[0] == 0xF0 && (b[4] == controllers_reply || b[4] == lists_reply))
-        found.push_back(b);
+      if (b.size() < 8 || b[0] != 0xF0) continue;
+      if (b[4] == controllers_reply) sequence += b.size() == 390 ? "c " : "short ";
+      if (b[4] == lists_reply) sequence += std::to_string(b[6]) + " ";
     }
-    return found;
+    return sequence;
   };
-  EXPECT_TRUE(wait_until([&] { return replies().size() >= 2 * pairs; }, 20))
-      << replies().size() << " of " << 2 * pairs << " replies arrived\n" << zt4->output();
-  pass(4 * uint64_t(server.period));
-  const auto found = replies();
-  ASSERT_EQ(found.size(), size_t(2 * pairs));
-  for (int i = 0; i < pairs; ++i) {
-    EXPECT_EQ(found[2 * i][4], controllers_reply) << i;
-    EXPECT_EQ(found[2 * i].size(), 390u) << i;
-    ASSERT_EQ(found[2 * i + 1][4], lists_reply) << i;
-    EXPECT_EQ(found[2 * i + 1][6], i) << "the list reports in the order asked";
+  // A server cycle the looper or the probe missed can lose or repeat a period's events on the
+  // way, whatever the looper sends: the burst is then sent again, three times at most.
+  std::string sequence;
+  for (int tries = 0; tries < 3; ++tries) {
+    const int xruns_before = xruns.count();
+    client.clear_midi_received();
+    client.send_midi(burst);
+    wait_until([&] { return arrived().size() >= expected.size(); }, 10);
+    pass(4 * uint64_t(server.period));
+    sequence = arrived();
+    if (sequence == expected || xruns.count() == xruns_before) break;
+    printf("[ figures ] a burst met a missed server cycle and was sent again\n");
   }
+  EXPECT_EQ(sequence, expected) << zt4->output();
 }
 
 }  // namespace
