@@ -34,6 +34,7 @@ constexpr TextCase text_cases[] = {
     {"Track Level -20", "Track Level", -20},
     {"Track Level -50", "Track Level", -50},  // "Track Level -5" does not stand whole here
     {"Track Level -5", "Track Level -5", -5},
+    {"Track Level -05", "Track Level", -5},  // sets -5
     {"Track Level +5", "Track Level +5", 5},
     {"Track Level +7", "Track Level", 30000},  // '+' is not a number: the row's own argument
     {"Quant Value 12", "Quant Value 12", 12},
