@@ -22,7 +22,8 @@ void BM_SignatureCheck(benchmark::State& state) {
   for (size_t i = 0; i < archive.size(); ++i) archive[i] = uint8_t(i * 131 + (i >> 9));
   const Bytes image = upgrade_signed_image(key, archive);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(upgrade_check_signature(image.data(), int32_t(image.size())));
+    benchmark::DoNotOptimize(
+        upgrade_check_signature(*upgrade_builtin_key, image.data(), int32_t(image.size())));
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(image.size()));
 }

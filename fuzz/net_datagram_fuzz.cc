@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes to the UDP request handler as one datagram, and to the host SysEx
 // handler as the payload of a host command as the MIDI parser would deliver it. Text commands
-// are resolved but not run: running them would wait for an engine that is not running here.
+// run their handlers with the numbers read from outside (a queued UDP command through the main
+// loop's command_execute, SysEx command 27 at once), with the engine run inline; afterwards the
+// values the handlers set must lie within their ranges.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +12,9 @@
 
 #include "config/config.h"
 #include "core/log_ring.h"
+#include "core/lock.h"
+#include "engine/engine.h"
+#include "engine/engine_wait.h"
 #include "engine/track.h"
 #include "host/looper.h"
 #include "host/main_loop.h"
@@ -19,21 +24,40 @@
 #include "net/remote_send.h"
 #include "net/sysex_codec.h"
 #include "panel/command_queue.h"
-#include "panel/text_command.h"
+#include "panel/selection.h"
+#include "pool/pool.h"
 
 namespace {
 
 constexpr int midi_sysex_max = 255;  // the MIDI parser's longest message
+constexpr int32_t wait_frame_limit = 4096;  // inline frames before an engine wait gives up
+constexpr int clean_blocks = 16;            // zeroed blocks ready for recordings
 
-int32_t resolve_only(const char* text, int length) {
-  char buffer[midi_sysex_max + 1];
-  if (length > midi_sysex_max) length = midi_sysex_max;
-  memcpy(buffer, text, size_t(length));
-  buffer[length] = '\0';
-  return resolve_text_command(buffer).row;
+void require(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+void run_inline_frame() {
+  int32_t in[2] = {int32_t(engine_state.frame_counter.load() * 2654435761u) >> 8, 0};
+  int32_t out_main[2], out_aux1[2], out_aux2[2];
+  pthread_mutex_lock(engine_mutex());
+  engine_process_sample(in, out_main, out_aux1, out_aux2);
+  pthread_mutex_unlock(engine_mutex());
 }
 
 void discard_reply(void*, const uint8_t*, int) {}
+
+// What a text command can set, each within the range its handler keeps.
+void check_ranges() {
+  const Selection& s = selection;
+  require(s.current_track >= -config_group_count && s.current_track <= track_count);
+  for (int t = 0; t < track_count; ++t) {
+    require(shown_level[t] >= -96 && shown_level[t] <= 0);
+    require(shown_feedback[t] >= 0 && shown_feedback[t] <= 100);
+    require(shown_pan[t] >= -128 && shown_pan[t] <= 128);
+    require(config.q_steps[t] >= 1 && config.q_steps[t] <= 128);
+  }
+}
 
 }  // namespace
 
@@ -47,13 +71,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   looper_reset();
   config_defaults();
-  host_sysex_state.run_text = resolve_only;
+  for (int i = 0; i < clean_blocks; ++i) pool_clean_one();
+  engine_wait.run_frame = run_inline_frame;
+  engine_wait.inline_frame_limit = wait_frame_limit;
 
   // A datagram longer than the receive buffer arrives cut to its length.
   const int length = size > size_t(datagram_max) ? datagram_max : int(size);
   sockaddr_in sender = {};
   sender.sin_family = AF_INET;
   handle_datagram(data, length, sender, discard_reply, nullptr);
+  while (command_execute() != 0) check_ranges();
 
   uint8_t message[midi_sysex_max];
   const int payload = length < midi_sysex_max - host_sysex_header_length - 1
@@ -63,5 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memcpy(message + host_sysex_header_length, data, size_t(payload));
   message[host_sysex_header_length + payload] = sysex_end;
   host_sysex(message, host_sysex_header_length + payload + 1);
+  check_ranges();
+  while (midi_out_pending() > 0) midi_out_take();
+  console_log_reset();
   return 0;
 }

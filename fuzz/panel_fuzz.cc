@@ -1,14 +1,15 @@
 // Drives the front panel with arbitrary sequences of scan codes, encoder steps, MIDI messages,
-// functions and the display's periodic services through ui_poll, with the engine running inline
-// and a storage stand-in that completes saves and loads after a while. After every step the
-// menu stack, value entry, the editors, the display records and the settings the menus change
-// must be consistent and within their ranges.
+// functions (also as text commands with numbers of any size) and the display's periodic services
+// through ui_poll, with the engine running inline and a storage stand-in that completes saves and
+// loads after a while. After every step the menu stack, value entry, the editors, the display
+// records and the settings the menus change must be consistent and within their ranges.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 #include "config/config.h"
 #include "core/lock.h"
@@ -32,6 +33,7 @@
 #include "panel/panel_hooks.h"
 #include "panel/random_restart.h"
 #include "panel/selection.h"
+#include "panel/text_command.h"
 #include "panel/value_entry.h"
 #include "pool/pool.h"
 
@@ -200,6 +202,21 @@ void midi_message(uint8_t kind, uint8_t a, uint8_t b) {
   if (kind % 4 != 3) midi_in_put(b & 0x7F);
 }
 
+// A text command as a remote program could send it: a function's name, then a number of any
+// size (from the next five bytes), with or without a blank between them.
+template <typename Next>
+std::string number_text(uint8_t pick, Next& next) {
+  const int row = (pick & 0x3F) * function_row_count() / 64 + (next() & 1);
+  const uint8_t form = next();
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits = bits << 8 | next();
+  int64_t number = int32_t(bits);
+  if (form & 1) number *= 1000003;  // past the 32-bit range
+  std::string text = function_name(row < function_row_count() ? row : 0);
+  if (!(form & 2)) text += ' ';
+  return text + std::to_string(number);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -250,6 +267,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t pick = next();
         if (pick & 0x80) {
           invoke_function(pick % function_id_count);
+        } else if (pick & 0x40) {
+          run_text_command(number_text(pick, next).c_str());
         } else {
           run_function_with_argument(pick % function_id_count, value_not_given);
         }

@@ -39,20 +39,20 @@ bool starts_with(const uint8_t* bytes, int length, int at, const char (&text)[N]
 }
 
 // Reads a decimal number as "%d" would: optional blanks, an optional sign, digits. Values past
-// the 32-bit range saturate. Returns false when no digit follows.
+// the 32-bit range saturate at +-2147483647, so that a refusal never prints -2147483648, which
+// the console shows as "NaN". Returns false when no digit follows.
 bool parse_decimal(const uint8_t* bytes, int length, int at, int32_t& value) {
   int i = at;
   while (i < length && (bytes[i] == ' ' || (bytes[i] >= '\t' && bytes[i] <= '\r'))) ++i;
   bool negative = false;
   if (i < length && (bytes[i] == '+' || bytes[i] == '-')) negative = bytes[i++] == '-';
   if (i >= length || bytes[i] < '0' || bytes[i] > '9') return false;
-  int64_t v = 0;
+  int32_t v = 0;
   for (; i < length && bytes[i] >= '0' && bytes[i] <= '9'; ++i) {
-    v = v * 10 + (bytes[i] - '0');
-    if (v > int64_t(INT_MAX) + 1) v = int64_t(INT_MAX) + 1;
+    const int digit = bytes[i] - '0';
+    v = v > (INT_MAX - digit) / 10 ? INT_MAX : v * 10 + digit;
   }
-  if (negative) v = -v;
-  value = int32_t(v > INT_MAX ? INT_MAX : v);
+  value = negative ? -v : v;
   return true;
 }
 

@@ -87,7 +87,7 @@ TEST(DatagramClassifyTest, UpgradeSizesAreParsedAndChecked) {
       {"<command>upgrade x</command>", DatagramKind::upgrade_bad, 0},
       {"<command>upgrade ", DatagramKind::upgrade_bad, 0},
       {"<command>upgrade 99999999999999999999", DatagramKind::upgrade_bad, 2147483647},
-      {"<command>upgrade -99999999999999999999", DatagramKind::upgrade_bad, -2147483647 - 1},
+      {"<command>upgrade -99999999999999999999", DatagramKind::upgrade_bad, -2147483647},
   };
   for (const Case& c : cases) {
     const Datagram d = classify(c.bytes);
@@ -223,6 +223,8 @@ TEST_F(DatagramTest, UpgradeRequestsAreCheckedAndLeaveThePeerAlone) {
   EXPECT_EQ(printed(), "Upgrade size bad 0\n");
   handle("<command>upgrade 1048576</command>");
   EXPECT_EQ(printed(), "Upgrade size bad 1048576\n");
+  handle("<command>upgrade -99999999999</command>");
+  EXPECT_EQ(printed(), "Upgrade size bad -2147483647\n");  // never "NaN"
   handle("<command>upgrade 1048575</command>");
   EXPECT_EQ(printed(), "");
   EXPECT_EQ(remote_peer.peer_known, 0);

@@ -50,8 +50,10 @@ SysexImage sysex_decode_image(uint8_t* buffer, int32_t length) {
   return image;
 }
 
+// Without a key the data is dropped; the finishing command says why, once per image.
 void sysex_upgrade_append(const uint8_t* bytes, int length) {
   Upgrade& u = upgrade;
+  if (upgrade.key == nullptr) return;
   if (!upgrade_take_buffer()) {
     console_printf("Upgrade refused: another upgrade is running\n");
     return;
@@ -67,6 +69,7 @@ void sysex_upgrade_append(const uint8_t* bytes, int length) {
 
 void sysex_upgrade_finish() {
   Upgrade& u = upgrade;
+  if (!upgrade_key_given()) return;
   if (!upgrade_take_buffer()) {
     console_printf("Upgrade refused: another upgrade is running\n");
     return;

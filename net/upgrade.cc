@@ -94,6 +94,13 @@ void upgrade_reset() {
   u.image_path = upgrade_image_path;
   u.install_command = upgrade_install_command;
   u.hooks = UpgradeHooks{board_write_firmware_image, nullptr};
+  u.key = upgrade_builtin_key;
+}
+
+bool upgrade_key_given() {
+  if (upgrade.key != nullptr) return true;
+  console_printf("Upgrade refused: this build has no upgrade key\n");
+  return false;
 }
 
 bool upgrade_take_buffer() {
@@ -105,6 +112,7 @@ void upgrade_release_buffer() { upgrade.busy.store(false, std::memory_order_rele
 
 void upgrade_request(int32_t size, const sockaddr_in& host) {
   Upgrade& u = upgrade;
+  if (!upgrade_key_given()) return;
   if (!upgrade_take_buffer()) {
     console_printf("Upgrade refused: another upgrade is running\n");
     return;
@@ -160,7 +168,8 @@ int upgrade_verify_install(const uint8_t* image, int32_t size) {
     console_printf("Upgrade error %d\n", error_too_small);
     return error_too_small;
   }
-  const int check = upgrade_check_signature(image, size);
+  const int check = upgrade.key != nullptr ? upgrade_check_signature(*upgrade.key, image, size)
+                                           : upgrade_error_key;
   if (check != upgrade_signature_ok) {
     console_printf("Upgrade error %d\n", check);
     return check;

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "net/upgrade_key.h"
+
 constexpr int32_t upgrade_buffer_size = 1048576;
 constexpr int32_t upgrade_size_min = 1024;    // smaller images are refused ("Upgrade error 1")
 constexpr uint16_t upgrade_tftp_port = 4069;  // the fetch's own local port
@@ -44,13 +46,16 @@ struct Upgrade {
   const char* image_path = upgrade_image_path;            // tests write elsewhere
   const char* install_command = upgrade_install_command;  // tests run a harmless one
   UpgradeHooks hooks = {board_write_firmware_image, nullptr};
+  // The key images are checked with: the build's own (upgrade_builtin_key), null when it has
+  // none, and then every upgrade request, over UDP and SysEx alike, is refused.
+  const UpgradeKeyTable* key = upgrade_builtin_key;
 };
 
 extern Upgrade upgrade;
 extern uint8_t upgrade_buffer[upgrade_buffer_size];
 
 // Start-of-program values: nothing collected, the fixed paths and command, the board's writer,
-// no restart hook. Not while an upgrade thread runs.
+// no restart hook, the build's key. Not while an upgrade thread runs.
 void upgrade_reset();
 
 // Network thread, for an accepted "<command>upgrade N</command>": starts the fetch of size bytes
@@ -65,6 +70,10 @@ bool upgrade_fetch(int32_t size, const sockaddr_in& host);
 // "Upgrade error %d"). Returns 0 when the installer ran, else the error number. The caller owns
 // the buffer the image lies in.
 int upgrade_verify_install(const uint8_t* image, int32_t size);
+
+// False, with the one line "Upgrade refused: this build has no upgrade key", when the build
+// carries no key.
+bool upgrade_key_given();
 
 // Takes or gives back the buffer: false when another upgrade holds it.
 bool upgrade_take_buffer();

@@ -7,7 +7,7 @@ void upgrade_key_apply_mask(const uint8_t* in, const uint8_t* mask_table, uint8_
   }
 }
 
-void upgrade_key_rebuild(uint8_t* out) {
+void upgrade_key_rebuild(const UpgradeKeyTable& table, uint8_t* out) {
   out[0] = upgrade_key_tag;
-  upgrade_key_apply_mask(upgrade_key_masked, upgrade_key_mask_table, out + 1);
+  upgrade_key_apply_mask(table.masked, table.mask_table, out + 1);
 }

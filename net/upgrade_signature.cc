@@ -4,8 +4,6 @@
 
 #include <mutex>
 
-#include "net/upgrade_key.h"
-
 namespace {
 
 // LibTomCrypt's registries are process-wide and not safe to fill from two threads at once.
@@ -27,7 +25,7 @@ int upgrade_crypto_init() {
   return crypto_setup.sha256;
 }
 
-int upgrade_check_signature(const uint8_t* image, int32_t size) {
+int upgrade_check_signature(const UpgradeKeyTable& key_table, const uint8_t* image, int32_t size) {
   const int hash = upgrade_crypto_init();
   if (hash < 0 || size < upgrade_signature_length) return upgrade_error_hash;
   const auto archive = static_cast<unsigned long>(size - upgrade_signature_length);
@@ -39,7 +37,7 @@ int upgrade_check_signature(const uint8_t* image, int32_t size) {
   }
 
   uint8_t der[upgrade_key_length];
-  upgrade_key_rebuild(der);
+  upgrade_key_rebuild(key_table, der);
   rsa_key key;
   const int imported = rsa_import(der, sizeof der, &key);
   zeromem(der, sizeof der);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "net/upgrade_key.h"
+
 constexpr int upgrade_signature_length = 256;  // one 2048-bit RSA block
 constexpr int upgrade_pss_salt_length = 8;
 constexpr int upgrade_digest_length = 32;      // SHA-256
@@ -19,6 +21,6 @@ constexpr int upgrade_error_signature = 4;
 // Returns SHA-256's index among the registered hashes.
 int upgrade_crypto_init();
 
-// Checks the image of size bytes (at least 256): the first size - 256 bytes signed by the last
-// 256. Returns upgrade_signature_ok or the error number.
-int upgrade_check_signature(const uint8_t* image, int32_t size);
+// Checks the image of size bytes (at least 256) against key: the first size - 256 bytes signed by
+// the last 256. Returns upgrade_signature_ok or the error number.
+int upgrade_check_signature(const UpgradeKeyTable& key, const uint8_t* image, int32_t size);

@@ -174,6 +174,18 @@ int32_t record_writer(const uint8_t* data, int32_t size) {
 }
 void record_restart(int32_t seconds) { written.restart = seconds; }
 
+// Sends the image as host commands 0 (data) and 1 (last data, then the check).
+void send_sysex_image(const Bytes& received, int chunk = 40) {
+  for (size_t at = 0; at < received.size(); at += size_t(chunk)) {
+    const bool last = at + size_t(chunk) >= received.size();
+    Bytes m = {0xF0, 0x00, 0x3F, 0x6A, uint8_t(last ? 1 : 0)};
+    m.insert(m.end(), received.begin() + long(at),
+             received.begin() + long(std::min(received.size(), at + size_t(chunk))));
+    m.push_back(0xF7);
+    host_sysex(m.data(), int(m.size()));
+  }
+}
+
 class SysexUpgradeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -181,17 +193,7 @@ class SysexUpgradeTest : public ::testing::Test {
     written = Written{};
     upgrade.hooks = UpgradeHooks{record_writer, record_restart};
   }
-  // Sends the image as host commands 0 (data) and 1 (last data, then the check).
-  static void send(const Bytes& received, int chunk = 40) {
-    for (size_t at = 0; at < received.size(); at += size_t(chunk)) {
-      const bool last = at + size_t(chunk) >= received.size();
-      Bytes m = {0xF0, 0x00, 0x3F, 0x6A, uint8_t(last ? 1 : 0)};
-      m.insert(m.end(), received.begin() + long(at),
-               received.begin() + long(std::min(received.size(), at + size_t(chunk))));
-      m.push_back(0xF7);
-      host_sysex(m.data(), int(m.size()));
-    }
-  }
+  static void send(const Bytes& received) { send_sysex_image(received); }
   // The console since the last call with the "<seconds>: " prefixes taken out.
   static std::string printed() {
     std::string text = take_console_output(), out;
@@ -286,10 +288,41 @@ class NetworkUpgradeTest : public ::testing::Test {
   TestWorkdir workdir;
 };
 
-TEST_F(NetworkUpgradeTest, TheBuiltInKeyIsTheTestKeysPublicHalf) {
+// The build gives these tests the test key through the same `zt4-sign key-table` step that keys
+// a release.
+TEST_F(NetworkUpgradeTest, TheTestBuildsKeyIsTheTestKeysPublicHalf) {
+  ASSERT_NE(upgrade_builtin_key, nullptr);
+  ASSERT_EQ(upgrade.key, upgrade_builtin_key);
   uint8_t key[upgrade_key_length];
-  upgrade_key_rebuild(key);
+  upgrade_key_rebuild(*upgrade_builtin_key, key);
   EXPECT_EQ(Bytes(key, key + upgrade_key_length), upgrade_public_key(test_key()));
+}
+
+// A build without a key refuses every upgrade in one line, over UDP and SysEx alike: no fetch,
+// no check, nothing written, however the image is signed.
+TEST_F(NetworkUpgradeTest, WithoutAKeyEveryUpgradeIsRefusedInOneLine) {
+  upgrade.key = nullptr;
+  const Bytes image = upgrade_signed_image(test_key(), archive_bytes(2000));
+  sockaddr_in host = {};
+  host.sin_family = AF_INET;
+  host.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  host.sin_port = htons(9);
+  upgrade_request(int32_t(image.size()), host);
+  EXPECT_FALSE(upgrade.busy.load());  // no fetch thread
+  EXPECT_EQ(take_console_output(), "Upgrade refused: this build has no upgrade key\n");
+
+  upgrade.hooks = UpgradeHooks{record_writer, record_restart};
+  written = Written{};
+  send_sysex_image(sysex_image(Bytes(300, 7)));
+  EXPECT_EQ(take_console_output(), "Upgrade refused: this build has no upgrade key\n");
+  EXPECT_EQ(upgrade.sysex_collected, 0);
+  EXPECT_EQ(written.calls, 0);
+  EXPECT_EQ(written.restart, 0);
+
+  EXPECT_EQ(upgrade_verify_install(image.data(), int32_t(image.size())), 3);
+  EXPECT_EQ(take_console_output(), "process upgrade 2256\nUpgrade error 3\n");
+  EXPECT_EQ(access("upgrade.tgz", F_OK), -1);
+  EXPECT_EQ(access("installed.txt", F_OK), -1);
 }
 
 TEST_F(NetworkUpgradeTest, ASignedImageIsFetchedVerifiedWrittenAndInstalled) {

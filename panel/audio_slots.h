@@ -10,6 +10,9 @@
 
 constexpr int audio_slot_seconds = 60;
 constexpr int32_t audio_slot_max = 100;
+// The longest title, "Save to slot 100?", is one character wider than the display, which shows
+// its first 16.
+constexpr int audio_slot_title_max = 17;
 
 enum class SlotOperation : int16_t { none, saving, loading };
 
@@ -18,8 +21,8 @@ struct AudioSlots {
   int16_t seconds;       // 1-second ticks since the request
   int32_t track;         // 1..8
   int32_t slot;          // 1..100
-  char title[display_columns + 1];     // first line of the confirmation and progress screens
-  char progress[display_columns + 1];  // "Saved %d%%" / "Loaded %d%%"
+  char title[audio_slot_title_max + 1];  // first line of the confirmation and progress screens
+  char progress[display_columns + 1];   // "Saved %d%%" / "Loaded %d%%"
 };
 
 extern AudioSlots audio_slots;

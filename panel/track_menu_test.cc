@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "config/presets.h"
+#include "core/console.h"
 #include "drums/drum_edit.h"
 #include "drums/drum_machine.h"
 #include "midi/clock.h"
@@ -217,6 +218,18 @@ TEST_F(TrackMenuTest, SaveAudioConfirmsAndReportsTheResult) {
     EXPECT_TRUE(menu_on_top(&track_menu)) << c.name;
     EXPECT_EQ(audio_slots.operation, SlotOperation::none);
   }
+}
+
+// "Save to slot 100?" is one character longer than the display line: it stays in its own
+// buffer (the display shows the first 16 characters) and leaves the progress line alone.
+TEST_F(TrackMenuTest, TheConfirmationOfSlot100FitsItsBuffer) {
+  open_track_item(3, item_save_audio);
+  format_to(audio_slots.progress, "untouched");
+  turn(int(audio_slot_max) - 1);
+  select();
+  EXPECT_STREQ(audio_slots.title, "Save to slot 100?");
+  EXPECT_STREQ(audio_slots.progress, "untouched");
+  EXPECT_EQ(line(0), "Save to slot 100");
 }
 
 TEST_F(TrackMenuTest, LoadAudioShowsProgressAndTheResult) {

@@ -1,7 +1,8 @@
-// Upgrades against the real binary: an image announced over UDP and fetched by TFTP from a test
-// server on loopback, verified with the built-in (test) key and installed by its own script;
-// tampered images, overlapping requests and silent servers; a SysEx image with a bad checksum;
-// and the network button, which has no pin here.
+// Upgrades against the real binary: zt4-testkey, the looper keyed with the test key, fetches an
+// image announced over UDP by TFTP from a test server on loopback, verifies it and installs it
+// by its own script; tampered images, overlapping requests and silent servers; a SysEx image
+// with a bad checksum; the network button, which has no pin here. zt4 itself, built without the
+// test key, refuses the same image.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -61,7 +62,7 @@ class UpgradeTest : public Zt4Test {
 };
 
 TEST_F(UpgradeTest, ASignedImageIsFetchedVerifiedAndInstalled) {
-  start_zt4();
+  start_zt4(ZT4_TESTKEY_BINARY);
   EXPECT_TRUE(zt4->wait_for_output("button thread failed.", 5));  // no GPIO 17 here
   const Bytes image = upgrade_signed_image(test_key(), installer_archive());
   ASSERT_FALSE(image.empty());
@@ -82,7 +83,7 @@ TEST_F(UpgradeTest, ASignedImageIsFetchedVerifiedAndInstalled) {
 }
 
 TEST_F(UpgradeTest, TamperedImagesAndOverlappingRequestsInstallNothing) {
-  start_zt4();
+  start_zt4(ZT4_TESTKEY_BINARY);
   Bytes image = upgrade_signed_image(test_key(), installer_archive());
   image[image.size() / 2] ^= 0x01;
   tftp_test::Server server({image, false, false});
@@ -105,7 +106,7 @@ TEST_F(UpgradeTest, TamperedImagesAndOverlappingRequestsInstallNothing) {
 }
 
 TEST_F(UpgradeTest, ASysexImageWithAWrongChecksumChangesNothing) {
-  start_zt4();
+  start_zt4(ZT4_TESTKEY_BINARY);
   open_client();
   // Two groups of image bytes (all 1) and a checksum group claiming 0x15 instead of 0x0E.
   std::vector<uint8_t> m = {0xF0, 0x00, 0x3F, 0x6A, 0x01};
@@ -116,6 +117,35 @@ TEST_F(UpgradeTest, ASysexImageWithAWrongChecksumChangesNothing) {
       << zt4->output();
   EXPECT_EQ(zt4->output().find("MIDI upgrade"), std::string::npos);
   EXPECT_EQ(zt4->wait_exit(3), -1);  // no restart
+}
+
+// The looper as every user build makes it carries no test key: an image signed with the test
+// key is never installed. Without a configured key (ZT4_UPGRADE_KEY) every request is refused
+// in one line, over UDP and over SysEx, before anything is fetched.
+TEST_F(UpgradeTest, TheNormalBinaryRefusesAnImageSignedWithTheTestKey) {
+  start_zt4();
+  const Bytes image = upgrade_signed_image(test_key(), installer_archive());
+  ASSERT_FALSE(image.empty());
+  tftp_test::Server server({image, false, false});
+  server.start();
+  server.announce(request(image.size()), udp_port);
+  if (ZT4_UPGRADE_KEYED) {
+    ASSERT_TRUE(zt4->wait_for_output("Upgrade error 4", 20)) << zt4->output();
+  } else {
+    const std::string refusal = "Upgrade refused: this build has no upgrade key";
+    ASSERT_TRUE(zt4->wait_for_output(refusal, 10)) << zt4->output();
+    open_client();
+    std::vector<uint8_t> m = {0xF0, 0x00, 0x3F, 0x6A, 0x01};
+    for (int g = 0; g < 2; ++g) m.insert(m.end(), {1, 1, 1, 1, 1, 1, 1, 0});
+    m.insert(m.end(), {0x0E, 0, 0, 0, 0, 0, 0, 0, 0xF7});
+    client.send_midi(m);
+    ASSERT_TRUE(zt4->wait_for_count(refusal, 2, 10)) << zt4->output();
+    EXPECT_FALSE(server.has_request());
+    EXPECT_EQ(zt4->output().find("midi_upgrade"), std::string::npos);
+  }
+  EXPECT_EQ(zt4->output().find("Upgrade valid."), std::string::npos);
+  EXPECT_FALSE(dir.exists("marker"));
+  EXPECT_FALSE(std::filesystem::exists(upgrade_image_path));
 }
 
 }  // namespace

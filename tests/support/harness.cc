@@ -463,8 +463,8 @@ void Zt4Test::TearDown() {
   server.stop();
 }
 
-void Zt4Test::start_zt4() {
-  zt4.emplace(dir.path());
+void Zt4Test::start_zt4(const std::string& program) {
+  zt4.emplace(dir.path(), program);
   ASSERT_TRUE(zt4->start());
   ASSERT_TRUE(zt4->wait_for_output("V3.07\r\n", 30)) << zt4->output() << zt4->errors();
   ASSERT_TRUE(zt4->wait_ready(10)) << zt4->output() << zt4->errors();

@@ -228,8 +228,9 @@ class Zt4Test : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Starts zt4 on a free UDP port and waits until it is ready; udp_port is then its port.
-  void start_zt4();
+  // Starts zt4 (or another build of it, such as ZT4_TESTKEY_BINARY) on a free UDP port and
+  // waits until it is ready; udp_port is then its port.
+  void start_zt4(const std::string& program = ZT4_BINARY);
   // Opens the JACK test client connected to ZT4's ports.
   void open_client();
   // Waits until the test client has processed `frames` more frames (fails after timeout_s).
