@@ -600,7 +600,11 @@ TEST_F(TransportTest, StatusSnapshotIsTakenUnderTheEngineLock) {
       taken = true;
     });
     tracks[0].clock_period = 1000;  // the first half of the change
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The reader counts itself among the lock's waiters before it blocks on the mutex.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (engine_lock_waiters.load() == 0 && !taken && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(engine_lock_waiters.load(), 1) << "the snapshot did not ask for the lock";
     EXPECT_FALSE(taken) << "the snapshot did not wait for the lock";
     tracks[0].length = 48000;  // the second half
   }

@@ -3,12 +3,27 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "host/connections.h"
 #include "core/lock.h"
 #include "host/looper.h"
 #include "pool/pool.h"
 
 namespace {
+
+// Polls cond every millisecond for up to 10 s; whether it came to hold.
+bool wait_for(const std::function<bool()>& cond) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 class MainLoopTest : public ::testing::Test {
  protected:
@@ -60,12 +75,48 @@ TEST_F(MainLoopTest, PassesRunBackToBackUntilThePoolIsClean) {
   EXPECT_EQ(pool_alloc_zeroed() != nullptr, true);
 }
 
+// The loop's thread holds its mutex while it works: a wake from another thread returns at once
+// instead of waiting for the pass to end (a blocking wake would still be waiting at the deadline).
 TEST_F(MainLoopTest, WakeNeverBlocksWhileTheLoopIsBusy) {
-  pthread_mutex_lock(&main_loop_lock.mutex);
-  wake_main_loop();  // the loop holds its mutex: nothing happens, and we return at once
-  pthread_mutex_unlock(&main_loop_lock.mutex);
-  wake_main_loop();
-  SUCCEED();
+  std::atomic<bool> held{false};
+  std::atomic<bool> release{false};
+  std::thread loop([&] {
+    pthread_mutex_lock(&main_loop_lock.mutex);
+    held = true;
+    while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    pthread_mutex_unlock(&main_loop_lock.mutex);
+  });
+  ASSERT_TRUE(wait_for([&] { return held.load(); }));
+  std::atomic<bool> returned{false};
+  std::thread waker([&] {
+    wake_main_loop();
+    returned = true;
+  });
+  EXPECT_TRUE(wait_for([&] { return returned.load(); })) << "the wake waited for the busy loop";
+  EXPECT_FALSE(release.load());
+  release = true;
+  waker.join();
+  loop.join();
+}
+
+// A loop asleep in its timed wait is woken by the wake, long before its own deadline.
+TEST_F(MainLoopTest, WakeEndsTheLoopsWait) {
+  std::atomic<int> result{-1};
+  std::thread loop([&] {
+    pthread_mutex_lock(&main_loop_lock.mutex);
+    timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += 20;  // beyond the test's own deadline below
+    result = pthread_cond_timedwait(&main_loop_lock.cond, &main_loop_lock.mutex, &deadline);
+    pthread_mutex_unlock(&main_loop_lock.mutex);
+  });
+  // A wake that comes before the loop waits finds nobody to signal: wake again until it ends.
+  EXPECT_TRUE(wait_for([&] {
+    wake_main_loop();
+    return result.load() != -1;
+  }));
+  loop.join();
+  EXPECT_EQ(result.load(), 0) << "the wait ran to its deadline";
 }
 
 TEST_F(MainLoopTest, ConsoleMailboxIsTakenBeforeStandardInput) {

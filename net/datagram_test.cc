@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/config.h"
@@ -98,13 +99,26 @@ TEST(DatagramClassifyTest, UpgradeSizesAreParsedAndChecked) {
   EXPECT_EQ(int(classify("<command>upgrade</command>").kind), int(DatagramKind::command));
 }
 
+// Each request cut short at every length is classified from its own bytes alone: the same
+// result whatever follows them in memory (the rest of the request, or other bytes), and from a
+// buffer of exactly that size (a sanitizer build also catches any read past its end).
 TEST(DatagramClassifyTest, NeverReadsPastTheDatagram) {
-  // Each prefix cut short at every length: a sanitizer build would catch any read past the end.
+  // Kind, value, text length and where the text starts within the buffer.
+  auto result = [](const uint8_t* bytes, size_t n) {
+    const Datagram d = classify_datagram(bytes, int(n));
+    const long text_at = d.text == nullptr ? -1 : d.text - reinterpret_cast<const char*>(bytes);
+    return std::make_tuple(int(d.kind), d.value, d.text_length, text_at);
+  };
   for (const std::string full : {"<command>upgrade 12</command>", "<query>status compact",
                                  "<userinput>x", "<command>Rec/Dub</command>"}) {
+    const auto* continued = reinterpret_cast<const uint8_t*>(full.data());
     for (size_t n = 0; n <= full.size(); ++n) {
-      std::vector<uint8_t> exact(full.begin(), full.begin() + long(n));
-      classify_datagram(exact.data(), int(n));
+      std::vector<uint8_t> other(full.begin(), full.begin() + long(n));
+      other.resize(full.size() + 1, '9');
+      const auto with_rest = result(continued, n);
+      EXPECT_EQ(result(other.data(), n), with_rest) << full.substr(0, n);
+      const std::vector<uint8_t> exact(full.begin(), full.begin() + long(n));
+      EXPECT_EQ(result(exact.data(), n), with_rest) << full.substr(0, n);
     }
   }
 }

@@ -314,14 +314,16 @@ int web_start(const char* listen, const char* local_address) {
     console_printf("Web panel off: cannot keep its token in %s\n", web_token_file);
     return -1;
   }
-  // Each open page holds one of civetweb's threads; two more serve page loads. A quiet socket
-  // is pinged every 5 s, and a peer that takes no data for 5 s is dropped rather than holding
-  // up every other page (its page reconnects by itself).
-  const std::string threads = std::to_string(web_client_max + 2);
+  // Each open page holds one of civetweb's threads; web_request_threads more serve requests,
+  // each of which must arrive whole within web_request_timeout_ms. A quiet socket is pinged
+  // every 5 s, and a peer that takes no data for 5 s is dropped rather than holding up every
+  // other page (its page reconnects by itself).
+  const std::string threads = std::to_string(web_client_max + web_request_threads);
+  const std::string request_timeout = std::to_string(web_request_timeout_ms);
   const char* options[] = {"listening_ports", w.listen.c_str(),
                            "num_threads", threads.c_str(),
                            "enable_keep_alive", "no",
-                           "request_timeout_ms", "5000",
+                           "request_timeout_ms", request_timeout.c_str(),
                            "websocket_timeout_ms", "5000",
                            "enable_websocket_ping_pong", "yes",
                            nullptr};

@@ -23,6 +23,13 @@ constexpr char web_listen_default[] = "127.0.0.1:8080";
 constexpr char web_token_file[] = ".zt4.web-token";
 constexpr int web_token_chars = 32;     // hexadecimal
 constexpr int web_client_max = 8;       // open pages at once; more are refused
+// civetweb serves each connection on a thread of its own until its request has been read and
+// answered (an open page's socket keeps its thread). Beyond the open pages' threads, this many
+// take page loads and socket openings, so a phone must keep more connections than that open at
+// once before anyone else's page waits; and a connection must send its whole request within the
+// time-out, so one that trickles gives its thread back soon.
+constexpr int web_request_threads = 32;
+constexpr int web_request_timeout_ms = 2000;
 constexpr int web_event_max = 16;       // key and encoder events waiting for the main thread
 constexpr int web_wave_points = 300;    // min/max pairs per track
 constexpr int web_log_backlog = 4096;   // console text a newly opened page gets

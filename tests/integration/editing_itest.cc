@@ -1,6 +1,7 @@
 // Track editing in the real binary: a recorded loop stretched to 150 % keeps its pitch and "Pitch
 // Octave Up" doubles it, both measured on the main output; a 10-second loop stretched while six
-// other loops play causes no xrun, and the time the stretch held the engine lock is reported.
+// other loops play never holds the engine lock for a period, so the audio thread never misses a
+// cycle on its account; the hold and the server's xruns are reported.
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -156,9 +157,13 @@ TEST_F(EditingIntegration, StretchKeepsThePitchAndPitchUpDoublesIt) {
          track(7).length, octave_hz, pitch_ms, pitch_us);
 }
 
-// Xruns and the lock hold depend on the machine: they are reported here, and measured under a
-// quiet machine by bench/editing_bench; the test holds the stretch's result.
-TEST_F(EditingIntegration, StretchingATenSecondLoopBesideSixPlayingCopiesReportsXrunsAndLockHold) {
+// The audio thread needs the engine lock for every period; a stretch that held it for a whole
+// period would make it miss one. The server's xruns also count what other programs on a shared
+// machine cause, so they are reported, not held against the looper; the stretch's longest hold
+// is its own figure. It is O(1) work (the new track swapped in), and the holder runs at the audio
+// thread's priority as soon as that waits for it, so load does not stretch it to a period; a
+// stretch that computed under the lock would hold it for hundreds of milliseconds.
+TEST_F(EditingIntegration, StretchingATenSecondLoopBesideSixPlayingCopiesNeverHoldsTheAudioUp) {
   start();
   ASSERT_FALSE(HasFatalFailure());
   const int32_t length = record_loop(10 * sample_rate);
@@ -192,7 +197,9 @@ TEST_F(EditingIntegration, StretchingATenSecondLoopBesideSixPlayingCopiesReports
          "engine lock held %d us at most; %d xruns (%d in a second before)\n",
          length, track(2).length, ms, us, during, baseline);
   EXPECT_NEAR(double(track(2).length), 2.0 * length, 0.01 * length);
-  EXPECT_GE(us, 0);
+  ASSERT_GE(us, 0) << "no stretch report: " << zt4->output();
+  const int period_us = server.period * 1000000 / sample_rate;
+  EXPECT_LT(us, period_us) << "the stretch held the engine lock for a whole period";
 }
 
 }  // namespace
