@@ -158,6 +158,14 @@ ssize_t fade_while_writing(int fd, const void* data, size_t length, off_t at) {
   return ssize_t(half) + pwrite(fd, rest, length - half, at + off_t(half));
 }
 
+// The first frame at which a file's audio differs from the loop, -1 when none does.
+int64_t first_difference(const std::string& audio, const std::string& loop) {
+  if (audio == loop) return -1;
+  size_t i = 0;
+  while (i < audio.size() && i < loop.size() && audio[i] == loop[i]) i++;
+  return int64_t(i / bytes_per_frame);
+}
+
 TEST_F(StorageTest, ABlockThatAFadeScalesWhileItIsWrittenIsWrittenAgain) {
   const struct {
     const char* what;
@@ -187,11 +195,12 @@ TEST_F(StorageTest, ABlockThatAFadeScalesWhileItIsWrittenIsWrittenAgain) {
     }
     pass();
     ASSERT_TRUE(fade_raced) << c.what;
-    EXPECT_EQ(file(c.name).substr(track_header_bytes), loop_bytes(0)) << c.what;
+    EXPECT_EQ(first_difference(file(c.name).substr(track_header_bytes), loop_bytes(0)), -1)
+        << c.what;
     if (c.slot > 0) {
       EXPECT_EQ(save_state(), 0) << c.what;
     } else {
-      EXPECT_EQ(file("sess0/tr1_1.raw"), loop_bytes(0)) << c.what;  // the take as well
+      EXPECT_EQ(first_difference(file("sess0/tr1_1.raw"), loop_bytes(0)), -1) << c.what;  // the take
     }
   }
 }
