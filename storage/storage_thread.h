@@ -95,7 +95,7 @@ struct StorageThread {
   std::atomic<int32_t> retry_at_once{0};
   int64_t retry_at_ms[track_count] = {};     // monotonic
   int64_t retry_delay_ms[track_count] = {};
-  int64_t retry_room_bytes[track_count] = {};  // free space the file needs; 0: room did not fail
+  int64_t retry_room_bytes[track_count] = {};  // free space that brings the try forward; 0: none
 
   // Archive.
   int32_t archive_off = 0;  // set once when free space ran low; archiving stays off
