@@ -111,6 +111,11 @@ struct EngineState {
   int32_t redo_length = 0;
   int32_t clock_source_track = -1;     // loop that synchronised operations follow, -1 = none
   int32_t cue_mask = 0;                // tracks cued to start at the next cue release
+  // The block the storage thread is writing out, null while none is. A destructive fade that
+  // scales one of its frames counts the write, so the save sees that the block changed under it
+  // and writes it again.
+  const int32_t* saving_block = nullptr;
+  EngineWord<uint32_t> saving_block_writes;
 };
 
 static_assert(track_count <= 16, "play, mute and role sets are 16-bit masks");

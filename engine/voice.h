@@ -37,7 +37,8 @@ inline ReadPoint main_read_point(const Track& t, int n) {
 }
 
 // Destructive fade of one stored frame: while fade_gain is below 512 the frame is scaled in place.
-// fade_gain moves one step toward fade_target every frame.
+// fade_gain moves one step toward fade_target every frame. A write into the block a save is
+// writing out is counted (EngineState::saving_block).
 inline void apply_fade(Track& t, int32_t* frame) {
   // No fade (target and gain both unity, the usual case) in one comparison of the two words.
   static_assert(offsetof(Track, fade_gain) == offsetof(Track, fade_target) + 4);
@@ -53,6 +54,10 @@ inline void apply_fade(Track& t, int32_t* frame) {
     frame[0] = scale_512(frame[0], g);
     frame[1] = scale_512(frame[1], g);
     t.audio_changed = 1;
+    const int32_t* saving = engine_state.saving_block;
+    if (saving != nullptr &&
+        uintptr_t(frame) - uintptr_t(saving) < uintptr_t(block_bytes)) [[unlikely]]
+      ++engine_state.saving_block_writes;
   }
   t.fade_gain = g < target ? g + 1 : g > target ? g - 1 : g;
 }

@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <time.h>
 
+#include <cstring>
+
 #include "config/config.h"
 #include "core/console.h"
 #include "core/lock.h"
@@ -66,7 +68,17 @@ bool work_left() {
   if (any_role_active()) return true;
   for (int32_t t = 0; t < track_count; ++t)
     if (tracks[t].length != 0 && tracks[t].audio_changed != 0) return true;
-  return false;
+  return unsaved_tracks() != 0;
+}
+
+// Names every track whose save failed, with the reason the storage thread met last.
+void report_unsaved() {
+  const uint32_t unsaved = unsaved_tracks();
+  for (int32_t t = 0; t < track_count; ++t) {
+    if (!(unsaved & (1u << t))) continue;
+    console_printf("Quit: track %d not saved: %s\n", int(t + 1),
+                   strerror(storage.save_error[t].load()));
+  }
 }
 
 }  // namespace
@@ -97,6 +109,7 @@ bool quit_requested() { return quit_state.signal_number.load() != 0; }
 
 bool quit_save_everything(double seconds) {
   const double deadline = monotonic_seconds() + seconds;
+  storage_retry_at_once();  // a save that failed earlier is tried now, not after its back-off
   end_roles();
   // A pass of the storage thread that began after the last time work was left has written it.
   bool clean = false;
@@ -116,6 +129,7 @@ bool quit_save_everything(double seconds) {
     const timespec pause{0, poll_ns};
     nanosleep(&pause, nullptr);
   }
+  report_unsaved();
   console_printf("Quit: tracks still unsaved after %d s\n", int(seconds));
   return false;
 }

@@ -34,8 +34,9 @@ bool quit_requested();
 
 // Main thread, after the main loop has ended: ends every record, overdub and replace as
 // "Play/Stop" would (a recording closes as a loop and plays), hands a changed configuration to
-// the storage thread and waits until it has written every changed track, or until `seconds`
-// have passed. Returns true when everything was written.
+// the storage thread and waits until it has written every changed track (a track whose save
+// failed earlier is tried again at once), or until `seconds` have passed; then names each track
+// whose save still fails, with the reason. Returns true when everything was written.
 bool quit_save_everything(double seconds);
 
 // Tests: running, default second-signal action.

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "core/lock.h"
+#include "core/test_workdir.h"
+#include "engine/track.h"
 #include "host/looper.h"
 #include "host/main_loop.h"
+#include "storage/storage_thread.h"
 
 namespace {
 
@@ -42,6 +46,18 @@ TEST_F(QuitTest, TheMainLoopEndsAfterTheSignal) {
 
 TEST_F(QuitTest, NothingToSaveEndsAtOnce) {
   EXPECT_TRUE(quit_save_everything(1));
+}
+
+TEST_F(QuitTest, ATrackWhoseSaveStillFailsIsNamedWithTheReason) {
+  tracks[2].length = 100;
+  storage.save_error[2] = ENOSPC;
+  storage.unsaved = 1u << 2;
+  take_console_output();
+  EXPECT_FALSE(quit_save_everything(0.05));
+  EXPECT_EQ(storage.retry_at_once.load(), 1);  // the back-off no longer holds the save back
+  EXPECT_EQ(take_console_output(),
+            "Quit: track 3 not saved: No space left on device\n"
+            "Quit: tracks still unsaved after 0 s\n");
 }
 
 }  // namespace

@@ -60,7 +60,12 @@ int32_t save_answer(int32_t yes) {
     show_message("Track save", "failed");
     return 0;
   }
-  h.request_save(a.track - 1, a.slot);
+  if (h.request_save(a.track - 1, a.slot) != 0) {
+    // The save of an earlier request, whose screen timed out, still runs.
+    pop_menu(&save_confirm_screen, 0);
+    show_message("Track save", "refused: busy");
+    return 0;
+  }
   a.operation = SlotOperation::saving;
   a.seconds = 0;
   format_to(a.progress, "Saved %d%%", 0);
@@ -69,7 +74,8 @@ int32_t save_answer(int32_t yes) {
   return 0;
 }
 
-// The track is erased first, so that the slot's audio arrives in an empty track.
+// The track keeps its loop (and its file) until the slot has been read whole: the storage thread
+// swaps the new loop in only then, so a missing or damaged slot loses nothing.
 void load_slot_chosen(int32_t slot) {
   AudioSlots& a = audio_slots;
   const PanelHooks& h = panel_hooks;
@@ -79,7 +85,6 @@ void load_slot_chosen(int32_t slot) {
     show_message_in_place("Track load", "failed");
     return;
   }
-  cmd_track_erase(0);
   if (h.request_load(a.track - 1, slot) != 0) {
     show_message_in_place("Track load", "failed");
     return;

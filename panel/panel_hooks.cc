@@ -2,7 +2,4 @@
 
 PanelHooks panel_hooks;
 
-int request_track_save(int32_t t, int32_t slot) {
-  request_save(t, slot);
-  return 0;
-}
+int request_track_save(int32_t t, int32_t slot) { return request_save(t, slot); }

@@ -10,11 +10,12 @@
 #include "config/backup.h"
 #include "storage/storage_thread.h"
 
-// request_save with the hook's result: the request is always taken.
+// request_save with the hook's signature.
 int request_track_save(int32_t t, int32_t slot);
 
 struct PanelHooks {
-  // Saves track t (0-7) into save slot `slot` (1..100) on the storage thread's next pass.
+  // Saves track t (0-7) into save slot `slot` (1..100) on the storage thread's next pass: 0
+  // requested, else a refusal (another save still runs).
   int (*request_save)(int32_t t, int32_t slot) = request_track_save;
   // -1 while the requested save is pending, else 0 success or 1 failed.
   int (*save_state)() = ::save_state;

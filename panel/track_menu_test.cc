@@ -39,10 +39,12 @@ struct FakeStorage {
   int polls_left = 0;
   int result = 0;      // save: 0 success, 1 failed; load: 100 done or -status
   int load_busy = 0;   // request_load answers -1
+  int save_busy = 0;   // request_save answers -1
 };
 FakeStorage fake;
 
 int fake_request_save(int32_t t, int32_t slot) {
+  if (fake.save_busy) return -1;
   fake.track = t;
   fake.slot = slot;
   return 0;
@@ -174,17 +176,20 @@ TEST_F(TrackMenuTest, SaveAudioConfirmsAndReportsTheResult) {
     int slot_steps;
     int polls;
     int result;
+    int busy;
     const char* outcome;
   };
   const Case cases[] = {
-      {"completed", 1, 4, 2, 0, "completed"},
-      {"failed by storage", 1, 0, 0, 1, "failed"},
-      {"no", 0, 0, 0, 0, "failed"},
-      {"time-out", 1, 0, 1000, 0, "failed"},
+      {"completed", 1, 4, 2, 0, 0, "completed"},
+      {"failed by storage", 1, 0, 0, 1, 0, "failed"},
+      {"no", 0, 0, 0, 0, 0, "failed"},
+      {"time-out", 1, 0, 1000, 0, 0, "failed"},
+      {"an earlier save still runs", 1, 0, 0, 0, 1, "refused: busy"},
   };
   for (const Case& c : cases) {
     restart();
     fake = FakeStorage{};
+    fake.save_busy = c.busy;
     fake.polls_left = c.polls;
     fake.result = c.result;
     open_track_item(3, item_save_audio);
@@ -197,7 +202,7 @@ TEST_F(TrackMenuTest, SaveAudioConfirmsAndReportsTheResult) {
     EXPECT_EQ(line(1), padded("No"));
     turn(c.answer_steps);
     select();
-    if (c.answer_steps == 1) {
+    if (c.answer_steps == 1 && !c.busy) {
       EXPECT_EQ(fake.track, 2) << c.name;
       EXPECT_EQ(fake.slot, 1 + c.slot_steps) << c.name;
       EXPECT_EQ(line(1), padded("Saved 0%")) << c.name;
@@ -257,7 +262,7 @@ TEST_F(TrackMenuTest, LoadAudioShowsProgressAndTheResult) {
     EXPECT_EQ(line(0), padded("Load Tr4 from:")) << c.name;
     turn(6);
     select();
-    EXPECT_EQ(tracks[3].length, 0) << c.name;  // the track is emptied for the load
+    EXPECT_EQ(tracks[3].length, 1000) << c.name;  // the loop stays until the slot has loaded
     if (!c.busy) {
       EXPECT_EQ(fake.track, 3) << c.name;
       EXPECT_EQ(fake.slot, 7) << c.name;

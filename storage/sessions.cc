@@ -21,7 +21,7 @@ constexpr char session_prefix[] = "sess";
 constexpr char take_prefix[] = "tr";
 constexpr char take_suffix[] = ".raw";
 constexpr mode_t session_dir_mode = 0755;
-constexpr int64_t bytes_per_megabyte_step = 1024;  // megabytes = (blocks / 1024) × (size / 1024)
+constexpr int64_t bytes_per_megabyte = 1024 * 1024;
 constexpr int take_track_shift = 16;               // a take listing packs (track << 16) + take
 
 // Reads decimal digits at p (at least one); the position after them, or null when there are
@@ -112,12 +112,6 @@ void open_session(StorageThread& s, int32_t n) {
   if (mkdir(dir, session_dir_mode) == 0) sync_directory_of(dir);
 }
 
-int64_t free_megabytes() {
-  struct statvfs v;
-  if (statvfs(".", &v) != 0) return INT64_MAX;  // unknown: keep archiving
-  return int64_t(v.f_bavail / bytes_per_megabyte_step) * int64_t(v.f_bsize / bytes_per_megabyte_step);
-}
-
 // Makes the archive copy durable and links it in as take `take` of track t; the copy's own
 // name goes in every case.
 void file_take(const StorageThread& s, int32_t t, int32_t take, int archive_fd) {
@@ -152,9 +146,16 @@ void sessions_start(StorageThread& s) {
   open_session(s, first_free_session(n));
 }
 
+int64_t free_space_bytes(const StorageThread& s) {
+  if (s.free_bytes_fn != nullptr) return s.free_bytes_fn();
+  struct statvfs v;
+  if (statvfs(".", &v) != 0) return INT64_MAX;  // unknown: keep archiving
+  return int64_t(v.f_bavail) * int64_t(v.f_frsize);
+}
+
 bool archive_space_left(StorageThread& s) {
   if (s.archive_off != 0) return false;
-  const int64_t megabytes = s.free_megabytes_fn != nullptr ? s.free_megabytes_fn() : free_megabytes();
+  const int64_t megabytes = free_space_bytes(s) / bytes_per_megabyte;
   if (megabytes >= archive_min_megabytes) return true;
   console_printf("Insufficient space to archive: %ldM\n", long(megabytes));
   s.archive_off = 1;

@@ -17,6 +17,9 @@ constexpr int64_t new_session_after_s = 3600;    // an hour without automatic sa
 // creates the session's directory.
 void sessions_start(StorageThread& s);
 
+// Free bytes of the file system of the working directory (INT64_MAX when unknown).
+int64_t free_space_bytes(const StorageThread& s);
+
 // Storage thread, while archive_off is 0: checks the free space of the working directory; below
 // 1024 MB prints "Insufficient space to archive: %ldM" once and turns the archive off. Returns
 // whether takes are still filed.

@@ -24,7 +24,7 @@ inline std::vector<NameReport> name_reports;
 inline int64_t test_free_megabytes = 1 << 20;
 
 inline void record_name(int32_t t, const char* name) { name_reports.push_back({t, name}); }
-inline int64_t test_free_space() { return test_free_megabytes; }
+inline int64_t test_free_space() { return test_free_megabytes << 20; }
 
 class StorageTest : public LooperTest {
  protected:
@@ -39,7 +39,7 @@ class StorageTest : public LooperTest {
   // looper_reset() clears the seams with the rest of the storage record.
   static void install_seams() {
     storage.wait_for_main_loop = storage_attach_service;
-    storage.free_megabytes_fn = test_free_space;
+    storage.free_bytes_fn = test_free_space;
     storage_hooks.report_track_name = record_name;
   }
 

@@ -139,6 +139,14 @@ void storage_init() {
   s.save_blocks = 1;
   s.save_blocks_done = 0;
   s.last_saved_track = track_count - 1;
+  s.unsaved = 0;
+  s.retry_at_once = 0;
+  for (int32_t t = 0; t < track_count; t++) {
+    s.save_error[t] = 0;
+    s.retry_at_ms[t] = 0;
+    s.retry_delay_ms[t] = 0;
+    s.retry_room_bytes[t] = 0;
+  }
 
   s.archive_off = 0;
   s.session_number = 0;
@@ -146,7 +154,8 @@ void storage_init() {
   s.last_save_time = 0;
 
   s.track_write_fn = nullptr;
-  s.free_megabytes_fn = nullptr;
+  s.free_bytes_fn = nullptr;
+  s.clock_ms_fn = nullptr;
   s.wait_for_main_loop = nullptr;
 
   config_hooks.write = request_config_write;
@@ -243,15 +252,22 @@ int32_t load_result() {
   return status != load_ok ? -status : percent_done;
 }
 
-void request_save(int32_t t, int32_t slot) {
+int request_save(int32_t t, int32_t slot) {
   StorageThread& s = storage;
+  // One request at a time: a second would overwrite the first, and its result would answer both.
+  int32_t idle = 0;
+  if (!s.save_pending.compare_exchange_strong(idle, save_claimed, std::memory_order_acquire)) {
+    console_printf("Busy, can't save\n");
+    return status_busy;
+  }
   s.save_slot = slot;
   s.save_track = t;
   s.save_result = 0;
   s.save_blocks = 1;
   s.save_blocks_done = 0;
-  s.save_pending.store(1, std::memory_order_release);
+  s.save_pending.store(save_ready, std::memory_order_release);
   storage_wake();
+  return 0;
 }
 
 int32_t save_state() {
@@ -263,6 +279,19 @@ int32_t save_percent() {
   const StorageThread& s = storage;
   const int32_t blocks = s.save_blocks;
   return blocks > 0 ? s.save_blocks_done * percent_done / blocks : 0;
+}
+
+uint32_t unsaved_tracks() {
+  const uint32_t unsaved = storage.unsaved.load();
+  uint32_t holding = 0;
+  for (int32_t t = 0; t < track_count; t++)
+    if ((unsaved & (1u << t)) && tracks[t].length != 0) holding |= 1u << t;
+  return holding;
+}
+
+void storage_retry_at_once() {
+  storage.retry_at_once = 1;
+  storage_wake();
 }
 
 void forget_track_file(int32_t t) {

@@ -20,6 +20,10 @@
 // The save's writes: pwrite(2), or a test's stand-in.
 using TrackWriteFn = ssize_t (*)(int fd, const void* data, size_t length, off_t offset);
 
+// save_pending: no explicit save, a requester filling one in, one waiting for the thread.
+constexpr int32_t save_claimed = 2;
+constexpr int32_t save_ready = 1;
+
 // Where a loaded track is on its way to the engine. The storage thread reads the file into pool
 // blocks of its own; the main loop (the one thread that changes tracks) attaches them.
 enum AttachState : int32_t {
@@ -71,7 +75,8 @@ struct StorageThread {
   std::atomic<uint32_t> name_changed{0};
   std::atomic<uint32_t> forget_mask{0};  // bit t: track t was erased, its file goes
 
-  // Explicit save ("Save Audio").
+  // Explicit save ("Save Audio"): one at a time. A requester claims save_pending (0 -> 2), fills
+  // the fields and then sets it to 1; the thread serves it and clears it with the result.
   std::atomic<int32_t> save_track{-1};
   std::atomic<int32_t> save_slot{-1};
   std::atomic<int32_t> save_pending{0};
@@ -79,6 +84,18 @@ struct StorageThread {
   std::atomic<int32_t> save_blocks{1};
   std::atomic<int32_t> save_blocks_done{0};
   int32_t last_saved_track = track_count - 1;  // the cyclic search starts after it
+
+  // Automatic saves that failed (a full disk, say). Bit t of unsaved: track t's file holds an
+  // older loop than the track. Such a track is saved again after a back-off of 1 s doubling to
+  // 30 s, at once when it changes or when the disk has room for it again, and on every pass while
+  // retry_at_once is set (quitting). The thread alone writes them; save_error holds the errno of
+  // the track's last failed save.
+  std::atomic<uint32_t> unsaved{0};
+  std::atomic<int32_t> save_error[track_count] = {};
+  std::atomic<int32_t> retry_at_once{0};
+  int64_t retry_at_ms[track_count] = {};     // monotonic
+  int64_t retry_delay_ms[track_count] = {};
+  int64_t retry_room_bytes[track_count] = {};  // free space that brings the try forward; 0: none
 
   // Archive.
   int32_t archive_off = 0;  // set once when free space ran low; archiving stays off
@@ -88,7 +105,8 @@ struct StorageThread {
 
   // Test seams.
   TrackWriteFn track_write_fn = nullptr;   // null: pwrite(2)
-  int64_t (*free_megabytes_fn)() = nullptr;  // null: statvfs(2) of the working directory
+  int64_t (*free_bytes_fn)() = nullptr;  // null: statvfs(2) of the working directory
+  int64_t (*clock_ms_fn)() = nullptr;    // null: the monotonic clock in milliseconds
   void (*wait_for_main_loop)() = nullptr;  // null: sleep on storage_cond while the main loop attaches
 };
 
@@ -134,11 +152,17 @@ int request_take_load(int32_t session, int32_t track_number, int32_t take, int32
 // While a load runs its progress (at most 99); afterwards -status when it failed, else 100.
 int32_t load_result();
 
-// Saves track t (0-7) into save slot slot (>= 1) on the thread's next pass.
-void request_save(int32_t t, int32_t slot);
+// Saves track t (0-7) into save slot slot (>= 1) on the thread's next pass: 0. While another
+// explicit save is pending, prints "Busy, can't save" and returns status_busy.
+int request_save(int32_t t, int32_t slot);
 // -1 while the explicit save is pending, then 0 (saved) or 1 (failed).
 int32_t save_state();
 int32_t save_percent();
+
+// Tracks (bit t) whose last automatic save failed and that still hold a loop. Any thread.
+uint32_t unsaved_tracks();
+// Quitting: failed saves are tried again on every pass, without the back-off. Any thread.
+void storage_retry_at_once();
 
 // Erase: the track's file is deleted and its name reported as "(empty)" on the thread's next
 // pass, unless the thread is loading that very track. Main thread (through erase_track).

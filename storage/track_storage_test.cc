@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -210,7 +211,10 @@ ssize_t release_while_writing(int fd, const void* data, size_t length, off_t at)
   return pwrite(fd, data, length, at);
 }
 ssize_t fail_writing_audio(int fd, const void* data, size_t length, off_t at) {
-  if (at > track_header_bytes) return -1;
+  if (at > track_header_bytes) {
+    errno = EIO;
+    return -1;
+  }
   return pwrite(fd, data, length, at);
 }
 
@@ -225,7 +229,7 @@ TEST_F(StorageTest, ASaveThatCannotFinishLeavesTheOldFileWhole) {
   tracks[0].audio_changed = 1;
   storage.track_write_fn = fail_writing_audio;
   pass();
-  EXPECT_EQ(take_console_output(), "Write failed\n");
+  EXPECT_EQ(take_console_output(), "Track 1 not saved: Input/output error; trying again\n");
   EXPECT_EQ(file("track1.dat"), old_file);
   EXPECT_FALSE(exists(track_temp_name));
 

@@ -1,17 +1,23 @@
 // Track storage in the real binary: loops recorded from the input survive the process being
-// killed and play back sample for sample; a WAV file goes in as a take, comes back out of the
+// killed and play back sample for sample; a loop that a full disk kept from its file reaches it
+// once there is room, or at the quit; a WAV file goes in as a take, comes back out of the
 // automatically saved track file bit for bit.
+#include <fcntl.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/config.h"
@@ -149,6 +155,81 @@ TEST_F(StorageIntegration, LoopsComeBackAfterTheProcessIsKilled) {
   EXPECT_TRUE(plays_loop(2, loop2)) << "track 2 after the restart";
   EXPECT_EQ(dir.read("track1.dat").value_or(""), file1);
   EXPECT_EQ(dir.read("track2.dat").value_or(""), file2);
+}
+
+// A small tmpfs mounted over a directory, so that a test can fill the looper's disk; detached at
+// the end (lazily: the looper may still be in it).
+// A loop length as the status document shows it.
+std::string seconds_of(size_t frames) {
+  return std::to_string(frames / 48000) + "." + std::to_string(frames / 48 % 1000);
+}
+
+class SmallDisk {
+ public:
+  explicit SmallDisk(std::string path) : path_(std::move(path)) {
+    mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=8m") == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  // Writes the file "filler" until not one byte more fits.
+  bool fill() const {
+    const int fd = open((path_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) return false;
+    const std::vector<char> chunk(65536, 'x');
+    for (size_t size = chunk.size(); size > 0; size /= 2)
+      while (write(fd, chunk.data(), size) == ssize_t(size)) {
+      }
+    const bool full = errno == ENOSPC;
+    close(fd);
+    return full;
+  }
+  void make_room() const { unlink((path_ + "/filler").c_str()); }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+TEST_F(StorageIntegration, ALoopThatDidNotFitIsSavedOnceThereIsRoomAndAtAQuit) {
+  SmallDisk disk(dir.path());
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  place_config();
+  start();
+  ASSERT_FALSE(HasFatalFailure());
+  open_client();
+  ASSERT_FALSE(HasFatalFailure());
+
+  ASSERT_TRUE(disk.fill());
+  record_loop(1, first_hz, 48000);
+  ASSERT_TRUE(zt4->wait_for_output("Track 1 not saved: No space left on device; trying again", 20))
+      << zt4->output();
+  EXPECT_FALSE(dir.exists("track1.dat"));
+  disk.make_room();
+  ASSERT_TRUE(zt4->wait_for_output("Track 1 saved", 5)) << zt4->output();
+  const std::string file1 = saved_file(1);
+  EXPECT_EQ(track_field(status_document(udp), 1, "length"), seconds_of(left_of(file1).size()));
+  EXPECT_TRUE(plays_loop(1, left_of(file1)));
+
+  // Full again, and the looper is told to quit: it waits for the loop, and writes it as soon as
+  // there is room.
+  ASSERT_TRUE(disk.fill());
+  record_loop(2, second_hz, 36000);
+  ASSERT_TRUE(zt4->wait_for_output("Track 2 not saved: No space left on device; trying again", 20))
+      << zt4->output();
+  EXPECT_FALSE(dir.exists("track2.dat"));
+  const std::string length2 = track_field(status_document(udp), 2, "length");
+  client.close();
+  kill(zt4->pid(), SIGTERM);
+  ASSERT_TRUE(zt4->wait_for_output("Quitting: saving changed tracks", 5)) << zt4->output();
+  disk.make_room();
+  EXPECT_EQ(zt4->wait_exit(15), 0) << zt4->output();
+  const std::string out = zt4->output();
+  EXPECT_NE(out.find("Track 2 saved"), std::string::npos) << out;
+  EXPECT_LT(out.find("Track 2 saved"), out.find("Bye")) << out;
+  EXPECT_EQ(length2, seconds_of(left_of(dir.read("track2.dat").value_or("")).size()));
+  EXPECT_EQ(dir.read("track1.dat").value_or(""), file1);
 }
 
 // 24-bit stereo samples spanning the whole range, extremes included.
