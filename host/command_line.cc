@@ -27,6 +27,9 @@ constexpr char help_text[] =
     "                       loopback every page needs the token in .zt4.web-token\n"
     "      --web-local ADDR the one peer address the web panel lets in without the token\n"
     "                       (default: any loopback address)\n"
+    "      --resume         start the tracks that were playing when the looper last stopped\n"
+    "                       (the main menu's Resume Playing does so at every start; by\n"
+    "                       default loaded tracks come back stopped)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -36,6 +39,7 @@ constexpr char help_text[] =
 
 constexpr char short_options[] = "+:hVd:p:s:w:";
 constexpr int option_web_local = 256;
+constexpr int option_resume = 257;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -44,6 +48,7 @@ constexpr option long_options[] = {
     {"server", required_argument, nullptr, 's'},
     {"web", required_argument, nullptr, 'w'},
     {"web-local", required_argument, nullptr, option_web_local},
+    {"resume", no_argument, nullptr, option_resume},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -120,6 +125,9 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         break;
       case option_web_local:
         line.web_local = optarg;
+        break;
+      case option_resume:
+        line.resume = true;
         break;
       case ':':
         fputs("zt4: option '", err);
