@@ -110,7 +110,22 @@ TEST_F(RigTest, ConnectionsMixAndPlayingTracksComeBackAsTheyWere) {
       },
       10))
       << dir.read(".zt4.mixer").value_or("(none)");
-  stop();
+  // Changes of the last moment are saved as the looper quits.
+  shell("jack_connect system:capture_2 ZT4:INR");
+  remote("'Track Level' -3");
+  ASSERT_TRUE(wait_until([&] { return field(2, "level") == "-003"; }, 5));
+  stop();  // within the second the looper waits before it saves a change
+  const std::string saved_connections =
+      "Connections:\n"
+      "  ZT4:INL\n"
+      "    system:capture_1\n"
+      "  ZT4:INR\n"
+      "    system:capture_2\n"
+      "  ZT4:OUTL\n"
+      "    system:playback_1\n"
+      "  ZT4:MIDIIN\n"
+      "    pedal:out\n";
+  EXPECT_EQ(dir.read(".zt4.connections"), saved_connections);
 
   struct Start {
     std::vector<std::string> args;
@@ -129,13 +144,15 @@ TEST_F(RigTest, ConnectionsMixAndPlayingTracksComeBackAsTheyWere) {
     EXPECT_EQ(field(1, "state"), s.track_1);
     EXPECT_EQ(field(1, "level"), "-010");
     EXPECT_EQ(field(2, "state"), "stopped");
+    EXPECT_EQ(field(2, "level"), "-003");
     EXPECT_EQ(field(2, "pan"), "+030");
     EXPECT_EQ(field(2, "feedback"), "050");
     EXPECT_EQ(connections_of("ZT4:INL"), std::vector<std::string>{"system:capture_1"});
+    EXPECT_EQ(connections_of("ZT4:INR"), std::vector<std::string>{"system:capture_2"});
     EXPECT_EQ(connections_of("ZT4:OUTL"), std::vector<std::string>{"system:playback_1"});
     stop();
   }
-  EXPECT_EQ(dir.read(".zt4.connections"), connections);
+  EXPECT_EQ(dir.read(".zt4.connections"), saved_connections);
 }
 
 TEST_F(RigTest, ADamagedMixerFileIsRefusedInOneLineAndTheDefaultsAreUsed) {
