@@ -195,6 +195,11 @@ void save_connections() {
   const std::string saved = saved_file_text();
   // Nothing connected and nothing saved: no file of a header alone.
   if (text == saved || (text == first_line && saved.empty())) return;
+  // A file the looper refused at start-up is kept aside, not lost to the save.
+  if (!saved.empty() && saved.rfind(first_line, 0) != 0 &&
+      rename(connections_file_name, connections_refused_file_name) == 0) {
+    console_printf("The refused connections file is kept as %s\n", connections_refused_file_name);
+  }
   const int error = write_file_atomically(connections_file_name, text.data(), int(text.size())) == 0
                         ? 0
                         : errno;

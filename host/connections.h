@@ -11,6 +11,7 @@
 #include <string>
 
 constexpr char connections_file_name[] = ".zt4.connections";
+constexpr char connections_refused_file_name[] = ".zt4.connections.bad";
 
 constexpr int registration_fifo_slots = 64;  // at most 63 ports wait at a time
 
@@ -36,8 +37,9 @@ void read_connections();
 // named "ZT4:PORT" whatever name JACK gave the client, with its peers; saved pairs whose peer
 // port is absent now are kept.
 std::string connections_text();
-// Writes connections_text() over the file (whole-file replacement) when it differs; a failure is
-// printed once per cause.
+// Writes connections_text() over the file (whole-file replacement) when it differs; a file without
+// the first line is first kept as connections_refused_file_name. A failure is printed once per
+// cause.
 void save_connections();
 // Main loop, once a second: saves the connections once a second passed without a change.
 void connections_second_service();

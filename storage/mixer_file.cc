@@ -86,9 +86,10 @@ bool hand_over(const MixerSettings& settings) {
   return true;
 }
 
-// Lists the tracks of mask as " 1 3 8" into out.
-void track_numbers(uint8_t mask, char (&out)[2 * track_count + 1]) {
-  int at = 0;
+// "track 1" or "tracks 1 3 8" for the tracks of mask.
+void name_tracks(uint8_t mask, char (&out)[sizeof "tracks" + 2 * track_count]) {
+  const bool one = (mask & (mask - 1)) == 0;
+  int at = snprintf(out, sizeof out, "%s", one ? "track" : "tracks");
   for (int t = 0; t < track_count; ++t) {
     if (!(mask & track_bit(t))) continue;
     out[at++] = ' ';
@@ -122,17 +123,20 @@ void resume_playing() {
     if (tracks[t].length != 0 && (m.restored_playing & track_bit(t))) loaded |= track_bit(t);
   }
   if (loaded == 0) return;
-  char numbers[2 * track_count + 1];
-  track_numbers(loaded, numbers);
+  char names[sizeof "tracks" + 2 * track_count];
+  name_tracks(loaded, names);
+  const bool one = (loaded & (loaded - 1)) == 0;
   if (!m.resume_requested && !m.resume_playing) {
-    console_printf("Tracks%s were playing: zt4 --resume or the menu's Resume Playing starts "
-                   "them again\n", numbers);
+    names[0] = 'T';
+    console_printf("%s %s playing: zt4 --resume or the menu's Resume Playing starts %s again\n",
+                   names, one ? "was" : "were", one ? "it" : "them");
     return;
   }
   for (int t = 0; t < track_count; ++t) {
     if (loaded & track_bit(t)) play_track(t);
   }
-  console_printf("Resumed: tracks%s play as they did\n", numbers);
+  console_printf("Resumed: %s %s as %s did\n", names, one ? "plays" : "play",
+                 one ? "it" : "they");
 }
 
 }  // namespace

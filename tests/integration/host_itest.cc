@@ -145,6 +145,19 @@ TEST_F(HostTest, ConnectionsFileProblemsAreReportedOnce) {
   }
 }
 
+// The looper keeps the file up to date; one it refused is kept aside rather than lost.
+TEST_F(HostTest, ARefusedConnectionsFileIsKeptAsideByTheFirstSave) {
+  const std::string refused = "Connections: \n  ZT4:OUTL\n    system:playback_1\n";
+  dir.write(".zt4.connections", refused);
+  start_zt4();
+  PlainClient look;
+  ASSERT_EQ(jack_connect(look.c, "ZT4:OUTR", "system:playback_2"), 0);
+  ASSERT_TRUE(wait_until([&] { return dir.exists(".zt4.connections.bad"); }, 10)) << zt4->output();
+  EXPECT_EQ(dir.read(".zt4.connections.bad"), refused);
+  EXPECT_EQ(dir.read(".zt4.connections"), "Connections:\n  ZT4:OUTR\n    system:playback_2\n");
+  EXPECT_TRUE(zt4->wait_for_output("The refused connections file is kept as .zt4.connections.bad\r\n"));
+}
+
 TEST_F(HostTest, MidiPortsAreConnectedBothWaysButNeverToThemselves) {
   start_zt4();
   MidiDevice pedal;  // registers pedal:in and pedal:out after ZT4 started

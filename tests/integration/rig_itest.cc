@@ -132,10 +132,10 @@ TEST_F(RigTest, ConnectionsMixAndPlayingTracksComeBackAsTheyWere) {
     const char* track_1;
     const char* line;
   } const starts[] = {
-      {{"--resume"}, "playing", "Resumed: tracks 1 play as they did\r\n"},
+      {{"--resume"}, "playing", "Resumed: track 1 plays as it did\r\n"},
       // The file now says what the previous start left: track 1 playing.
       {{}, "stopped",
-       "Tracks 1 were playing: zt4 --resume or the menu's Resume Playing starts them again\r\n"},
+       "Track 1 was playing: zt4 --resume or the menu's Resume Playing starts it again\r\n"},
   };
   for (const Start& s : starts) {
     SCOPED_TRACE(s.line);
