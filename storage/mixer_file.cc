@@ -168,7 +168,7 @@ MixerFault mixer_decode(const char* text, int length, MixerSettings& settings) {
     if (!next_line(at, end, line)) return "cut short";
     if (MixerFault fault = decode_track(line, t, decoded)) return fault;
   }
-  if (at != end) return "more than eight tracks";
+  if (at != end) return "text after the eighth track";
   settings = decoded;
   return nullptr;
 }

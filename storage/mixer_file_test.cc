@@ -92,7 +92,7 @@ TEST_F(MixerFileTest, ADamagedTextIsRefusedWithItsReasonAndChangesNothing) {
       {with_line(8, "track 8 level 0 pan 0 feedback 100 stopped x"), not_as_written},
       {with_line(1, "track 1 level x pan 0 feedback 100 stopped"), not_as_written},
       {std::string(default_text) + "track 9 level 0 pan 0 feedback 100 stopped\n",
-       "more than eight tracks"},
+       "text after the eighth track"},
   };
   for (const Case& c : cases) {
     MixerSettings s{};
