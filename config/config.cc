@@ -138,10 +138,14 @@ void config_load() {
 
   // A short file is rejected outright rather than checked as a half-overwritten record.
   const StoredFile stored = read_config_file(config);
-  if (stored == StoredFile::missing) console_printf("no configuration yet: using defaults\n");
-  if (stored != StoredFile::whole || config_checksum(words_of(config), config_word_count) != 0) {
+  if (stored == StoredFile::missing) {
+    console_printf("no configuration yet: using defaults\n");
+    config_defaults();
+    config_dirty = 1;
+  } else if (stored != StoredFile::whole ||
+             config_checksum(words_of(config), config_word_count) != 0) {
     console_printf("Config checksum mismatch.  Using default config.\n");
-    if (stored != StoredFile::missing) keep_refused_file();
+    keep_refused_file();
     config_defaults();
     config_dirty = 1;
   }

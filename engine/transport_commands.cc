@@ -94,7 +94,7 @@ int retrigger_track(int32_t t, int32_t random) {
   if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
   if (v.length == 0) {
-    console_printf("Attempt to play empty track. Track idx %d\n", t);
+    console_printf("Attempt to play empty track. Track %d\n", t + 1);
     return status_refused;
   }
   const EngineState& s = engine_state;

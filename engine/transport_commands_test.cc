@@ -31,7 +31,7 @@ TEST_F(TransportCommandsTest, RetriggerCrossfadesAndRefusesWhileTheFadeRuns) {
 TEST_F(TransportCommandsTest, RetriggerRefusesEmptyAndBadTracks) {
   console_text();
   EXPECT_EQ(retrigger_track(2, 0), -22);
-  EXPECT_EQ(console_text(), "Attempt to play empty track. Track idx 2\n");
+  EXPECT_EQ(console_text(), "Attempt to play empty track. Track 3\n");
   EXPECT_EQ(retrigger_track(-1, 0), -22);
   EXPECT_EQ(retrigger_track(8, 0), -22);
 }

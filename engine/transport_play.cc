@@ -49,11 +49,11 @@ int play_track(int32_t t) {
     muted = on_list(s.muted_list, t);
   }
   if (empty) {
-    console_printf("Attempt to play empty track. Track idx %d\n", t);
+    console_printf("Attempt to play empty track. Track %d\n", t + 1);
     return status_refused;
   }
   if (in_role) {
-    console_printf("Attempt to play recording track. Track idx %d\n", t);
+    console_printf("Attempt to play recording track. Track %d\n", t + 1);
     if (recording) {
       close_loop(t);
       end_overdub(t);
@@ -63,11 +63,11 @@ int play_track(int32_t t) {
     return 0;
   }
   if (playing) {
-    console_printf("Attempt to play track that is already playing.  Track idx %d\n", t);
+    console_printf("Attempt to play track that is already playing.  Track %d\n", t + 1);
     return status_refused;
   }
   if (!muted) {
-    console_printf("Attempt to play track not on muted list.  Track idx %d\n", t);
+    console_printf("Attempt to play track not on muted list.  Track %d\n", t + 1);
     return status_refused;
   }
   {

@@ -223,18 +223,18 @@ TEST_P(PlayRefusalTest, RefusesWithItsMessage) {
 INSTANTIATE_TEST_SUITE_P(
     States, PlayRefusalTest,
     testing::Values(
-        PlayRefusal{"Empty", false, false, false, "Attempt to play empty track. Track idx 3\n"},
+        PlayRefusal{"Empty", false, false, false, "Attempt to play empty track. Track 4\n"},
         PlayRefusal{"Playing", true, true, false,
-                    "Attempt to play track that is already playing.  Track idx 3\n"},
+                    "Attempt to play track that is already playing.  Track 4\n"},
         PlayRefusal{"Unlisted", true, false, false,
-                    "Attempt to play track not on muted list.  Track idx 3\n"}),
+                    "Attempt to play track not on muted list.  Track 4\n"}),
     [](const testing::TestParamInfo<PlayRefusal>& info) { return info.param.name; });
 
 TEST_F(TransportTest, PlayOnARecordingTrackClosesItAndPlays) {
   ASSERT_EQ(start_record(2, sync_free, 0), 0);
   run_frames(5000);
   EXPECT_EQ(play_track(2), 0);
-  EXPECT_EQ(console_text(), "Attempt to play recording track. Track idx 2\n");
+  EXPECT_EQ(console_text(), "Attempt to play recording track. Track 3\n");
   EXPECT_EQ(state_of(2), track_playing);
   EXPECT_FALSE(any_role_active());
 }

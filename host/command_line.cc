@@ -16,8 +16,9 @@ constexpr char help_text[] =
     "INL, INR, OUTL, OUTR, MIDIIN and MIDIOUT, remote-controlled over UDP (see zt4-remote).\n"
     "\n"
     "  -d, --data-dir DIR   keep the configuration (.zt4.config.1), the port connections\n"
-    "                       (.zt4.connections) and the tracks in DIR, created if missing\n"
-    "                       (default: $ZT4_DATA, else the current directory)\n"
+    "                       (.zt4.connections), the mixer (.zt4.mixer) and the tracks in\n"
+    "                       DIR, created if missing (default: $ZT4_DATA, else the current\n"
+    "                       directory); one looper at a time uses a directory\n"
     "  -p, --port PORT      listen for the remote control on UDP port PORT, 0 for any free\n"
     "                       port, shown once the looper is ready (default: $ZT4_PORT, else 5667)\n"
     "  -s, --server NAME    use the JACK server NAME (default: $JACK_DEFAULT_SERVER, else\n"
@@ -27,6 +28,9 @@ constexpr char help_text[] =
     "                       loopback every page needs the token in .zt4.web-token\n"
     "      --web-local ADDR the one peer address the web panel lets in without the token\n"
     "                       (default: any loopback address)\n"
+    "      --resume         start the tracks that were playing when the looper last stopped\n"
+    "                       (the main menu's Resume Playing does so at every start; by\n"
+    "                       default loaded tracks come back stopped)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -36,6 +40,7 @@ constexpr char help_text[] =
 
 constexpr char short_options[] = "+:hVd:p:s:w:";
 constexpr int option_web_local = 256;
+constexpr int option_resume = 257;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -44,6 +49,7 @@ constexpr option long_options[] = {
     {"server", required_argument, nullptr, 's'},
     {"web", required_argument, nullptr, 'w'},
     {"web-local", required_argument, nullptr, option_web_local},
+    {"resume", no_argument, nullptr, option_resume},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -120,6 +126,9 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         break;
       case option_web_local:
         line.web_local = optarg;
+        break;
+      case option_resume:
+        line.resume = true;
         break;
       case ':':
         fputs("zt4: option '", err);

@@ -1,6 +1,6 @@
 // The looper's command line: the data directory, the UDP port and the JACK server, each also
-// taken from the environment, the web panel's address, plus --help and --version. Main thread,
-// before start-up.
+// taken from the environment, the web panel's address, --resume, plus --help and --version.
+// Main thread, before start-up.
 #pragma once
 
 #include <cstdio>
@@ -16,6 +16,7 @@ struct CommandLine {
   const char* server_name = nullptr;  // null: JACK's default server
   const char* web_listen = web_listen_default;  // null: no web panel
   const char* web_local = nullptr;    // the one peer address the web panel trusts; null: loopback
+  bool resume = false;                // start the tracks that were playing at the last stop
 };
 
 enum class CommandLineAction {

@@ -1,8 +1,11 @@
 #include "host/connections.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "core/atomic_file.h"
 #include "core/console.h"
 #include "host/jack_host.h"
 
@@ -14,6 +17,11 @@ constexpr int connections_line_max = 1000;                 // lines of at most 9
 
 constexpr char client_name[] = "ZT4";
 constexpr int client_name_length = 3;
+constexpr char first_line[] = "Connections:\n";
+constexpr char port_prefix[] = "  ";    // a port line: two spaces, then "ZT4:PORT"
+constexpr char peer_prefix[] = "    ";  // a peer line: four spaces, then the peer's full name
+constexpr int port_prefix_length = 2;
+constexpr int peer_prefix_length = 4;
 
 // The connections file names the looper's own ports "ZT4:PORT"; a looper that JACK gave another
 // name (a second one on the server is "ZT4-01") connects its own ports of that name.
@@ -45,17 +53,71 @@ void strip_newline(char* line) {
   if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
 }
 
+// A port already connected (from the connections file, or queued and listed both at the first
+// tick) is left as it is, without a second line.
 void connect_midi_port(const char* name, int flags) {
   if (flags & JackPortIsInput) {
+    if (jack_port_connected_to(host.port_midi_out, name)) return;
     const char* own = jack_port_name(host.port_midi_out);
     console_printf("Connect %s to %s\n", own, name);
     jack_connect(host.client, own, name);
   } else if (flags & JackPortIsOutput) {
+    if (jack_port_connected_to(host.port_midi_in, name)) return;
     const char* own = jack_port_name(host.port_midi_in);
     console_printf("Connect %s to %s\n", name, own);
     jack_connect(host.client, name, own);
   }
 }
+
+// Every (own port as written, peer) pair of an open connections file after its first line.
+template <typename Visit>
+void for_each_saved_connection(FILE* f, Visit visit) {
+  char line[connections_line_max];
+  char own[connections_line_max];
+  bool have_own = false;
+  while (fgets(line, sizeof line, f) != nullptr) {
+    if (strncmp(line, "  ZT4:", 6) == 0) {
+      strip_newline(line);
+      snprintf(own, sizeof own, "%s", line + port_prefix_length);
+      have_own = true;
+    } else if (strncmp(line, peer_prefix, peer_prefix_length) == 0 && have_own) {
+      strip_newline(line);
+      visit(own, line + peer_prefix_length);
+    }
+  }
+}
+
+// The saved pairs whose peer port does not exist now (a device unplugged, a program not yet
+// started): kept in the file until the port comes back, so that a save loses none of them.
+std::string absent_peers_of_saved_file(const char* own_written) {
+  std::string kept;
+  FILE* f = fopen(connections_file_name, "r");
+  if (f == nullptr) return kept;
+  char line[connections_line_max];
+  if (fgets(line, sizeof line, f) != nullptr && strcmp(line, first_line) == 0) {
+    for_each_saved_connection(f, [&](const char* own, const char* peer) {
+      if (strcmp(own, own_written) != 0 || jack_port_by_name(host.client, peer) != nullptr) return;
+      kept += peer_prefix;
+      kept += peer;
+      kept += '\n';
+    });
+  }
+  fclose(f);
+  return kept;
+}
+
+// The whole file as it stands now, or "" when it cannot be read.
+std::string saved_file_text() {
+  std::string text;
+  FILE* f = fopen(connections_file_name, "r");
+  if (f == nullptr) return text;
+  char chunk[connections_line_max];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  fclose(f);
+  return text;
+}
+
 }  // namespace
 
 bool looper_port_name(const char* name) {
@@ -74,12 +136,20 @@ void port_connections_reset() {
   pc.fifo_head = 0;
   pc.fifo_tail = 0;
   pc.midi_connect_all = 1;
+  pc.graph_changed = 0;
+  pc.save_waiting = 0;
+  pc.save_error = 0;
 }
 
 void read_connections() {
-  FILE* f = fopen(".zt4.connections", "r");
+  FILE* f = fopen(connections_file_name, "r");
   if (f == nullptr) {
-    console_printf("Couldn't open connections file.\n");
+    if (errno == ENOENT) {
+      console_printf("No saved port connections yet: they are kept in %s from now on\n",
+                     connections_file_name);
+    } else {
+      console_printf("Couldn't open connections file.\n");
+    }
     return;
   }
   char line[connections_line_max];
@@ -88,24 +158,68 @@ void read_connections() {
     fclose(f);
     return;
   }
-  if (strcmp(line, "Connections:\n") != 0) {
-    console_printf("Connections file lacks first line");
+  if (strcmp(line, first_line) != 0) {
+    console_printf("Connections file lacks first line\n");
     fclose(f);
     return;
   }
-  char own[connections_line_max];
-  bool have_own = false;
-  while (fgets(line, sizeof line, f) != nullptr) {
-    if (strncmp(line, "  ZT4:", 6) == 0) {
-      strip_newline(line);
-      snprintf(own, sizeof own, "%s", line + 2);
-      have_own = true;
-    } else if (strncmp(line, "    ", 4) == 0 && have_own) {
-      strip_newline(line);
-      connect_peer(own, line + 4);
-    }
-  }
+  for_each_saved_connection(f, connect_peer);
   fclose(f);
+}
+
+std::string connections_text() {
+  std::string text = first_line;
+  if (host.client == nullptr) return text;
+  jack_port_t* const own_ports[] = {host.port_in_l, host.port_in_r,     host.port_out_l,
+                                    host.port_out_r, host.port_midi_in, host.port_midi_out};
+  for (jack_port_t* port : own_ports) {
+    if (port == nullptr) continue;
+    const std::string own_written = std::string(client_name) + ":" + jack_port_short_name(port);
+    std::string peers = absent_peers_of_saved_file(own_written.c_str());
+    const char** connected = jack_port_get_all_connections(host.client, port);
+    for (int i = 0; connected != nullptr && connected[i] != nullptr; ++i) {
+      peers += peer_prefix;
+      peers += connected[i];
+      peers += '\n';
+    }
+    if (connected != nullptr) jack_free(connected);
+    if (peers.empty()) continue;
+    text += port_prefix + own_written + "\n" + peers;
+  }
+  return text;
+}
+
+void save_connections() {
+  PortConnections& pc = port_connections;
+  const std::string text = connections_text();
+  const std::string saved = saved_file_text();
+  // Nothing connected and nothing saved: no file of a header alone.
+  if (text == saved || (text == first_line && saved.empty())) return;
+  // A file the looper refused at start-up is kept aside, not lost to the save.
+  if (!saved.empty() && saved.rfind(first_line, 0) != 0 &&
+      rename(connections_file_name, connections_refused_file_name) == 0) {
+    console_printf("The refused connections file is kept as %s\n", connections_refused_file_name);
+  }
+  const int error = write_file_atomically(connections_file_name, text.data(), int(text.size())) == 0
+                        ? 0
+                        : errno;
+  if (error != 0 && error != pc.save_error) {
+    console_printf("Cannot save the port connections in %s: %s; the next change tries again\n",
+                   connections_file_name, strerror(error));
+  }
+  pc.save_error = error;
+}
+
+void connections_second_service() {
+  PortConnections& pc = port_connections;
+  // A second without a change first: connecting a rig makes many changes in a row.
+  if (pc.graph_changed.exchange(0) != 0) {
+    pc.save_waiting = 1;
+    return;
+  }
+  if (pc.save_waiting == 0) return;
+  pc.save_waiting = 0;
+  save_connections();
 }
 
 bool registration_fifo_push(PortConnections& pc, jack_port_id_t id) {
@@ -137,7 +251,10 @@ void port_registration_callback(jack_port_id_t port_id, int registered, void*) {
   registration_fifo_push(port_connections, port_id);
 }
 
-void port_connect_callback(jack_port_id_t, jack_port_id_t, int, void*) {}
+// JACK's notification thread: only notes the change; the main loop saves it.
+void port_connect_callback(jack_port_id_t, jack_port_id_t, int, void*) {
+  port_connections.graph_changed.store(1, std::memory_order_release);
+}
 
 void midi_autoconnect() {
   PortConnections& pc = port_connections;

@@ -15,6 +15,7 @@
 #include "panel/input.h"
 #include "panel/random_restart.h"
 #include "pool/pool.h"
+#include "storage/mixer_file.h"
 #include "storage/storage_thread.h"
 #include "web/web_panel.h"
 
@@ -34,6 +35,7 @@ void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {
   fade_service();
   drum_bank_save_service();
+  mixer_service();
   display_ten_ms_service();
   random_restart_service();
 }

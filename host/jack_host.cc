@@ -139,9 +139,12 @@ int create_noted_thread(pthread_t* thread, const pthread_attr_t* attributes,
 void host_open(const char* server_name) {
   jack_set_thread_creator(create_noted_thread);
   jack_status_t status;
+  // Never the JACK library's auto-start: a server it starts by itself (the ALSA default, seconds
+  // of its output) is rarely the one wanted; without one the looper says how to start it.
   host.client = server_name != nullptr
-                    ? jack_client_open("ZT4", JackServerName, &status, server_name)
-                    : jack_client_open("ZT4", JackNullOption, &status);
+                    ? jack_client_open("ZT4", jack_options_t(JackNoStartServer | JackServerName),
+                                       &status, server_name)
+                    : jack_client_open("ZT4", JackNoStartServer, &status);
   if (host.client == nullptr) {
     fprintf(stderr, "jack_client_open() failed, status = 0x%2.0x\n", unsigned(status));
     if (status & JackServerFailed) {

@@ -42,6 +42,7 @@
 #include "panel/status_line.h"
 #include "panel/value_entry.h"
 #include "pool/pool.h"
+#include "storage/mixer_file.h"
 #include "storage/storage_thread.h"
 #include "web/web_panel.h"
 
@@ -87,6 +88,7 @@ void looper_reset() {
   panel_hooks = PanelHooks{};
 
   storage_init();
+  mixer_store_reset();
 
   remote_peer_reset();
   host_sysex_reset();

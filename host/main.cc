@@ -8,6 +8,7 @@
 #include "core/console.h"
 #include "core/console_output.h"
 #include "host/command_line.h"
+#include "host/connections.h"
 #include "host/jack_host.h"
 #include "host/quit.h"
 #include "host/startup.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
 
   console_printf("Quitting: saving changed tracks\n");
   quit_save_everything(quit_save_seconds);
+  save_connections();  // a change of the last second, before closing the client drops them all
   host_close();
   console_printf("Bye\n");
   console_output_flush(1);

@@ -60,6 +60,7 @@ void idle_tick() {
     clock_gettime(CLOCK_REALTIME, &ts);
     if (uint32_t(ts.tv_sec) != m.last_second) {
       idle_second_service();
+      if (main_loop_hooks.connections_second != nullptr) main_loop_hooks.connections_second();
       if (m.restart_countdown > 0 && --m.restart_countdown == 0) exit(0);
       m.last_second = uint32_t(ts.tv_sec);
     }

@@ -23,6 +23,7 @@ extern MainLoop main_loop;
 // What the main loop calls in the JACK client, installed at start-up (null: skipped).
 struct MainLoopHooks {
   void (*midi_autoconnect)();  // connects raw-MIDI ports that appeared since the last tick
+  void (*connections_second)();  // once a second: saves the port connections after a change
 };
 extern MainLoopHooks main_loop_hooks;
 

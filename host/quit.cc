@@ -12,6 +12,7 @@
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "host/idle_services.h"
+#include "storage/mixer_file.h"
 #include "storage/storage_thread.h"
 
 QuitState quit_state;
@@ -61,9 +62,11 @@ void end_roles() {
   }
 }
 
-// Anything left for the storage thread: a role still ending, a changed track, a configuration.
+// Anything left for the storage thread: a role still ending, a changed track, a configuration,
+// the mixer settings.
 bool work_left() {
   if (config_dirty.load() != 0) return true;
+  if (!mixer_save_now()) return true;
   EngineLockGuard lock;
   if (any_role_active()) return true;
   for (int32_t t = 0; t < track_count; ++t)

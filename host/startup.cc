@@ -35,6 +35,7 @@
 #include "panel/menu.h"
 #include "panel/menus.h"
 #include "pool/pool.h"
+#include "storage/mixer_file.h"
 #include "storage/storage_thread.h"
 #include "web/web_panel.h"
 
@@ -83,11 +84,16 @@ void lock_memory() {
 void startup(const CommandLine& line) {
   // Before JACK: a data directory that cannot be written stops the looper with one clear line.
   if (!enter_data_directory(line.data_dir, stderr)) exit(1);
+  // One looper per data directory: a second one stops here, before it touches anything.
+  if (!lock_data_directory(stderr)) exit(1);
   host_open(line.server_name);
   main_loop_hooks.midi_autoconnect = midi_autoconnect;
+  main_loop_hooks.connections_second = connections_second_service;
   main_loop.idle_enabled = 0;
 
   config_load();
+  mixer_load();
+  mixer_store.resume_requested = line.resume ? 1 : 0;
   lock_memory();
   pool_init();
   const int32_t pool_started = monotonic_ms();
@@ -115,6 +121,7 @@ void startup(const CommandLine& line) {
   panel_link_open(panel_socket_name);
   draw_menu();
   const int udp_port = network_start(line.udp_port);
+  note_data_directory_port(udp_port);
   if (line.web_listen != nullptr) web_start(line.web_listen, line.web_local);
   read_connections();
 

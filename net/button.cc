@@ -26,16 +26,16 @@ bool write_text(const char* path, const char* text) {
   return n == ssize_t(strlen(text));
 }
 
-void fail() { console_printf("button thread failed."); }
+void fail() { console_printf("button thread failed.\n"); }
 
 }  // namespace
 
 void button_edge(const char* value, int length) {
   if (length > 0 && value[0] == '1') {
-    console_printf("Button pressed");
+    console_printf("Button pressed\n");
     (void)system(connect_command);
   } else {
-    console_printf("Button released");
+    console_printf("Button released\n");
   }
 }
 

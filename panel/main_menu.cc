@@ -12,6 +12,7 @@
 #include "panel/input.h"
 #include "panel/menus.h"
 #include "panel/panel_hooks.h"
+#include "storage/mixer_file.h"
 
 namespace {
 
@@ -105,6 +106,19 @@ constexpr Menu switch_priority_menu =
 constexpr Menu loop_start_flash_menu =
     choice_list("Loop Start Flash", loop_start_flash_items, &config.loop_start_flash);
 
+// Kept in the mixer file, not the configuration record, whose stored layout stays as it is.
+int32_t set_resume_playing(int32_t on) {
+  mixer_set_resume(on);
+  dispatch_key(key_back);
+  return 0;
+}
+constexpr MenuItem resume_playing_items[] = {
+    {"Off", set_resume_playing, nullptr, 0},
+    {"On", set_resume_playing, nullptr, 1},
+};
+constexpr Menu resume_playing_menu =
+    choice_list("Resume Playing", resume_playing_items, &mixer_store.resume_playing);
+
 constexpr MenuItem select_group_items[] = {
     {"Group 1", open_group_editor, nullptr, 1},  {"Group 2", open_group_editor, nullptr, 2},
     {"Group 3", open_group_editor, nullptr, 3},  {"Group 4", open_group_editor, nullptr, 4},
@@ -185,6 +199,7 @@ constexpr MenuItem main_items[] = {
     {"Rnd Restart Max", open_setting, nullptr, setting_rnd_restart_max},
     {"MIDI test", nullptr, nullptr, 0},
     {"Restart", restart_item, nullptr, 0},
+    {"Resume Playing", nullptr, &resume_playing_menu, 0},
 };
 static_assert(std::size(main_items) == main_menu_items);
 

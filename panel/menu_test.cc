@@ -6,6 +6,7 @@
 #include "panel/panel_test_fixture.h"
 #include "panel/selection.h"
 #include "panel/value_entry.h"
+#include "storage/mixer_file.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ TEST_F(MenuTest, EncoderStepsBeforeAPollCountAsOne) {
   EXPECT_EQ(cursor(), 0);
   turn(main_menu_items + 5);
   EXPECT_EQ(cursor(), main_menu_items - 1);
-  EXPECT_EQ(line(1), padded("Restart"));
+  EXPECT_EQ(line(1), padded("Resume Playing"));
 }
 
 TEST_F(MenuTest, NoteOffAndUnmappedNotesDoNothing) {
@@ -199,6 +200,7 @@ TEST_F(MenuTest, EveryChoiceListStoresItsSetting) {
       {19, "Mono Input Mode", &config.mono_input_mode, 2},
       {20, "Prefer switch:", &config.switch_priority, 2},
       {21, "Loop Start Flash", &config.loop_start_flash, 3},
+      {33, "Resume Playing", &mixer_store.resume_playing, 2},  // kept in the mixer file
   };
   for (const Case& c : cases) {
     for (int choice = 0; choice < c.choices; ++choice) {

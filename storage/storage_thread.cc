@@ -10,6 +10,7 @@
 
 #include "core/console.h"
 #include "engine/track_ops.h"
+#include "storage/mixer_file.h"
 #include "storage/sessions.h"
 #include "storage/track_loader.h"
 #include "storage/track_save.h"
@@ -217,6 +218,7 @@ void storage_pass() {
   serve_load_request(s);
   report_names(s);
   serve_config_write(s);
+  mixer_write_pending();
 }
 
 int request_load(int32_t t, int32_t slot) {

@@ -32,6 +32,23 @@ struct PlainClient {
   }
 };
 
+// A MIDI controller plugged in: a client with a raw-MIDI input and output that connects nothing
+// by itself.
+struct MidiDevice {
+  jack_client_t* c = nullptr;
+  MidiDevice() {
+    jack_status_t status;
+    c = jack_client_open("pedal", JackNoStartServer, &status);
+    if (c == nullptr) return;
+    jack_port_register(c, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_port_register(c, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_activate(c);
+  }
+  ~MidiDevice() {
+    if (c != nullptr) jack_client_close(c);
+  }
+};
+
 using HostTest = Zt4Test;
 
 TEST_F(HostTest, RegistersSixPortsAndPrintsStartupLinesInOrder) {
@@ -108,9 +125,11 @@ TEST_F(HostTest, ConnectionsFileProblemsAreReportedOnce) {
     const char* contents;  // nullptr: no file
     const char* message;
   } const cases[] = {
-      {nullptr, "Couldn't open connections file.\r\n"},
+      // A fresh directory has none yet: that is no error.
+      {nullptr, "No saved port connections yet: they are kept in .zt4.connections from now on\r\n"},
       {"", "Couldn't read from connections file.\r\n"},
-      {"Connections: \n  ZT4:OUTL\n    system:playback_1\n", "Connections file lacks first line"},
+      {"Connections: \n  ZT4:OUTL\n    system:playback_1\n",
+       "Connections file lacks first line\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
@@ -126,13 +145,44 @@ TEST_F(HostTest, ConnectionsFileProblemsAreReportedOnce) {
   }
 }
 
+// The looper keeps the file up to date; one it refused is kept aside rather than lost.
+TEST_F(HostTest, ARefusedConnectionsFileIsKeptAsideByTheFirstSave) {
+  const std::string refused = "Connections: \n  ZT4:OUTL\n    system:playback_1\n";
+  dir.write(".zt4.connections", refused);
+  start_zt4();
+  PlainClient look;
+  ASSERT_EQ(jack_connect(look.c, "ZT4:OUTR", "system:playback_2"), 0);
+  const std::string saved = "Connections:\n  ZT4:OUTR\n    system:playback_2\n";
+  ASSERT_TRUE(wait_until([&] { return dir.read(".zt4.connections") == saved; }, 10))
+      << zt4->output();
+  EXPECT_EQ(dir.read(".zt4.connections.bad"), refused);
+  EXPECT_TRUE(zt4->wait_for_output("The refused connections file is kept as .zt4.connections.bad\r\n"));
+}
+
 TEST_F(HostTest, MidiPortsAreConnectedBothWaysButNeverToThemselves) {
   start_zt4();
-  open_client();  // registers zt4probe:midi_in and zt4probe:midi_out after ZT4 started
-  ASSERT_TRUE(zt4->wait_for_output("Connect zt4probe:midi_out to ZT4:MIDIIN\r\n"));
-  ASSERT_TRUE(zt4->wait_for_output("Connect ZT4:MIDIOUT to zt4probe:midi_in\r\n"));
+  MidiDevice pedal;  // registers pedal:in and pedal:out after ZT4 started
+  ASSERT_NE(pedal.c, nullptr);
+  ASSERT_TRUE(zt4->wait_for_output("Connect pedal:out to ZT4:MIDIIN\r\n"));
+  ASSERT_TRUE(zt4->wait_for_output("Connect ZT4:MIDIOUT to pedal:in\r\n"));
   EXPECT_EQ(zt4->output().find("Connect ZT4:MIDIOUT to ZT4:"), std::string::npos);
   EXPECT_EQ(zt4->output().find("Connect ZT4:MIDIOUT to ZT4:MIDIIN"), std::string::npos);
+  EXPECT_EQ(connections_of(pedal.c, "pedal:out"), std::vector<std::string>{"ZT4:MIDIIN"});
+}
+
+// The connections file and the connection of every MIDI port at the first tick both name the
+// pedal: it is connected once, in one line.
+TEST_F(HostTest, AMidiPortInTheConnectionsFileIsConnectedWithOneLine) {
+  dir.write(".zt4.connections", "Connections:\n  ZT4:MIDIIN\n    pedal:out\n");
+  MidiDevice pedal;
+  ASSERT_NE(pedal.c, nullptr);
+  start_zt4();
+  ASSERT_TRUE(zt4->wait_for_output("Connect ZT4:MIDIOUT to pedal:in\r\n"));  // the first tick's
+  EXPECT_TRUE(zt4->wait_for_count("Connect pedal:out to ZT4:MIDIIN\r\n", 1));
+  zt4->send_console("m");  // a round of the main loop after the first tick
+  ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper MIDI statistics"));
+  EXPECT_FALSE(zt4->wait_for_count("Connect pedal:out to ZT4:MIDIIN\r\n", 2, 0.5))
+      << zt4->output();
 }
 
 TEST_F(HostTest, ConsoleKeysPrintTheReports) {
