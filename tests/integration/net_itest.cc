@@ -291,6 +291,14 @@ TEST_F(NetTest, RemoteClientDrivesAndWatchesTheLooper) {
   EXPECT_NE(out.find("*3"), std::string::npos) << out;
   EXPECT_NE(out.find(" 1     empty"), std::string::npos) << out;
 
+  // A number of its own goes with the whole name before it; --raw sends a text unchecked.
+  ASSERT_EQ(run_tool("'select track 1' 4", out), 0) << out;
+  EXPECT_TRUE(wait_track_shows(4, "<selected>yes"));
+  ASSERT_EQ(run_tool("'Track Level' -5", out), 0) << out;
+  EXPECT_TRUE(wait_track_shows(4, "<level>-005</level>"));
+  ASSERT_EQ(run_tool("--raw 'Select Track 2 x'", out), 0) << out;  // refused without --raw
+  EXPECT_TRUE(wait_track_shows(2, "<selected>yes"));
+
   ASSERT_EQ(run_tool("map set note 60 12 81", out), 0) << out;
   EXPECT_EQ(out, "note 60: 12 81\n");
   ASSERT_EQ(run_tool("map clear note 60", out), 0) << out;
@@ -342,6 +350,24 @@ TEST(NetClientTest, RemoteClientRefusesNamesAndIdsTheLooperDoesNotKnow) {
       {"'Rec Dub'", 2,
        "zt4-remote: unknown function 'Rec Dub'; closest: Rec/Dub; zt4-remote functions lists "
        "them all\n"},
+      {"Rec/Dubb", 2,
+       "zt4-remote: unknown function 'Rec/Dubb'; closest: Rec/Dub; zt4-remote functions lists "
+       "them all\n"},
+      {"Stopp", 2,
+       "zt4-remote: unknown function 'Stopp'; closest: Stop; zt4-remote functions lists them "
+       "all\n"},
+      {"Undoo", 2,
+       "zt4-remote: unknown function 'Undoo'; closest: Undo; zt4-remote functions lists them "
+       "all\n"},
+      {"'Track Level' abc", 2, "zt4-remote: Track Level takes level 0 (full) to -96 dB, not 'abc'\n"},
+      {"'Track Level' 90", 2, "zt4-remote: Track Level takes level 0 (full) to -96 dB, not '90'\n"},
+      {"'Track Levelx'", 2,
+       "zt4-remote: unknown function 'Track Levelx'; closest: Track Level, Track Level 0, Track "
+       "Level -5, Track Level +5; zt4-remote functions lists them all\n"},
+      {"'Select Track 33'", 2,
+       "zt4-remote: unknown function 'Select Track 33'; closest: Select Track 3, Select Track 1, "
+       "Select Track 2, Select Track 4, Select Track 5; zt4-remote functions lists them all\n"},
+
       {"stauts", 2,
        "zt4-remote: unknown function 'stauts'; closest: status; zt4-remote functions lists them "
        "all\n"},
