@@ -152,6 +152,8 @@ void sessions_start(StorageThread& s) {
   open_session(s, first_free_session(n));
 }
 
+int64_t free_space_megabytes() { return free_megabytes(); }
+
 bool archive_space_left(StorageThread& s) {
   if (s.archive_off != 0) return false;
   const int64_t megabytes = s.free_megabytes_fn != nullptr ? s.free_megabytes_fn() : free_megabytes();

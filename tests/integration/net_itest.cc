@@ -309,7 +309,17 @@ TEST_F(NetTest, RemoteClientDrivesAndWatchesTheLooper) {
   ASSERT_EQ(run_tool("key s", out), 0) << out;
   ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper statistics:", 5));
   ASSERT_EQ(run_tool("log", out), 0) << out;
-  EXPECT_NE(out.find("ZT4 Looper statistics:"), std::string::npos) << out;
+  // The player's summary comes first, then the detail.
+  const size_t health = out.find("Looper health:\n  Dropouts (xruns): ");
+  const size_t detail = out.find("Detail:\nDirty ");
+  const size_t statistics = out.find("ZT4 Looper statistics:");
+  EXPECT_NE(health, std::string::npos) << out;
+  EXPECT_LT(health, detail) << out;
+  EXPECT_LT(detail, statistics) << out;
+  for (const char* line : {"\n  CPU: ", "\n  Loop memory: ", "\n  Unsaved tracks: none\n",
+                           "\n  Disk: "}) {
+    EXPECT_NE(out.find(line, health), std::string::npos) << line << "\n" << out;
+  }
   // follow keeps printing until it is stopped.
   peer.send("<userinput>m");
   ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper MIDI statistics:", 5));
