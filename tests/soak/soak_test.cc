@@ -41,22 +41,21 @@ constexpr int recording_attempts = 3;
 void report_loop_check(int track, int attempt, const LoopCheck& c, int xruns, size_t forgiven,
                        bool plays) {
   const size_t spoilt = c.pieces - c.following;
-  printf("soak: track %d, recording %d: %zu of %zu pieces of 0.1 s play the loop", track, attempt,
+  printf("soak: track %d, recording %d: %zu of %zu pieces play the loop", track, attempt,
          c.following, c.pieces);
   if (spoilt == 0) {
-    printf(": all of it\n");
+    printf("\n");
   } else if (plays) {
-    printf("; the other %zu are forgiven: up to %zu (2 at the recording's ends, 2 for each of the "
-           "%d xruns the server had meanwhile, whose missed cycles spoil what was recorded, not "
-           "the loop)\n",
-           spoilt, forgiven, xruns);
-  } else if (attempt < recording_attempts) {
-    printf("; %zu spoilt, more than the %zu forgiven: recorded again, since lost audio would "
-           "spoil every pass\n",
-           spoilt, forgiven);
+    printf("; %zu forgiven (up to %zu: %d xruns while recording)\n", spoilt, forgiven, xruns);
   } else {
-    printf("; %zu spoilt, more than the %zu forgiven, on every pass: the loop lost audio\n",
-           spoilt, forgiven);
+    // LoopCheck::plays: at least half the pieces, and all but the forgiven ones.
+    if (c.following * 2 < c.pieces) {
+      printf("; fewer than half (%d xruns while recording)", xruns);
+    } else {
+      printf("; %zu spoilt, more than the %zu forgiven (%d xruns)", spoilt, forgiven, xruns);
+    }
+    printf(attempt < recording_attempts ? ": recorded again\n"
+                                        : " on every pass: the loop lost audio\n");
   }
 }
 
@@ -218,6 +217,13 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
   // missed cycle spoils is forgiven, two for each xrun the server reports during the recording,
   // and a recording that a storm of xruns spoilt is taken again, up to three times: audio that
   // is lost fails every time.
+  printf("soak: each loop is now played alone and recorded in pieces of 0.1 s. A piece at either\n"
+         "soak:  end of a recording may straddle it, and an xrun (a cycle the server missed)\n"
+         "soak:  spoils up to two pieces of the recording, not of the loop; so 2 pieces and 2 per\n"
+         "soak:  xrun are forgiven, as long as at least half the pieces play the loop. Lost audio\n"
+         "soak:  spoils the same pieces on every pass, so a spoilt recording is taken again, up\n"
+         "soak:  to %d times.\n",
+         recording_attempts);
   std::vector<int> lost;  // tracks whose loop lost audio
   client.play_silence();
   command("All Stop Now");
