@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/log_ring.h"
+#include "core/test_names.h"
 #include "core/test_workdir.h"
 #include "host/looper.h"
 #include "storage/storage_thread.h"
@@ -244,7 +245,11 @@ TEST_P(UnknownVersionTest, IsRefusedWithTheVersionMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, UnknownVersionTest,
-                         testing::Values(uint16_t(0), uint16_t(3), uint16_t(0xFFFF)));
+                         testing::Values(uint16_t(0), uint16_t(3), uint16_t(0xFFFF)),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("version", c);
+    });
 
 TEST_F(ConfigTest, VersionOneIsUpgradedKeepingItsListsAndSavedAsVersionTwo) {
   ConfigRecord r = valid_record();
@@ -335,7 +340,11 @@ INSTANTIATE_TEST_SUITE_P(Values, BrightnessTest,
                          testing::Values(BrightnessCase{0, 0}, BrightnessCase{3, 3},
                                          BrightnessCase{7, 7}, BrightnessCase{1, 0},
                                          BrightnessCase{5, 0}, BrightnessCase{-3, 0},
-                                         BrightnessCase{8, 0}));
+                                         BrightnessCase{8, 0}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("stored", c.stored);
+    });
 
 TEST_F(ConfigTest, LoadResetsTheControllerSwitchValues) {
   config_live.cc_switch_value[64] = 100;

@@ -24,6 +24,8 @@ void lock_statistics_reset() {
   s.callback_longest_ns = 0;
   s.callback_frames = 0;
   s.callbacks = 0;
+  s.callback_busy_ns = 0;
+  s.callback_frames_total = 0;
 }
 
 void lock_statistics_record(const CallSite& where, int64_t held_ns) {
@@ -57,6 +59,8 @@ void lock_statistics_callback(int64_t took_ns, uint32_t frames) {
          !s.callback_longest_ns.compare_exchange_weak(longest, took_ns, std::memory_order_relaxed)) {
   }
   if (took_ns >= longest) s.callback_frames.store(frames, std::memory_order_relaxed);
+  s.callback_busy_ns.fetch_add(took_ns, std::memory_order_relaxed);
+  s.callback_frames_total.fetch_add(frames, std::memory_order_relaxed);
 }
 
 int64_t lock_clock_ns() {
@@ -71,6 +75,8 @@ void lock_statistics_take(LockReport& out) {
   out.callback_longest_ns = s.callback_longest_ns.exchange(0);
   out.callback_frames = s.callback_frames.load();
   out.callbacks = s.callbacks.exchange(0);
+  s.callback_busy_ns.exchange(0);
+  s.callback_frames_total.exchange(0);
   out.xruns = s.xruns.load();
   // The mutex itself: this copy is not one of the holds it reports.
   pthread_mutex_lock(engine_mutex());

@@ -28,6 +28,10 @@ struct LockStatistics {
   std::atomic<int64_t> callback_longest_ns{0};
   std::atomic<uint32_t> callback_frames{0};  // the period of the longest callback
   std::atomic<uint32_t> callbacks{0};
+  // The callbacks' time and the audio they covered since the last report: the share of the audio
+  // time the looper used (the "s" report's CPU figure).
+  std::atomic<int64_t> callback_busy_ns{0};
+  std::atomic<uint64_t> callback_frames_total{0};
   // Counted by JACK's notification thread.
   std::atomic<uint32_t> xruns{0};
 };

@@ -6,6 +6,7 @@
 
 #include "config/config.h"
 #include "core/gain_table.h"
+#include "core/test_names.h"
 #include "drums/drum_edit.h"
 #include "host/looper.h"
 #include "midi/clock.h"
@@ -119,7 +120,11 @@ INSTANTIATE_TEST_SUITE_P(Changes, DrumTempoChangeTest,
                                          TempoChange{97, 133, 150001},
                                          TempoChange{120, 137, 191700},  // after the last release
                                          TempoChange{200, 60, 57599},
-                                         TempoChange{60, 200, 383999}));
+                                         TempoChange{60, 200, 383999}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("bpm", c.from, "to", c.to, "at", c.at);
+    });
 
 TEST_F(DrumTest, DrumOnConsecutiveStepsFadesOutAndRestarts) {
   drum_set_tempo(120);
@@ -188,7 +193,11 @@ INSTANTIATE_TEST_SUITE_P(Settings, DrumMixTest,
                          testing::Values(MixCase{0, 0, 0, 0, 0}, MixCase{-6, -3, 10, 19, 9},
                                          MixCase{-6, -3, -10, 9, 19},
                                          MixCase{-96, -96, 96, 288, 192},
-                                         MixCase{-96, -96, -96, 192, 288}));
+                                         MixCase{-96, -96, -96, 192, 288}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("all_gain", c.all_gain, "gain", c.gain, "pan", c.pan);
+    });
 
 struct ClockCase {
   int16_t drums_clock_out;
@@ -222,7 +231,11 @@ TEST_P(DrumClockOutTest, OnePassOfThePattern) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, DrumClockOutTest,
                          testing::Values(ClockCase{0, 0, 192}, ClockCase{1, 192, 192},
-                                         ClockCase{2, 0, 0}));
+                                         ClockCase{2, 0, 0}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("mode", c.drums_clock_out);
+    });
 
 TEST_F(DrumTest, StartPrimesTheFollowerUnlessItsClockIsOffOrAnOutsideClockLeads) {
   drum_set_tempo(100);

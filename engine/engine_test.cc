@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/test_names.h"
 #include "engine/engine_test_fixture.h"
 
 namespace {
@@ -136,7 +137,11 @@ TEST_P(ReplaceLevelTest, WritesAttenuatedOldAudioPlusInput) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, ReplaceLevelTest,
                          testing::Values(ReplaceCase{0, 0}, ReplaceCase{6, 0}, ReplaceCase{6, 1},
-                                         ReplaceCase{90, 0}));
+                                         ReplaceCase{90, 0}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("level", c.level, "keep", c.keep_original);
+    });
 
 TEST_F(RoleTest, ReplaceOriginalIgnoresTheRamp) {
   give_audio(4, 100);
@@ -219,7 +224,11 @@ INSTANTIATE_TEST_SUITE_P(Gains, MainGainTest,
                          testing::Values(MainGainCase{0, 0, 4096}, MainGainCase{3, 0, 32768},
                                          MainGainCase{-2, 0, 1024}, MainGainCase{8, 0, 1048576},
                                          MainGainCase{-8, 0, 16}, MainGainCase{9, -22, 4096},
-                                         MainGainCase{-9, -22, 4096}));
+                                         MainGainCase{-9, -22, 4096}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("gain", c.gain, "result", c.result);
+    });
 
 TEST_F(RoleTest, AuxGainShiftsTheAuxOutputsOnly) {
   give_audio(0, 10);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/test_names.h"
 #include "engine/looper_test_fixture.h"
 
 namespace {
@@ -38,7 +39,11 @@ INSTANTIATE_TEST_SUITE_P(Loops, PulseTableTest,
                          testing::Values(PulseCase{96000, 4, 96, 1000},
                                          PulseCase{480000, 4, 384, 1250},
                                          PulseCase{100000, 3, 72, 1388},
-                                         PulseCase{4000000, 4, 0, 0}));
+                                         PulseCase{4000000, 4, 0, 0}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("length", c.length, "beats", c.beats);
+    });
 
 TEST_F(TimingTest, MidiClockedLoopsHaveNoPulses) {
   tracks[2].clock_source = sync_midi;
@@ -117,7 +122,11 @@ INSTANTIATE_TEST_SUITE_P(Counts, MultiplyPulseTest,
                          testing::Values(MultiplyPulseCase{384, 2, 768},
                                          MultiplyPulseCase{700, 4, 0},
                                          MultiplyPulseCase{600, 4, 2400},
-                                         MultiplyPulseCase{0, 2, 0}));
+                                         MultiplyPulseCase{0, 2, 0}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("count", c.count, "factor", c.factor);
+    });
 
 TEST_F(TimingTest, MultiplyOfAReversedLoopKeepsItsDirection) {
   make_loop(0, 1000);
@@ -176,7 +185,11 @@ INSTANTIATE_TEST_SUITE_P(Steps, BoundaryTest,
                                          BoundaryCase{8388607, 2, 0, 256, 4194303},
                                          BoundaryCase{8388608, 2, 0, 256, -22},
                                          BoundaryCase{0, 2, 0, 256, -22},
-                                         BoundaryCase{1000, 0, 0, 256, -22}));
+                                         BoundaryCase{1000, 0, 0, 256, -22}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("length", c.length, "steps", c.steps, "at", c.position, "rate", c.rate);
+    });
 
 TEST_F(TimingTest, SynchronisedLengthIsTheNextMultipleMoreThanTwoFramesAhead) {
   EXPECT_EQ(synchronised_length(99997, 100000), 100000);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/test_names.h"
 #include "host/looper.h"
 
 namespace {
@@ -85,7 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
                     // record wins; 3 and 5 stopped with audio
                     SnapshotCase{0, 3, 5, 0, 0x29, 0x00202003},
                     SnapshotCase{-1, -1, -1, 0x05, 0x07, 0x00000121},  // playing 0 and 2, 1 stopped
-                    SnapshotCase{-1, -1, -1, 0, 0xFF, 0x22222222}));
+                    SnapshotCase{-1, -1, -1, 0, 0xFF, 0x22222222}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("rec", c.record, "dub", c.overdub, "replace", c.replace, "play", c.play,
+                             "audio", c.with_audio);
+    });
 
 TEST(TrackStateWord, NamesTheCodes) {
   EXPECT_STREQ(track_state_word(track_stopped), "stopped");

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/test_names.h"
 #include "engine/looper_test_fixture.h"
 #include "engine/timing.h"
 
@@ -97,7 +98,11 @@ INSTANTIATE_TEST_SUITE_P(Lengths, SyncCloseTest,
                          testing::Values(SyncCloseCase{150000, 200000},
                                          SyncCloseCase{99997, 100000},
                                          SyncCloseCase{99998, 200000},
-                                         SyncCloseCase{99999, 200000}));
+                                         SyncCloseCase{99999, 200000}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("recorded", c.recorded, "length", c.length);
+    });
 
 TEST_F(TransportTest, SyncRecordingInTheFirstHalfCountsFromTheLastLoopStart) {
   clock_source_at(20000);
@@ -200,7 +205,11 @@ TEST_P(CloseExhaustionTest, ReturnsAllBlocksAndEmptiesTheTrack) {
   EXPECT_EQ(pool_available(), available);
 }
 
-INSTANTIATE_TEST_SUITE_P(SpareBlocks, CloseExhaustionTest, testing::Values(1, 4));
+INSTANTIATE_TEST_SUITE_P(SpareBlocks, CloseExhaustionTest, testing::Values(1, 4),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("spare", c);
+    });
 
 struct PlayRefusal {
   const char* name;

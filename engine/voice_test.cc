@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/test_names.h"
 #include "engine/engine_test_fixture.h"
 
 namespace {
@@ -82,7 +83,11 @@ INSTANTIATE_TEST_SUITE_P(Rates, RateTest,
                          testing::Values(RateCase{256, {0, 1, 2, 3, 4, 5}, 6, 0},
                                          RateCase{128, {0, 0, 1, 1, 2, 2}, 3, 0},
                                          RateCase{384, {0, 1, 3, 4, 6, 7}, 9, 0},
-                                         RateCase{64, {0, 0, 0, 0, 1, 1}, 1, 128}));
+                                         RateCase{64, {0, 0, 0, 0, 1, 1}, 1, 128}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("rate", c.rate);
+    });
 
 TEST_F(VoiceTest, StartDelayHoldsTheVoiceStill) {
   give_audio(2, 1000);
@@ -385,7 +390,11 @@ INSTANTIATE_TEST_SUITE_P(
                     DriftCase{-5000, 0, drift_length - 1024 - 2000, 4000, -5000},
                     // wrapped by one beat
                     DriftCase{1500, 2400, drift_length - 1024 - 900, 1800, -900},
-                    DriftCase{-1500, 2400, drift_length - 1024 - 900, 0, 900}));
+                    DriftCase{-1500, 2400, drift_length - 1024 - 900, 0, 900}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("error", c.m, "beat", c.beat_frames);
+    });
 
 TEST_F(DriftTest, RestartCrossfadesAtTheEnd) {
   prepare(30);

@@ -1,12 +1,14 @@
 #include "host/idle_services.h"
 
 #include "config/config.h"
+#include "core/console.h"
 #include "drums/drum_bank_file.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
 #include "host/audio_thread.h"
 #include "host/panel_link.h"
 #include "host/statistics.h"
+#include "host/summary_report.h"
 #include "midi/midi_queue.h"
 #include "pads/pads.h"
 #include "panel/command_queue.h"
@@ -21,6 +23,7 @@
 
 void idle_quarter_service() { pad_refresh(); }
 void idle_second_service() {
+  summary_second_tick();
   pad_poll();
   meter_tick();
   audio_slots_tick();
@@ -52,6 +55,8 @@ void idle_command_service() { command_execute(); }
 
 void idle_report_midi() { report_midi_statistics(); }
 void idle_report_looper() {
+  report_summary();
+  console_printf("Detail:\n");
   pool_report();
   report_looper_statistics();
   report_audio_thread_faults();

@@ -15,6 +15,7 @@
 #include "host/audio_thread.h"
 #include "host/main_loop.h"
 #include "host/quit.h"
+#include "host/summary_report.h"
 #include "midi/clock.h"
 #include "midi/midi_codes.h"
 #include "midi/midi_map.h"
@@ -50,6 +51,7 @@ void looper_reset() {
   console_log_reset();
   console_output_reset();
   lock_statistics_reset();
+  summary_reset();
 
   pool_reset();
   config_reset();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "core/test_names.h"
 #include "host/looper.h"
 #include "midi/midi_codes.h"
 #include "midi/midi_parser.h"
@@ -128,7 +129,11 @@ INSTANTIATE_TEST_SUITE_P(PhaseErrors, FlywheelTest,
                          testing::Values(FlywheelCase{990, 10, -4},   // ticks lag the beat
                                          FlywheelCase{10, -10, 4},    // ticks lead it
                                          FlywheelCase{1003, -3, 0},   // small errors stay
-                                         FlywheelCase{500, -500, 4}));
+                                         FlywheelCase{500, -500, 4}),
+    [](const auto& info) {
+      const auto& c = info.param;
+      return param_case_name("since_tick", c.since_tick, "drift", c.drift);
+    });
 
 TEST_F(ClockTest, MeasureStartsCountClocksAndErrors) {
   ClockFollower& c = clock_follower;

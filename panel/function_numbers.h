@@ -18,6 +18,7 @@ struct FunctionNumbers {
   FunctionHandler handler;
   OutsideNumber outside;
   int32_t low, high;  // the numbers that mean something to the handler
+  const char* meaning;  // what a number after the name sets, for people; null: takes none
 };
 
 // The row of handler; null for a handler without one (none in the function table).

@@ -146,11 +146,22 @@ void sessions_start(StorageThread& s) {
   open_session(s, first_free_session(n));
 }
 
-int64_t free_space_bytes(const StorageThread& s) {
-  if (s.free_bytes_fn != nullptr) return s.free_bytes_fn();
+namespace {
+int64_t working_directory_free_bytes() {
   struct statvfs v;
   if (statvfs(".", &v) != 0) return INT64_MAX;  // unknown: keep archiving
   return int64_t(v.f_bavail) * int64_t(v.f_frsize);
+}
+}  // namespace
+
+int64_t free_space_bytes(const StorageThread& s) {
+  if (s.free_bytes_fn != nullptr) return s.free_bytes_fn();
+  return working_directory_free_bytes();
+}
+
+int64_t free_space_megabytes() {
+  const int64_t bytes = working_directory_free_bytes();
+  return bytes == INT64_MAX ? INT64_MAX : bytes / bytes_per_megabyte;
 }
 
 bool archive_space_left(StorageThread& s) {

@@ -30,6 +30,10 @@ bool archive_space_left(StorageThread& s);
 // archive_fd is an open archive copy ("tmp2.dat"), makes it durable and links it in as the take.
 void archive_take(StorageThread& s, int32_t t, int archive_fd);
 
+// Megabytes free for takes on the working directory's file system; INT64_MAX when unknown.
+// Any thread.
+int64_t free_space_megabytes();
+
 // Numbers of the directories "sess<digit>..." in the working directory, ascending, up to max.
 // Also marks every track name for reporting again.
 int list_sessions(int32_t* values, int max);

@@ -2,71 +2,21 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/constants.h"
-#include "drums/drum_machine.h"
+#include "panel/function_numbers.h"
 #include "panel/handlers.h"
-#include "panel/handlers_editing.h"
-#include "panel/random_restart.h"
-#include "panel/text_command.h"
 
 namespace {
 
 constexpr int32_t feedback_step_base = 20000;       // arguments above 10000 step the feedback
 constexpr int32_t feedback_absolute_limit = 10000;
-constexpr int32_t no_limit = 1 << 30;
 constexpr size_t names_shown = 5;
 
-constexpr FunctionArgument function_arguments[] = {
-    {cmd_select_track, "track 1 to 8, 0 all tracks", 0, track_count},
-    {cmd_select_group, "group 1 to 10", 1, 10},
-    {cmd_next_track, "1 next, -1 previous", -1, 1},
-    {cmd_except_track, nullptr, 0, 0},
-    {cmd_rec_dub, "0 free, 1 MIDI sync, 2 sync to the clock source track", 0, 2},
-    {cmd_q_midi_sync_rec, nullptr, 0, 0},
-    {cmd_play_stop, "0 at the loop end, 1 now", 0, 1},
-    {cmd_play, "0 play, 1 now, 2 retrigger, 3 random retrigger, 4 once", 0, 4},
-    {cmd_all_play, "0 at the loop end, 1 now", 0, 1},
-    {cmd_stop, "0 at the loop end, 1 now", 0, 1},
-    {cmd_all_stop, "0 at the loop end, 1 now", 0, 1},
-    {cmd_replay_all_stop, nullptr, 0, 0},
-    {cmd_track_erase, nullptr, 0, 0},
-    {cmd_set_clock_src, nullptr, 0, 0},
-    {cmd_multiply, "factor 1 or more: the loop repeated that many times", 1, no_limit},
-    {cmd_cue, nullptr, 0, 0},
-    {cmd_replace, "1 keeps the loop audible, 0 silences it", 0, 1},
-    {cmd_q_replace, "1 keeps the loop audible, 0 silences it", 0, 1},
-    {cmd_midi_start, nullptr, 0, 0},
-    {cmd_midi_stop, nullptr, 0, 0},
-    {cmd_quant_value, "quantise steps 1 to 64", 1, 64},
-    {cmd_undo, nullptr, 0, 0},
-    {cmd_redo, nullptr, 0, 0},
-    {cmd_switch, "0 record, 1 play with the clock source, 2 play", 0, 2},
-    {cmd_zt6_switch, nullptr, 0, 0},
-    {cmd_bounce, "0 free, 1 sync, 2 MIDI sync", 0, 2},
-    {cmd_track_level, "level 0 (full) to -96 dB; above 0 gives 0", -96, 0},
-    {cmd_track_level_step, "step in dB; the level stays within 0 to -96", -96, 96},
-    {cmd_feedback, "feedback 0 to 100 percent", 0, 100},
-    {cmd_pan_center, "pan -127 (left) to 127 (right)", -127, 127},
-    {cmd_fade_swell, "0 fade or swell, 1 fade, 2 swell", 0, 2},
-    {cmd_use_preset, "preset 0 to 10", 0, 10},
-    {cmd_assign_output, "0 main, 1 aux 1, 2 aux 2", 0, 2},
-    {cmd_midi_bypass, "ZT6 display 0 old, 1 new", 0, 1},
-    {cmd_random_restart, nullptr, 0, 0},
-    {cmd_reverse, nullptr, 0, 0},
-    {cmd_half_speed, nullptr, 0, 0},
-    {cmd_pitch, "interval 0 (octave lower) to 12 (original note)", 0, 12},
-    {cmd_scramble, "segments: 64 fast, 32 medium, 16 slow", 1, 64},
-    {cmd_ostinato, "16 or 32 segments, 0 the track's quantise steps", 0, 32},
-    {cmd_copy, nullptr, 0, 0},
-    {cmd_stretch, "new length 1 to 200 percent of the loop", 1, 200},
-    {cmd_pitch_octave_up, nullptr, 0, 0},
-    {cmd_test_tone, "0 main, 1 aux 1", 0, 1},
-    {drums_start, nullptr, 0, 0},
-    {drums_stop, nullptr, 0, 0},
-};
 
 std::string lower(const std::string& s) {
   std::string out = s;
@@ -99,23 +49,68 @@ size_t edit_distance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-// The number written after the function's name, if any (as the looper reads it).
-bool number_after_name(const char* text, const char* name, int32_t& number) {
-  const char* p = text + strlen(name);
-  while (*p == ' ') ++p;
-  if (!((*p >= '0' && *p <= '9') || *p == '-')) return false;
-  number = int32_t(strtol(p, nullptr, 10));
+bool equal_ignoring_case(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && lower(a) == lower(b);
+}
+
+// The row whose whole name is text, in its own spelling or as users read it; -1 for none.
+int row_named(const std::string& text) {
+  for (int row = 0; function_table[row].first_id != -1; ++row) {
+    const char* name = function_table[row].name;
+    if (equal_ignoring_case(text, name) || equal_ignoring_case(text, display_name(name))) return row;
+  }
+  return -1;
+}
+
+// A whole number as the looper reads it: an optional minus sign and decimal digits, within the
+// 32-bit range.
+bool whole_number(const std::string& word, int32_t& number) {
+  size_t digits = word.size() > 0 && word[0] == '-' ? 1 : 0;
+  if (digits == word.size()) return false;
+  for (size_t i = digits; i < word.size(); ++i) {
+    if (!isdigit(uint8_t(word[i]))) return false;
+  }
+  errno = 0;
+  const long long value = strtoll(word.c_str(), nullptr, 10);
+  if (errno != 0 || value < INT32_MIN || value > INT32_MAX) return false;
+  number = int32_t(value);
+  return true;
+}
+
+std::string joined(const std::vector<std::string>& words, size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) text += (i > 0 ? " " : "") + words[i];
+  return text;
+}
+
+void print_unknown(const std::string& text, const std::vector<std::string>& commands, FILE* err) {
+  fprintf(err, "zt4-remote: unknown function '%s'", text.c_str());
+  const std::vector<std::string> close = closest_names(text, function_names_and(commands));
+  for (size_t i = 0; i < close.size(); ++i) {
+    fprintf(err, "%s%s", i == 0 ? "; closest: " : ", ", close[i].c_str());
+  }
+  fputs("; zt4-remote functions lists them all\n", err);
+}
+
+// The number after a function's name: false, with the line that says what the function takes,
+// when it takes none or another.
+bool number_fits(int row, const std::string& given, FILE* err) {
+  const FunctionEntry& e = function_table[row];
+  const FunctionNumbers* a = function_numbers(e.handler);
+  const std::string name = display_name(e.name);
+  int32_t number;
+  if (a == nullptr || a->meaning == nullptr) {
+    fprintf(err, "zt4-remote: %s takes no number, not '%s'\n", name.c_str(), given.c_str());
+    return false;
+  }
+  if (!whole_number(given, number) || number < a->low || number > a->high) {
+    fprintf(err, "zt4-remote: %s takes %s, not '%s'\n", name.c_str(), a->meaning, given.c_str());
+    return false;
+  }
   return true;
 }
 
 }  // namespace
-
-const FunctionArgument* function_argument(FunctionHandler handler) {
-  for (const FunctionArgument& a : function_arguments) {
-    if (a.handler == handler) return &a;
-  }
-  return nullptr;
-}
 
 void print_functions(FILE* out) {
   std::vector<const FunctionEntry*> rows;
@@ -124,8 +119,8 @@ void print_functions(FILE* out) {
             [](const FunctionEntry* a, const FunctionEntry* b) { return a->first_id < b->first_id; });
   fprintf(out, "%4s  %-16s  %s\n", "ID", "FUNCTION", "A NUMBER AFTER THE NAME");
   for (const FunctionEntry* e : rows) {
-    const FunctionArgument* a = function_argument(e->handler);
-    fprintf(out, "%4d  %-16s  ", e->first_id, e->name);
+    const FunctionNumbers* a = function_numbers(e->handler);
+    fprintf(out, "%4d  %-16s  ", e->first_id, display_name(e->name).c_str());
     if (a == nullptr || a->meaning == nullptr) {
       fputs("-\n", out);
     } else if (e->argument == value_not_given) {
@@ -141,13 +136,15 @@ void print_functions(FILE* out) {
 
 std::vector<std::string> function_names_and(const std::vector<std::string>& extra) {
   std::vector<std::string> names;
-  for (const FunctionEntry* e = function_table; e->first_id != -1; ++e) names.push_back(e->name);
+  for (const FunctionEntry* e = function_table; e->first_id != -1; ++e)
+    names.push_back(display_name(e->name));
   names.insert(names.end(), extra.begin(), extra.end());
   return names;
 }
 
 std::vector<std::string> closest_names(const std::string& text,
                                        const std::vector<std::string>& candidates) {
+  const std::string whole = lower(text);
   const std::string wanted = lower(without_number(text));
   struct Scored {
     size_t distance;
@@ -157,9 +154,11 @@ std::vector<std::string> closest_names(const std::string& text,
   std::vector<Scored> scored;
   for (size_t i = 0; i < candidates.size(); ++i) {
     const std::string name = lower(candidates[i]);
-    size_t d = edit_distance(wanted, name);
+    // Against the text as written ("select track 33" is one away from "Select Track 3") and
+    // without its number ("track levle 5" is two away from "Track Level").
+    size_t d = std::min(edit_distance(whole, name), edit_distance(wanted, name));
     // A part of a name ("level", "select") counts as close to every name that holds it.
-    if (!wanted.empty() && name.find(wanted) != std::string::npos) d = std::min<size_t>(d, 1);
+    if (!wanted.empty() && name.find(wanted) != std::string::npos) d = std::min<size_t>(d, 2);
     if (d <= std::max<size_t>(2, wanted.size() / 3)) scored.push_back({d, i, candidates[i]});
   }
   std::stable_sort(scored.begin(), scored.end(), [](const Scored& a, const Scored& b) {
@@ -173,29 +172,55 @@ std::vector<std::string> closest_names(const std::string& text,
   return names;
 }
 
-bool check_function_text(const std::string& text, const std::vector<std::string>& commands,
-                         FILE* err) {
-  const TextCommand c = resolve_text_command(text.c_str());
-  if (c.row < 0) {
-    fprintf(err, "zt4-remote: unknown function '%s'", text.c_str());
-    const std::vector<std::string> close = closest_names(text, function_names_and(commands));
-    for (size_t i = 0; i < close.size(); ++i) {
-      fprintf(err, "%s%s", i == 0 ? "; closest: " : ", ", close[i].c_str());
-    }
-    fputs("; zt4-remote functions lists them all\n", err);
+bool parse_function_call(const std::vector<std::string>& words,
+                         const std::vector<std::string>& commands, FunctionCall& call, FILE* err) {
+  call = FunctionCall{};
+  const std::string text = joined(words, words.size());
+  int32_t number = 0;
+  std::string name, given;
+  if (words.size() >= 2 && whole_number(words.back(), number) &&
+      row_named(joined(words, words.size() - 1)) >= 0) {
+    name = joined(words, words.size() - 1);  // 'Track Level' -5: the number is a word of its own
+    given = words.back();
+  } else if (row_named(text) >= 0) {
+    name = text;
+  } else if (const size_t space = text.rfind(' '); space != std::string::npos) {
+    name = text.substr(0, text.find_last_not_of(' ', space) + 1);
+    given = text.substr(space + 1);
+  }
+  const int row = row_named(name);
+  if (row < 0) {
+    print_unknown(text, commands, err);
     return false;
   }
-  const FunctionEntry& e = function_table[c.row];
-  const FunctionArgument* a = function_argument(e.handler);
-  int32_t number;
-  if (a == nullptr || !number_after_name(text.c_str(), e.name, number)) return true;
-  if (a->meaning == nullptr) {
-    fprintf(err, "zt4-remote: note: %s takes no number; %d is ignored\n", e.name, number);
-  } else if (number < a->low || number > a->high) {
-    fprintf(err, "zt4-remote: note: %d is outside what %s takes (%s)\n", number, e.name,
-            a->meaning);
-  }
+  if (!given.empty() && !number_fits(row, given, err)) return false;
+  call.row = row;
+  call.has_number = whole_number(given, call.number);
   return true;
+}
+
+std::string function_call_text(const FunctionCall& call) {
+  const std::string name = function_table[call.row].name;
+  if (!call.has_number) return name;
+  std::string text = name + " " + std::to_string(call.number);
+  for (const FunctionEntry* e = function_table; e->first_id != -1; ++e) {
+    const std::string other = e->name;
+    if (other.size() > name.size() && text.size() >= other.size() &&
+        equal_ignoring_case(text.substr(0, other.size()), other)) {
+      const size_t digits = name.size() + 1 + (call.number < 0 ? 1 : 0);
+      return text.insert(digits, "0");
+    }
+  }
+  return text;
+}
+
+std::string display_name(const char* name) {
+  std::string out;
+  for (const char* p = name; *p != '\0'; ++p) {
+    out += *p;
+    if (p[0] == '%' && p[1] == '%') ++p;
+  }
+  return out;
 }
 
 bool function_id_exists(int32_t id) {

@@ -8,28 +8,38 @@
 #include <string>
 #include <vector>
 
+#include "panel/function_numbers.h"
+
 namespace {
 
-// What check_function_text printed, and whether it lets the text go.
-struct Checked {
-  bool sent;
+// What parse_function_call printed and, when it accepted the words, the text sent.
+struct Parsed {
+  bool accepted;
+  std::string sent;
   std::string message;
 };
 
-Checked check(const std::string& text) {
+Parsed parse(const std::vector<std::string>& words) {
   char* buffer = nullptr;
   size_t size = 0;
   FILE* err = open_memstream(&buffer, &size);
-  const bool sent = check_function_text(text, {"status", "watch", "functions"}, err);
+  FunctionCall call;
+  const bool accepted = parse_function_call(words, {"status", "watch", "functions"}, call, err);
   fclose(err);
-  Checked c{sent, std::string(buffer, size)};
+  Parsed p{accepted, accepted ? function_call_text(call) : "", std::string(buffer, size)};
   free(buffer);
-  return c;
+  return p;
+}
+
+std::string shown(const std::vector<std::string>& words) {
+  std::string s;
+  for (const std::string& w : words) s += "[" + w + "]";
+  return s;
 }
 
 TEST(RemoteFunctions, EveryFunctionOfTheTableSaysWhatNumberItTakes) {
   for (const FunctionEntry* e = function_table; e->first_id != -1; ++e) {
-    EXPECT_NE(function_argument(e->handler), nullptr) << e->name;
+    EXPECT_NE(function_numbers(e->handler), nullptr) << e->name;
   }
   char* buffer = nullptr;
   size_t size = 0;
@@ -48,49 +58,82 @@ TEST(RemoteFunctions, EveryFunctionOfTheTableSaysWhatNumberItTakes) {
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), function_row_count() + 1);
 }
 
-TEST(RemoteFunctions, UnknownNamesAreRefusedWithTheClosestNames) {
+// Words as the shell hands them over: {"Track Level", "-5"} is zt4-remote 'Track Level' -5.
+TEST(RemoteFunctions, WholeNamesInAnyCaseAndNumbersInRangeAreSentInTheTablesSpelling) {
   const struct {
-    const char* text;
-    const char* message;
+    std::vector<std::string> words;
+    const char* sent;
   } cases[] = {
-      {"Rec Dub",
-       "zt4-remote: unknown function 'Rec Dub'; closest: Rec/Dub; zt4-remote functions lists them "
-       "all\n"},
-      {"stauts",
-       "zt4-remote: unknown function 'stauts'; closest: status; zt4-remote functions lists them "
-       "all\n"},
-      {"track levle 5",
-       "zt4-remote: unknown function 'track levle 5'; closest: Track Level, Track Level 0; "
-       "zt4-remote functions lists them all\n"},
-      {"xyzzy", "zt4-remote: unknown function 'xyzzy'; zt4-remote functions lists them all\n"},
+      {{"Rec/Dub"}, "Rec/Dub"},
+      {{"rec/dub"}, "Rec/Dub"},
+      {{"STOP"}, "Stop"},
+      {{"Select", "Track", "3"}, "Select Track 3"},
+      {{"Select Track 1", "5"}, "Select Track 1 5"},
+      {{"select track 1 5"}, "Select Track 1 5"},
+      {{"Quant Value 16"}, "Quant Value 16"},
+      {{"Track Level", "-10"}, "Track Level -10"},
+      {{"Track Level"}, "Track Level"},
+      // A number of its own goes with the name; the looper would read "Track Level -5" as the
+      // step function, so the number gets a leading zero.
+      {{"Track Level", "-5"}, "Track Level -05"},
+      {{"Track", "Level", "-5"}, "Track Level -05"},
+      {{"Track Level", "0"}, "Track Level 00"},
+      {{"Track Level -5"}, "Track Level -5"},
+      {{"Track Level +5"}, "Track Level +5"},
+      {{"Shrink to 50%"}, "Shrink to 50%%"},
+      {{"feedback 100%", "40"}, "Feedback 100% 40"},
   };
   for (const auto& c : cases) {
-    const Checked got = check(c.text);
-    EXPECT_FALSE(got.sent) << c.text;
-    EXPECT_EQ(got.message, c.message);
+    const Parsed got = parse(c.words);
+    EXPECT_TRUE(got.accepted) << shown(c.words) << got.message;
+    EXPECT_EQ(got.sent, c.sent) << shown(c.words);
+    EXPECT_EQ(got.message, "") << shown(c.words);
   }
 }
 
-TEST(RemoteFunctions, NumbersOutsideAFunctionsRangeAreSentWithANote) {
+TEST(RemoteFunctions, AnythingElseIsRefusedWithTheClosestNamesOrTheNumbersTaken) {
   const struct {
-    const char* text;
+    std::vector<std::string> words;
     const char* message;
   } cases[] = {
-      {"Rec/Dub", ""},
-      {"select track 1 5", ""},
-      {"Track Level -20", ""},
-      {"Track Level 90",
-       "zt4-remote: note: 90 is outside what Track Level takes (level 0 (full) to -96 dB; above 0 "
-       "gives 0)\n"},
-      {"Pan Center -128",
-       "zt4-remote: note: -128 is outside what Pan Center takes (pan -127 (left) to 127 "
-       "(right))\n"},
-      {"Undo 3", "zt4-remote: note: Undo takes no number; 3 is ignored\n"},
+      {{"Rec/Dubb"},
+       "zt4-remote: unknown function 'Rec/Dubb'; closest: Rec/Dub; zt4-remote functions lists "
+       "them all\n"},
+      {{"Stopp"},
+       "zt4-remote: unknown function 'Stopp'; closest: Stop; zt4-remote functions lists them "
+       "all\n"},
+      {{"Undoo"},
+       "zt4-remote: unknown function 'Undoo'; closest: Undo; zt4-remote functions lists them all\n"},
+      {{"Track Levelx"},
+       "zt4-remote: unknown function 'Track Levelx'; closest: Track Level, Track Level 0, "
+       "Track Level -5, Track Level +5; zt4-remote functions lists them all\n"},
+      {{"Select Track 33"},
+       "zt4-remote: unknown function 'Select Track 33'; closest: Select Track 3, Select Track 1, "
+       "Select Track 2, Select Track 4, Select Track 5; zt4-remote functions lists them all\n"},
+      {{"Rec Dub"},
+       "zt4-remote: unknown function 'Rec Dub'; closest: Rec/Dub; zt4-remote functions lists them "
+       "all\n"},
+      {{"stauts"},
+       "zt4-remote: unknown function 'stauts'; closest: status; zt4-remote functions lists them "
+       "all\n"},
+      {{"xyzzy"}, "zt4-remote: unknown function 'xyzzy'; zt4-remote functions lists them all\n"},
+      {{"Track Level", "abc"},
+       "zt4-remote: Track Level takes level 0 (full) to -96 dB, not 'abc'\n"},
+      {{"Track Level", "90"}, "zt4-remote: Track Level takes level 0 (full) to -96 dB, not '90'\n"},
+      {{"Track Level", "-5.5"},
+       "zt4-remote: Track Level takes level 0 (full) to -96 dB, not '-5.5'\n"},
+      {{"Select Track 1", "9"},
+       "zt4-remote: Select Track 1 takes track 1 to 8, 0 all tracks, not '9'\n"},
+      {{"Pan Center", "-128"},
+       "zt4-remote: Pan Center takes pan -127 (left) to 127 (right), not '-128'\n"},
+      {{"Pan Center", "99999999999"},
+       "zt4-remote: Pan Center takes pan -127 (left) to 127 (right), not '99999999999'\n"},
+      {{"Undo", "3"}, "zt4-remote: Undo takes no number, not '3'\n"},
   };
   for (const auto& c : cases) {
-    const Checked got = check(c.text);
-    EXPECT_TRUE(got.sent) << c.text;
-    EXPECT_EQ(got.message, c.message) << c.text;
+    const Parsed got = parse(c.words);
+    EXPECT_FALSE(got.accepted) << shown(c.words);
+    EXPECT_EQ(got.message, c.message) << shown(c.words);
   }
 }
 

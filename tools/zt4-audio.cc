@@ -3,6 +3,7 @@
 // mono or stereo) as a track file, save slot or take that the looper loads. A standalone tool:
 // it starts none of the looper's threads and never touches a running looper's memory.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <samplerate.h>
 #include <sndfile.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include "core/constants.h"
 #include "engine/track.h"
 #include "storage/track_file.h"
+#include "tools/loop_file_name.h"
 
 namespace {
 
@@ -29,8 +31,8 @@ constexpr int32_t sample_max = (1 << 24) - 1;   // the largest sample a 24-bit f
 constexpr int to_int32_shift = 7;               // looper sample << 7 = libsndfile's 32-bit scale
 
 const char* const usage_text =
-    "usage: zt4-audio export SOURCE OUTPUT [--float]\n"
-    "       zt4-audio import INPUT DESTINATION\n"
+    "usage: zt4-audio export SOURCE OUTPUT [--float] [--force]\n"
+    "       zt4-audio import INPUT DESTINATION [--force]\n"
     "\n"
     "export  writes the loop of SOURCE, a track file or save slot (trackN.dat, saveN.dat) or an\n"
     "        archived take (sessS/trT_K.raw), to OUTPUT, a .wav or .flac file: stereo, 48000 Hz,\n"
@@ -39,12 +41,36 @@ const char* const usage_text =
     "import  reads INPUT, a WAV or FLAC file (mono or stereo, any sample rate; other rates are\n"
     "        resampled to 48000 Hz with libsamplerate's best sinc converter) and writes it as\n"
     "        DESTINATION: a track file or save slot (.dat: normal speed, free running), or a\n"
-    "        take (.raw). The file is replaced in one step; the looper loads a track file at\n"
-    "        start-up, a slot with \"Load Audio\", a take with host command 35.\n";
+    "        take (.raw), named as the looper names them: track1.dat to track8.dat (or\n"
+    "        trackS-N.dat for track file set S), save1.dat to save100.dat, or\n"
+    "        sessS/trN_K.raw (session S, track N 1 to 8, take K) in a session directory that\n"
+    "        exists. Any other name is refused, since the looper would never load it. The file\n"
+    "        is written in one step; the looper loads a track file at start-up, a slot with\n"
+    "        \"Load Audio\", a take with zt4-remote take load.\n"
+    "\n"
+    "An existing OUTPUT or DESTINATION is never replaced without --force.\n"
+    "Exit status: 0 done, 1 a file could not be read or written, 2 a usage error, a refused\n"
+    "name or an existing file without --force.\n";
 
 bool ends_with(const std::string& s, const char* suffix) {
   const size_t n = strlen(suffix);
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+[[gnu::format(printf, 1, 2)]] int refuse(const char* format, ...) {
+  fputs("zt4-audio: ", stderr);
+  va_list args;
+  va_start(args, format);
+  vfprintf(stderr, format, args);
+  va_end(args);
+  fputc('\n', stderr);
+  return exit_usage;
+}
+
+// A file that is there already is replaced only when the user said so.
+bool may_write(const std::string& path, bool force) {
+  struct stat info;
+  return force || lstat(path.c_str(), &info) != 0;
 }
 
 [[gnu::format(printf, 1, 2)]] int fail(const char* format, ...) {
@@ -96,7 +122,9 @@ int read_loop(const std::string& path, std::vector<int32_t>& samples) {
   return 0;
 }
 
-int export_loop(const std::string& source, const std::string& output, bool as_float) {
+int export_loop(const std::string& source, const std::string& output, bool as_float, bool force) {
+  if (!may_write(output, force))
+    return refuse("%s exists; add --force to replace it", output.c_str());
   std::vector<int32_t> samples;
   if (int rc = read_loop(source, samples); rc != 0) return rc;
   SF_INFO info = {};
@@ -195,10 +223,13 @@ int read_audio(const std::string& input, std::vector<int32_t>& samples) {
   return 0;
 }
 
-int import_audio(const std::string& input, const std::string& destination) {
-  const bool take = ends_with(destination, ".raw");
-  if (!take && !ends_with(destination, ".dat"))
-    return fail("%s: write a track file or slot (.dat) or a take (.raw)", destination.c_str());
+int import_audio(const std::string& input, const std::string& destination, bool force) {
+  std::string why;
+  const LoopFileKind kind = loop_file_kind(destination, why);
+  if (kind == LoopFileKind::none) return refuse("%s", why.c_str());
+  if (!may_write(destination, force))
+    return refuse("%s exists; add --force to replace it", destination.c_str());
+  const bool take = kind == LoopFileKind::take;
   std::vector<int32_t> samples;
   if (int rc = read_audio(input, samples); rc != 0) return rc;
   const int32_t length = int32_t(samples.size() / channels);
@@ -240,9 +271,19 @@ int main(int argc, char** argv) {
     fputs(usage_text, stdout);
     return 0;
   }
-  if (command == "export" && (argc == 4 || (argc == 5 && strcmp(argv[4], "--float") == 0)))
-    return export_loop(argv[2], argv[3], argc == 5);
-  if (command == "import" && argc == 4) return import_audio(argv[2], argv[3]);
+  std::vector<std::string> files;
+  bool as_float = false, force = false;
+  for (int i = 2; i < argc; i++) {
+    if (strcmp(argv[i], "--float") == 0 && command == "export") {
+      as_float = true;
+    } else if (strcmp(argv[i], "--force") == 0) {
+      force = true;
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (command == "export" && files.size() == 2) return export_loop(files[0], files[1], as_float, force);
+  if (command == "import" && files.size() == 2) return import_audio(files[0], files[1], force);
   fputs(usage_text, stderr);
   return exit_usage;
 }

@@ -67,6 +67,19 @@ const char* const key_map_text =
     "  Space p    Play/Stop             s                Stop Now\n"
     "  z x c v    user buttons 1-4      q Ctrl-C         quit\n";
 
+// What the display's fields mean; shown by --help and under the interactive panel's key map.
+const char* const display_legend_text =
+    "The display with a track selected, e.g. \"*Track 2 +003.4\xE2\x80\xA2\" over \"-010 100% 1.00 F\":\n"
+    "  *          the clock source track, which synchronised loops follow\n"
+    "  +003.4     seconds into the loop (-002.1: seconds left, with \"Time display\" Reverse)\n"
+    "  \xE2\x80\xA2          the loop is saved\n"
+    "  Lvl-10     in place of the time, the value the last action changed (also Fbk, Pan,\n"
+    "             Sp, BPM)\n"
+    "  -010       the track's level in dB: +000 full, -010 ten dB down, -096 the lowest\n"
+    "  100%       feedback: the share of the loop an overdub keeps (100% all of it)\n"
+    "  1.00       speed: 1.00 normal, 0.50 half speed\n"
+    "  F          direction: F forward, R reverse\n";
+
 // A panel event: a scan code, or an encoder step (scan code 0).
 struct Event {
   int32_t code;
@@ -286,9 +299,10 @@ void draw_screen(const Panel& p, const std::string& path) {
   s += "  +----------------+\r\n";
   for (int line = 0; line < display_line_count; ++line) s += "  |" + line_text(p, line) + "|\r\n";
   s += "  +----------------+\r\n\r\n";
-  for (const char* c = key_map_text; *c != '\0'; ++c) {
-    if (*c == '\n') s += '\r';
-    s += *c;
+  const std::string text = std::string(key_map_text) + "\n" + display_legend_text;
+  for (char c : text) {
+    if (c == '\n') s += '\r';
+    s += c;
   }
   fwrite(s.data(), 1, s.size(), stdout);
   fflush(stdout);
@@ -398,7 +412,8 @@ int main(int argc, char** argv) {
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
     const std::string option = argv[i];
     if (option == "--help") {
-      fputs(usage_text, stdout);
+      printf("%s\nKeys of the interactive panel:\n%s\n%s", usage_text, key_map_text,
+             display_legend_text);
       return 0;
     }
     if (i + 1 >= argc) return usage_error("missing value");

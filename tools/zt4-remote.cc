@@ -4,6 +4,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -37,13 +38,19 @@ const char* const usage_text =
     "  -H, --host ADDRESS    the looper's address (default 127.0.0.1)\n"
     "  -p, --port PORT       its UDP port (default: $ZT4_PORT, else 5667)\n"
     "  -t, --timeout SECONDS how long to wait for an answer (default 1)\n"
+    "      --raw             send the words after the options, joined by blanks, as the\n"
+    "                        function text exactly as written, unchecked (the looper runs the\n"
+    "                        first function whose name begins the text, or nothing)\n"
     "  -h, --help            print this text\n"
     "\n"
     "Commands:\n"
     "  FUNCTION [NUMBER]     run a function of the looper, as a mapped button would: \"Rec/Dub\",\n"
-    "                        \"Play/Stop\", \"Select Track 3\". Names match from their beginning,\n"
-    "                        ignoring letter case; a number replaces the function's own value.\n"
-    "                        At most 62 characters. An unknown name lists the closest ones.\n"
+    "                        \"Play/Stop\", \"Select Track 3\". The whole name, in any letter\n"
+    "                        case; a whole number in the function's range replaces its own\n"
+    "                        value. Anything else is refused (status 2) with the closest names\n"
+    "                        or the numbers the function takes. A number given as a word of its\n"
+    "                        own goes with the name before it: 'Track Level' -5 sets -5 dB,\n"
+    "                        'Track Level -5' (one word, a function's name) steps 5 dB down.\n"
     "  run TEXT...           the same, for a function whose name is one of these commands\n"
     "  functions             list every function: id, name and the number it takes\n"
     "  status                print the eight tracks as a table: track (* marks the selected\n"
@@ -72,7 +79,7 @@ const char* const usage_text =
     "                        delete a session and all of its takes\n"
     "\n"
     "Numbers the functions take (functions lists them all):\n"
-    "  Track Level N         0 (full) down to -96 dB; a number above 0 gives 0\n"
+    "  Track Level N         0 (full) down to -96 dB\n"
     "  Track Level +5 / -5   steps of 5 dB within 0 to -96\n"
     "  Feedback 100% N       0 to 100 percent\n"
     "  Pan Center N          -127 (left) to 127 (right)\n"
@@ -99,16 +106,21 @@ int cmd_id(const Remote& r) {
   return 0;
 }
 
-int cmd_function(const Remote& r, const std::string& text) {
+int send_function_text(const Remote& r, const std::string& text) {
   if (text.size() > size_t(command_text_limit)) {
     fprintf(stderr, "zt4-remote: a function text has at most %d characters\n", command_text_limit);
     return exit_usage;
   }
-  if (!check_function_text(text, command_words, stderr)) return exit_usage;
   std::string id;
   if (!query_id(r, id)) return no_answer(r);
   send_text(r, "<command>" + text + "</command>");
   return 0;
+}
+
+int cmd_function(const Remote& r, const std::vector<std::string>& words) {
+  FunctionCall call;
+  if (!parse_function_call(words, command_words, call, stderr)) return exit_usage;
+  return send_function_text(r, function_call_text(call));
 }
 
 int cmd_key(const Remote& r, const std::string& key) {
@@ -255,8 +267,10 @@ int main(int argc, char** argv) {
       {"host", required_argument, nullptr, 'H'},
       {"port", required_argument, nullptr, 'p'},
       {"timeout", required_argument, nullptr, 't'},
+      {"raw", no_argument, nullptr, 'r'},
       {nullptr, 0, nullptr, 0},
   };
+  bool raw = false;
   opterr = 0;
   // Options end at the command: what follows it ("Track Level" -5) is the command's own.
   for (int c; (c = getopt_long(argc, argv, "+:hH:p:t:", long_options, nullptr)) != -1;) {
@@ -275,6 +289,9 @@ int main(int argc, char** argv) {
           return exit_usage;
         }
         r.port = int(port);
+        break;
+      case 'r':
+        raw = true;
         break;
       case 't':
         r.timeout_s = atof(optarg);
@@ -295,14 +312,35 @@ int main(int argc, char** argv) {
     return exit_usage;
   }
 
-  const std::string command = argv[optind];
+  std::vector<std::string> words(argv + optind, argv + argc);
+  if (raw) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    if (!open_remote(r)) return exit_no_answer;
+    return send_function_text(r, text);
+  }
+  const std::string command = words[0];
   const int rest = argc - optind - 1;
   char** args = argv + optind + 1;
   if (command == "functions" && rest == 0) {
     print_functions(stdout);
     return 0;
   }
+  if (command == "run") {
+    if (rest == 0) {
+      fputs(usage_text, stderr);
+      return exit_usage;
+    }
+    words.erase(words.begin());
+  }
+  // A misspelt function is refused before anything is sent.
+  FunctionCall call;
+  const bool own_command =
+      command != "run" && std::find(command_words.begin(), command_words.end(), command) !=
+                              command_words.end();
+  if (!own_command && !parse_function_call(words, command_words, call, stderr)) return exit_usage;
   if (!open_remote(r)) return exit_no_answer;
+  if (!own_command) return send_function_text(r, function_call_text(call));
   if (command == "status" && rest == 0) return cmd_status(r);
   if (command == "watch" && rest == 0) return cmd_watch(r);
   if (command == "log" && rest == 0) return cmd_log(r, false);
@@ -318,18 +356,5 @@ int main(int argc, char** argv) {
     return cmd_take_delete(r, args + 1);
   if (command == "session" && rest == 2 && strcmp(args[0], "delete") == 0)
     return cmd_session_delete(r, args[1]);
-  int first = optind;
-  if (command == "run") {
-    if (rest == 0) {
-      fputs(usage_text, stderr);
-      return exit_usage;
-    }
-    first = optind + 1;
-  }
-  std::string text;
-  for (int k = first; k < argc; ++k) {
-    if (k > first) text += ' ';
-    text += argv[k];
-  }
-  return cmd_function(r, text);
+  return cmd_function(r, words);
 }

@@ -286,6 +286,14 @@ TEST_F(NetTest, RemoteClientDrivesAndWatchesTheLooper) {
   EXPECT_NE(out.find("*3"), std::string::npos) << out;
   EXPECT_NE(out.find(" 1     empty"), std::string::npos) << out;
 
+  // A number of its own goes with the whole name before it; --raw sends a text unchecked.
+  ASSERT_EQ(run_tool("'select track 1' 4", out), 0) << out;
+  EXPECT_TRUE(wait_track_shows(4, "<selected>yes"));
+  ASSERT_EQ(run_tool("'Track Level' -5", out), 0) << out;
+  EXPECT_TRUE(wait_track_shows(4, "<level>-005</level>"));
+  ASSERT_EQ(run_tool("--raw 'Select Track 2 x'", out), 0) << out;  // refused without --raw
+  EXPECT_TRUE(wait_track_shows(2, "<selected>yes"));
+
   ASSERT_EQ(run_tool("map set note 60 12 81", out), 0) << out;
   EXPECT_EQ(out, "note 60: 12 81\n");
   ASSERT_EQ(run_tool("map clear note 60", out), 0) << out;
@@ -296,7 +304,17 @@ TEST_F(NetTest, RemoteClientDrivesAndWatchesTheLooper) {
   ASSERT_EQ(run_tool("key s", out), 0) << out;
   ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper statistics:", 5));
   ASSERT_EQ(run_tool("log", out), 0) << out;
-  EXPECT_NE(out.find("ZT4 Looper statistics:"), std::string::npos) << out;
+  // The player's summary comes first, then the detail.
+  const size_t health = out.find("Looper health:\n  Dropouts (xruns): ");
+  const size_t detail = out.find("Detail:\nDirty ");
+  const size_t statistics = out.find("ZT4 Looper statistics:");
+  EXPECT_NE(health, std::string::npos) << out;
+  EXPECT_LT(health, detail) << out;
+  EXPECT_LT(detail, statistics) << out;
+  for (const char* line : {"\n  CPU: ", "\n  Loop memory: ", "\n  Unsaved tracks: none\n",
+                           "\n  Disk: "}) {
+    EXPECT_NE(out.find(line, health), std::string::npos) << line << "\n" << out;
+  }
   // follow keeps printing until it is stopped.
   peer.send("<userinput>m");
   ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper MIDI statistics:", 5));
@@ -337,6 +355,24 @@ TEST(NetClientTest, RemoteClientRefusesNamesAndIdsTheLooperDoesNotKnow) {
       {"'Rec Dub'", 2,
        "zt4-remote: unknown function 'Rec Dub'; closest: Rec/Dub; zt4-remote functions lists "
        "them all\n"},
+      {"Rec/Dubb", 2,
+       "zt4-remote: unknown function 'Rec/Dubb'; closest: Rec/Dub; zt4-remote functions lists "
+       "them all\n"},
+      {"Stopp", 2,
+       "zt4-remote: unknown function 'Stopp'; closest: Stop; zt4-remote functions lists them "
+       "all\n"},
+      {"Undoo", 2,
+       "zt4-remote: unknown function 'Undoo'; closest: Undo; zt4-remote functions lists them "
+       "all\n"},
+      {"'Track Level' abc", 2, "zt4-remote: Track Level takes level 0 (full) to -96 dB, not 'abc'\n"},
+      {"'Track Level' 90", 2, "zt4-remote: Track Level takes level 0 (full) to -96 dB, not '90'\n"},
+      {"'Track Levelx'", 2,
+       "zt4-remote: unknown function 'Track Levelx'; closest: Track Level, Track Level 0, Track "
+       "Level -5, Track Level +5; zt4-remote functions lists them all\n"},
+      {"'Select Track 33'", 2,
+       "zt4-remote: unknown function 'Select Track 33'; closest: Select Track 3, Select Track 1, "
+       "Select Track 2, Select Track 4, Select Track 5; zt4-remote functions lists them all\n"},
+
       {"stauts", 2,
        "zt4-remote: unknown function 'stauts'; closest: status; zt4-remote functions lists them "
        "all\n"},

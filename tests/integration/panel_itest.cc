@@ -99,6 +99,11 @@ TEST_F(PanelItest, TerminalPanelSetsATrackLevel) {
   EXPECT_TRUE(shows("Brindlewhorl ZT4", "")) << out;
   keys("2", 1);  // track key 2
   EXPECT_TRUE(shows("Track 2", "+000 100% 1.00 F")) << out;
+  // The screen explains the fields of that line under its key map.
+  for (const char* legend : {"-010       the track's level in dB", "100%       feedback",
+                             "1.00       speed", "F          direction: F forward, R reverse"}) {
+    EXPECT_NE(out.find(legend), std::string::npos) << legend << "\n" << out;
+  }
   keys("Right", 12);  // the encoder, to the twelfth item
   EXPECT_TRUE(shows("Track 2", "Level")) << out;
   keys("Enter", 1);  // select
@@ -133,7 +138,10 @@ TEST_F(PanelItest, PanelToolReportsUsageAndAMissingLooper) {
   EXPECT_EQ(run_shell(panel("show"), out), 1) << out;
   EXPECT_NE(out.find("no answer"), std::string::npos) << out;
   ASSERT_EQ(run_shell(tool_path("zt4-panel") + " --help", out), 0);
-  for (const char* word : {"show", "press", "track1", "enc+", "--socket", "--dir"}) {
+  for (const char* word : {"show", "press", "track1", "enc+", "--socket", "--dir",
+                           "Space p    Play/Stop", "\"-010 100% 1.00 F\"", "level in dB",
+                           "feedback: the share", "speed: 1.00 normal", "F forward, R reverse",
+                           "the loop is saved"}) {
     EXPECT_NE(out.find(word), std::string::npos) << word;
   }
 }

@@ -304,5 +304,68 @@ TEST_F(StorageIntegration, AWavFileRoundTripsThroughATakeAndTheAutomaticSave) {
   EXPECT_NE(out.find("Take load failed: no such take"), std::string::npos) << out;
 }
 
+// zt4-audio writes only names the looper loads, and replaces nothing without --force.
+TEST(AudioToolTest, RefusesNamesTheLooperNeverLoadsAndExistingFilesWithoutForce) {
+  TempDir dir;
+  ASSERT_TRUE(write_wav(dir.file("in.wav"), test_samples(4800)));
+  ASSERT_EQ(mkdir(dir.file("sess0").c_str(), 0755), 0);
+  const auto audio = [&](const std::string& arguments, std::string& out) {
+    return run_shell(tool_path("zt4-audio") + " " + arguments, out);
+  };
+  const struct {
+    const char* destination;
+    const char* message;
+  } refused[] = {
+      {"track9.dat", "track9.dat: the looper has tracks 1 to 8"},
+      {"track0.dat", "track0.dat: the looper has tracks 1 to 8"},
+      {"track01.dat", "track01.dat: the looper spells that file track1.dat"},
+      {"save0.dat", "save0.dat: save slots are save1.dat to save100.dat"},
+      {"beat.dat", "beat.dat: the looper loads track files trackN.dat or trackS-N.dat (N 1 to 8) "
+                   "and save slots saveN.dat"},
+      {"sess0/tr9_1.raw", "tr9_1.raw: the looper has tracks 1 to 8"},
+      {"tr1_1.raw", "tr1_1.raw: a take lives in a session directory, sessS/trN_K.raw"},
+  };
+  for (const auto& c : refused) {
+    std::string out;
+    EXPECT_EQ(audio("import " + dir.file("in.wav") + " " + dir.file(c.destination), out), 2)
+        << c.destination;
+    EXPECT_EQ(out, std::string("zt4-audio: ") + c.message + "\n") << c.destination;
+    EXPECT_FALSE(dir.exists(c.destination)) << c.destination;
+  }
+
+  std::string out;
+  ASSERT_EQ(audio("import " + dir.file("in.wav") + " " + dir.file("track2.dat"), out), 0) << out;
+  ASSERT_EQ(audio("import " + dir.file("in.wav") + " " + dir.file("sess0/tr2_1.raw"), out), 0)
+      << out;
+  ASSERT_EQ(audio("export " + dir.file("track2.dat") + " " + dir.file("out.wav"), out), 0) << out;
+  // Every existing file stays as it was without --force.
+  dir.write("track3.dat", "a loop of the user's");
+  dir.write("sess0/tr3_1.raw", "a take of the user's");
+  dir.write("kept.wav", "an export of the user's");
+  const struct {
+    const char* arguments;
+    const char* existing;
+  } existing[] = {
+      {"import in.wav track3.dat", "track3.dat"},
+      {"import in.wav sess0/tr3_1.raw", "sess0/tr3_1.raw"},
+      {"export track2.dat kept.wav", "kept.wav"},
+  };
+  for (const auto& c : existing) {
+    const std::string before = dir.read(c.existing).value_or("");
+    EXPECT_EQ(run_shell("cd " + dir.path() + " && " + tool_path("zt4-audio") + " " + c.arguments,
+                        out),
+              2)
+        << c.arguments;
+    EXPECT_EQ(out, std::string("zt4-audio: ") + c.existing + " exists; add --force to replace it\n");
+    EXPECT_EQ(dir.read(c.existing).value_or(""), before) << c.existing;
+    EXPECT_EQ(run_shell("cd " + dir.path() + " && " + tool_path("zt4-audio") + " " + c.arguments +
+                            " --force",
+                        out),
+              0)
+        << c.arguments << ": " << out;
+    EXPECT_NE(dir.read(c.existing).value_or(""), before) << c.existing;
+  }
+}
+
 }  // namespace
 }  // namespace zt4test
