@@ -25,7 +25,8 @@ std::vector<std::string> readme_remote_lines() {
       in_block = !in_block;
       continue;
     }
-    if (!in_block || line.rfind("zt4-remote", 0) != 0) continue;
+    // A command, not a line of its output ("zt4-remote: unknown function ...").
+    if (!in_block || (line.rfind("zt4-remote ", 0) != 0 && line != "zt4-remote")) continue;
     // The comment starts at the first '#' outside quotes.
     bool quoted = false;
     size_t end = line.size();
