@@ -6,12 +6,9 @@
 #include <cstring>
 
 #include "drums/drum_bank_file.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
-
-void require(bool condition) {
-  if (!condition) __builtin_trap();
-}
 
 uint8_t encoded[drum_bank_file_bytes];
 

@@ -5,12 +5,9 @@
 
 #include "drums/drum_machine.h"
 #include "drums/drum_samples.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
-
-void require(bool condition) {
-  if (!condition) __builtin_trap();
-}
 
 constexpr int32_t full_scale = 1 << 24;
 

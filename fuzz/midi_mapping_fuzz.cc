@@ -28,6 +28,7 @@
 #include "panel/random_restart.h"
 #include "panel/selection.h"
 #include "pool/pool.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -35,18 +36,6 @@ constexpr size_t burst_bytes = 64;         // bytes delivered per audio period
 constexpr int frames_per_tick = 32;        // engine frames between two input polls
 constexpr int32_t wait_frame_limit = 4096; // inline frames before a wait gives up
 constexpr int clean_blocks = 64;           // zeroed blocks ready for recordings
-
-void require(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-void run_inline_frame() {
-  int32_t in[2] = {int32_t(engine_state.frame_counter.load() * 2654435761u) >> 8, 0};
-  int32_t out_main[2], out_aux1[2], out_aux2[2];
-  pthread_mutex_lock(engine_mutex());
-  engine_process_sample(in, out_main, out_aux1, out_aux2);
-  pthread_mutex_unlock(engine_mutex());
-}
 
 // Every kind of trigger is mapped: note n runs function id n, program p the ids p + 6 and p + 7,
 // controllers below 64 are switches running id c + 64, the others drive controller function

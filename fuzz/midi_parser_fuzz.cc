@@ -9,14 +9,11 @@
 #include "midi/midi_codes.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
 constexpr uint8_t end_of_exclusive = 0xF7;
-
-void require(bool condition) {
-  if (!condition) __builtin_trap();
-}
 
 void check_sysex(const uint8_t* bytes, int length) {
   require(length >= 2 && length <= midi_message_max);

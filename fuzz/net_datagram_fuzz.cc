@@ -26,24 +26,13 @@
 #include "panel/command_queue.h"
 #include "panel/selection.h"
 #include "pool/pool.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
 constexpr int midi_sysex_max = 255;  // the MIDI parser's longest message
 constexpr int32_t wait_frame_limit = 4096;  // inline frames before an engine wait gives up
 constexpr int clean_blocks = 16;            // zeroed blocks ready for recordings
-
-void require(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-void run_inline_frame() {
-  int32_t in[2] = {int32_t(engine_state.frame_counter.load() * 2654435761u) >> 8, 0};
-  int32_t out_main[2], out_aux1[2], out_aux2[2];
-  pthread_mutex_lock(engine_mutex());
-  engine_process_sample(in, out_main, out_aux1, out_aux2);
-  pthread_mutex_unlock(engine_mutex());
-}
 
 void discard_reply(void*, const uint8_t*, int) {}
 

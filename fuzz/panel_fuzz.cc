@@ -36,24 +36,13 @@
 #include "panel/text_command.h"
 #include "panel/value_entry.h"
 #include "pool/pool.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
 constexpr int32_t wait_frame_limit = 4096;  // inline frames before a wait gives up
 constexpr int clean_blocks = 64;            // zeroed blocks ready for recordings
 constexpr int frames_per_unit = 16;
-
-void require(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-void run_inline_frame() {
-  int32_t in[2] = {int32_t(engine_state.frame_counter.load() * 2654435761u) >> 8, 0};
-  int32_t out_main[2], out_aux1[2], out_aux2[2];
-  pthread_mutex_lock(engine_mutex());
-  engine_process_sample(in, out_main, out_aux1, out_aux2);
-  pthread_mutex_unlock(engine_mutex());
-}
 
 // Every scan code of the key map, the track keys' second actions and two unknown codes.
 constexpr int32_t scan_codes[] = {

@@ -57,14 +57,20 @@ bool ends_with(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-[[gnu::format(printf, 1, 2)]] int refuse(const char* format, ...) {
+// One line on standard error, "zt4-audio: ..."; returns the exit status it goes with.
+int say(int status, const char* format, va_list args) {
   fputs("zt4-audio: ", stderr);
+  vfprintf(stderr, format, args);
+  fputc('\n', stderr);
+  return status;
+}
+
+[[gnu::format(printf, 1, 2)]] int refuse(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  vfprintf(stderr, format, args);
+  const int status = say(exit_usage, format, args);
   va_end(args);
-  fputc('\n', stderr);
-  return exit_usage;
+  return status;
 }
 
 // A file that is there already is replaced only when the user said so.
@@ -74,13 +80,11 @@ bool may_write(const std::string& path, bool force) {
 }
 
 [[gnu::format(printf, 1, 2)]] int fail(const char* format, ...) {
-  fputs("zt4-audio: ", stderr);
   va_list args;
   va_start(args, format);
-  vfprintf(stderr, format, args);
+  const int status = say(exit_failed, format, args);
   va_end(args);
-  fputc('\n', stderr);
-  return exit_failed;
+  return status;
 }
 
 std::string read_file(const std::string& path, bool& ok) {
