@@ -166,6 +166,15 @@ struct ConfigLive {
 };
 extern ConfigLive config_live;
 
+// A word of the live mix, written by the main thread and read by the network thread for the
+// status reports: one relaxed atomic access each, so a reader never sees a torn or raced word.
+inline void set_live_word(int16_t& word, int32_t value) {
+  std::atomic_ref<int16_t>(word).store(int16_t(value), std::memory_order_relaxed);
+}
+inline int16_t live_word(int16_t& word) {
+  return std::atomic_ref<int16_t>(word).load(std::memory_order_relaxed);
+}
+
 // Fills the record with the defaults and resets the live mix and cc_switch_value.
 void config_defaults();
 // Start-up: defaults, the stored file when valid (version 1 upgraded), then the repairs. The

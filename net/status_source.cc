@@ -18,9 +18,9 @@ void remote_status_read(RemoteStatus& status) {
   for (int t = 0; t < track_count; ++t) {
     status.length[t] = snapshot.length[t];
     status.position[t] = snapshot.phase[t];
-    status.level[t] = config_live.mix_level[t];
-    status.pan[t] = config_live.mix_pan[t];
-    status.feedback[t] = config_live.mix_feedback[t];
+    status.level[t] = live_word(config_live.mix_level[t]);
+    status.pan[t] = live_word(config_live.mix_pan[t]);
+    status.feedback[t] = live_word(config_live.mix_feedback[t]);
   }
   const int32_t current = selection.current_track;
   status.selected = current >= 1 && current <= track_count ? current : 0;

@@ -121,7 +121,7 @@ int32_t controller_handler(int32_t code, Control control) {
     switch (control) {
       case Control::volume:
         fade_cancel(k - 1);
-        shown_level[k - 1] = int16_t(value);
+        set_live_word(shown_level[k - 1], value);
         set_track_atten(k - 1, -value);
         break;
       case Control::feedback:

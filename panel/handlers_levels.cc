@@ -29,7 +29,7 @@ uint8_t bit_of(int k) { return uint8_t(1u << (k - 1)); }
 // Level l (0..-96) for track k: a running fade or swell stops first.
 void apply_level(int k, int level) {
   fade_cancel(k - 1);
-  shown_level[k - 1] = int16_t(level);
+  set_live_word(shown_level[k - 1], level);
   set_track_atten(k - 1, -level);
 }
 

@@ -105,8 +105,8 @@ void apply_to_tracks() {
   ConfigLive& live = config_live;
   for (int t = 0; t < track_count; ++t) {
     if (!m.from_file && tracks[t].length != 0) {
-      live.mix_level[t] = int16_t(-tracks[t].atten);
-      live.mix_pan[t] = int16_t(tracks[t].pan);
+      set_live_word(live.mix_level[t], -tracks[t].atten);
+      set_live_word(live.mix_pan[t], tracks[t].pan);
       continue;
     }
     set_track_atten(t, -live.mix_level[t]);
@@ -202,9 +202,9 @@ void mixer_load() {
   }
   ConfigLive& live = config_live;
   for (int t = 0; t < track_count; ++t) {
-    live.mix_level[t] = s.level[t];
-    live.mix_pan[t] = s.pan[t];
-    live.mix_feedback[t] = s.feedback[t];
+    set_live_word(live.mix_level[t], s.level[t]);
+    set_live_word(live.mix_pan[t], s.pan[t]);
+    set_live_word(live.mix_feedback[t], s.feedback[t]);
   }
   m.resume_playing = s.resume;
   m.restored_playing = s.playing;
