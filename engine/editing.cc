@@ -87,7 +87,7 @@ bool take_blocks_for(int32_t t, int64_t frames) {
     int32_t* block = pool_alloc_any();
     if (block == nullptr) return false;
     EngineLockGuard lock;
-    track_blocks[t][i] = block;
+    set_block_ref(track_blocks[t][i], block);
   }
   return true;
 }
@@ -158,7 +158,7 @@ int copy_track(int32_t s, int32_t d) {
       std::memset(block, 0, block_bytes);
     }
     EngineLockGuard lock;
-    track_blocks[d][i] = block;
+    set_block_ref(track_blocks[d][i], block);
   }
   EngineState& e = engine_state;
   bool destination_plays;
@@ -261,7 +261,7 @@ int fill_test_tone(int32_t t) {
     int32_t* block = take_zeroed_block();
     if (block == nullptr) return status_refused;
     EngineLockGuard lock;
-    track_blocks[t][0] = block;
+    set_block_ref(track_blocks[t][0], block);
   }
   Track& v = tracks[t];
   {

@@ -29,7 +29,7 @@ void record_frame(int n, const int32_t in[2]) {
   int32_t* block = nullptr;
   if (uint32_t(length) < uint32_t(max_track_frames)) {
     int32_t*& entry = track_blocks[n][length / block_frames];
-    if (entry == nullptr) entry = pool_alloc_zeroed_engine();
+    if (entry == nullptr) set_block_ref(entry, pool_alloc_zeroed_engine());
     block = entry;
   }
   if (block == nullptr) {
@@ -40,7 +40,7 @@ void record_frame(int n, const int32_t in[2]) {
       for (int32_t*& entry : track_blocks[n]) {
         if (entry != nullptr) {
           pool_free_engine(entry);
-          entry = nullptr;
+          set_block_ref(entry, nullptr);
         }
       }
     }

@@ -38,7 +38,7 @@ class EngineTest : public ::testing::Test {
         block[2 * f] = test_left(p);
         block[2 * f + 1] = test_right(p);
       }
-      track_blocks[n][k] = block;
+      set_block_ref(track_blocks[n][k], block);
     }
     Track& t = tracks[n];
     t.length = length;

@@ -100,6 +100,8 @@ class LooperTest : public testing::Test {
 
   void TearDown() override {
     EXPECT_EQ(engine_wait.abandoned_waits, 0) << "a wait for the engine never ended";
+    // Every path that changed a block table kept the counts the reports show.
+    EXPECT_TRUE(recount_blocks() == block_counts) << "kept block counts differ from a recount";
     held.release();
   }
 
@@ -113,7 +115,7 @@ class LooperTest : public testing::Test {
         block[2 * i] = b * block_frames + i + 1;
         block[2 * i + 1] = -(b * block_frames + i + 1);
       }
-      track_blocks[t][b] = block;
+      set_block_ref(track_blocks[t][b], block);
     }
     Track& v = tracks[t];
     v.length = length;

@@ -46,9 +46,7 @@ bool newest_level_is_scramble(int32_t t) {
 void swap_with_restore_table(int32_t t, int32_t count) {
   for (int32_t i = 0; i < count; i++) {
     EngineLockGuard lock;
-    int32_t* held = track_blocks[t][i];
-    track_blocks[t][i] = unscramble_blocks[t][i];
-    unscramble_blocks[t][i] = held;
+    swap_block_refs(track_blocks[t][i], unscramble_blocks[t][i]);
   }
 }
 
@@ -138,7 +136,7 @@ int scramble_track(int32_t t, int32_t n) {
       return status_refused;
     }
     EngineLockGuard lock;
-    unscramble_blocks[t][i] = block;
+    set_block_ref(unscramble_blocks[t][i], block);
   }
   const int64_t frames = s64 / sixty_fourths;
   for (int32_t j = 0; j < n; j++) {

@@ -36,7 +36,7 @@ void release_taken(int32_t t, const std::bitset<pool_blocks>& taken) {
     {
       EngineLockGuard lock;
       block = track_blocks[t][i];
-      track_blocks[t][i] = nullptr;
+      set_block_ref(track_blocks[t][i], nullptr);
     }
     pool_free(block);
   }
@@ -60,7 +60,7 @@ bool append_copies(int32_t t, int64_t length, int32_t factor, std::bitset<pool_b
           int32_t* block = take_zeroed_block();
           if (block == nullptr) return false;
           EngineLockGuard lock;
-          entry = block;
+          set_block_ref(entry, block);
           taken.set(size_t(dst / block_frames));
         }
         // Beyond the loop's end: the engine reads none of it until the length grows.

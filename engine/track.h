@@ -158,6 +158,25 @@ struct UndoArea {
 extern UndoArea undo_areas[track_count];
 extern int32_t* redo_blocks[undo_level_blocks];  // null-terminated while in use
 
+// Blocks held in each kind of table, kept up to date by set_block_ref so that a report copies a
+// few words under the engine lock instead of reading the tables.
+struct BlockCounts {
+  int32_t track[track_count];       // track_blocks
+  int32_t undo[track_count];        // all undo levels of the track
+  int32_t unscramble[track_count];  // unscramble_blocks
+  int32_t redo;                     // redo_blocks
+};
+extern BlockCounts block_counts;
+
+// The one writer of every entry of the tables above (caller holds the engine lock, as for any
+// table write): stores value and counts the change when the entry lies in one of them. Entries
+// of other tables are stored as they are.
+void set_block_ref(int32_t*& entry, int32_t* value);
+void swap_block_refs(int32_t*& a, int32_t*& b);
+// Counts every table afresh: checks and tests compare it with block_counts.
+BlockCounts recount_blocks();
+bool operator==(const BlockCounts& a, const BlockCounts& b);
+
 // All tracks, voices, registers, block tables (references dropped, not released) and undo
 // history to their start-up values. Start-up, before the engine runs; tests.
 void tracks_reset();

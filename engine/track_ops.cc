@@ -12,7 +12,7 @@ void release_block_refs(std::span<int32_t*> table) {
     {
       EngineLockGuard lock;
       block = entry;
-      entry = nullptr;
+      set_block_ref(entry, nullptr);
     }
     pool_free(block);
   }

@@ -187,7 +187,7 @@ int fill_silent_loop(int32_t t) {
       return status_no_blocks;
     }
     EngineLockGuard lock;
-    entry = block;
+    set_block_ref(entry, block);
   }
   v.audio_changed = 1;
   {

@@ -239,7 +239,7 @@ int close_loop(int32_t t) {
         if (spare[used] == nullptr) {
           failed = true;
         } else {
-          entry = spare[used];
+          set_block_ref(entry, spare[used]);
           spare[used++] = nullptr;
         }
       }
@@ -271,7 +271,7 @@ int close_loop(int32_t t) {
       return status_no_blocks;
     }
     EngineLockGuard lock;
-    track_blocks[t][next] = block;
+    set_block_ref(track_blocks[t][next], block);
   }
   {
     EngineLockGuard lock;

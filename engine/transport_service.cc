@@ -220,7 +220,7 @@ int append_track_audio(const int32_t* frames, int32_t byte_count) {
       block = take_zeroed_block();
       if (block == nullptr) break;
       EngineLockGuard lock;
-      track_blocks[t][at / block_frames] = block;
+      set_block_ref(track_blocks[t][at / block_frames], block);
     }
     std::memcpy(block + 2 * in_block, frames + 2 * written, size_t(run) * bytes_per_frame);
     written += run;
@@ -264,7 +264,7 @@ int append_track_block(int32_t t, int32_t* block, int32_t byte_count) {
   // The block must start a new slot: a partly filled last block cannot take another after it.
   if (index >= pool_blocks || old_length % block_frames != 0 || track_blocks[t][index] != nullptr)
     return -5;
-  track_blocks[t][index] = block;
+  set_block_ref(track_blocks[t][index], block);
   const int32_t length = old_length + byte_count / bytes_per_frame;
   v.length = length;
   v.word_1 = length;

@@ -294,7 +294,7 @@ TEST_F(TransportTest, SyncTrackJoiningRunningLoopsFollowsTheClockSourcePhase) {
 TEST_F(TransportTest, PlayOfAVoiceOnAMissingBlockDoesNotHang) {
   make_loop(0, 20000);
   pool_free(track_blocks[0][0]);
-  track_blocks[0][0] = nullptr;  // the voice stands still on it and never ramps
+  set_block_ref(track_blocks[0][0], nullptr);  // the voice stands still on it and never ramps
   ASSERT_EQ(play_track(0), 0);
   EXPECT_EQ(state_of(0), track_playing);
   EXPECT_EQ(console_text(), "");
@@ -473,7 +473,7 @@ TEST_F(TransportTest, QuantisedReplaceGivesUpOnAStepTheVoiceCannotReach) {
   make_loop(0, 4 * block_frames, true, 100);
   tracks[0].ramp_gain = ramp_unity;
   held.blocks.push_back(track_blocks[0][0]);
-  track_blocks[0][0] = nullptr;  // the voice stands still at 100; the step is at 8192
+  set_block_ref(track_blocks[0][0], nullptr);  // the voice stands still at 100; the step is at 8192
   ASSERT_EQ(start_q_replace(0, 4, 0), 0);
   EXPECT_EQ(console_text(), "Q Replace error: replace track -1 not equal to 0\n");
   EXPECT_EQ(tracks[0].trigger_position, -1);
@@ -488,7 +488,7 @@ TEST_F(TransportTest, QuantisedReplaceEndGivesUpOnAStepTheVoiceCannotReach) {
   ASSERT_EQ(start_q_replace(0, 4, 0), 0);  // replacing from 8192
   ASSERT_EQ(engine_state.replace_track, 0);
   held.blocks.push_back(track_blocks[0][1]);
-  track_blocks[0][1] = nullptr;  // the engine ends the replace there; the voice stops
+  set_block_ref(track_blocks[0][1], nullptr);  // the engine ends the replace there; the voice stops
   ASSERT_EQ(end_replace(0), 0);
   EXPECT_EQ(tracks[0].trigger_position, -1);
   EXPECT_EQ(tracks[0].trigger_action, action_none);
@@ -513,7 +513,7 @@ TEST_F(TransportTest, EraseReturnsEverythingAndForgetsTheClockSource) {
   ASSERT_EQ(end_overdub(0), 0);
   tracks[0].trigger_position = 5;
   engine.clock_out_track = 0;
-  unscramble_blocks[0][0] = take_zeroed_block();
+  set_block_ref(unscramble_blocks[0][0], take_zeroed_block());
   ASSERT_EQ(erase_track(0), 0);
   EXPECT_EQ(state_of(0), track_empty);
   EXPECT_EQ(engine_state.clock_source_track, -1);

@@ -19,7 +19,7 @@ void release_level_block(UndoLevel& level, int32_t i) {
   {
     EngineLockGuard lock;
     block = level.blocks[i];
-    level.blocks[i] = nullptr;
+    set_block_ref(level.blocks[i], nullptr);
   }
   pool_free(block);
 }
@@ -87,9 +87,9 @@ void restore_level_blocks(UndoLevel& level, int32_t n) {
   int32_t** track = track_blocks[n];
   for (int32_t i = 0; i < undo_level_blocks; i++) {
     if (level.blocks[i] == nullptr && track[i] == nullptr) break;
-    redo_blocks[i] = track[i];
-    track[i] = level.blocks[i];
-    level.blocks[i] = nullptr;
+    set_block_ref(redo_blocks[i], track[i]);
+    set_block_ref(track[i], level.blocks[i]);
+    set_block_ref(level.blocks[i], nullptr);
   }
 }
 
@@ -99,9 +99,7 @@ void exchange_redo_blocks(int32_t n) {
   int32_t** track = track_blocks[n];
   for (int32_t i = 0; i < undo_level_blocks; i++) {
     if (redo_blocks[i] == nullptr && track[i] == nullptr) break;
-    int32_t* held = redo_blocks[i];
-    redo_blocks[i] = track[i];
-    track[i] = held;
+    swap_block_refs(redo_blocks[i], track[i]);
   }
 }
 
@@ -170,8 +168,8 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
       for (int32_t i = 0; i < count; i++) {
         release_level_block(level, i);
         EngineLockGuard lock;
-        level.blocks[i] = unscramble_blocks[n][i];
-        unscramble_blocks[n][i] = nullptr;
+        set_block_ref(level.blocks[i], unscramble_blocks[n][i]);
+        set_block_ref(unscramble_blocks[n][i], nullptr);
       }
       release_level_blocks(level, count);
       track.scrambled = 0;
@@ -197,7 +195,7 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
           return status_no_blocks;
         }
         EngineLockGuard lock;
-        level.blocks[i] = block;
+        set_block_ref(level.blocks[i], block);
       }
       release_level_blocks(level, count);
       for (int32_t i = 0; i < count; i++) copy_block(level.blocks[i], n, i);
@@ -234,7 +232,7 @@ void undo_save_step(int32_t n) {
       return;
     }
     EngineLockGuard lock;
-    level.blocks[b] = block;
+    set_block_ref(level.blocks[b], block);
   }
   // The copy runs ahead of the play head, so the engine does not write this block meanwhile.
   copy_block(level.blocks[b], n, b);

@@ -35,33 +35,6 @@ void snapshot_tracks(TrackSnapshot& s) {
   }
 }
 
-int count_blocks(int32_t* const* refs, int count) {
-  int used = 0;
-  for (int i = 0; i < count; i++) used += refs[i] != nullptr ? 1 : 0;
-  return used;
-}
-
-// Counts a block table a slice at a time under the engine lock: the audio thread adds blocks to
-// a recording as it goes. A slice of 64 references (512 bytes read) costs no more than the
-// report's own O(1) copy of the track records, so no hold of the report's is longer than the
-// looper's other short exchanges; the audio thread gets the lock between any two slices.
-int count_blocks_locked(int32_t* const* refs, int count) {
-  constexpr int slice = 64;
-  int used = 0;
-  for (int from = 0; from < count; from += slice) {
-    EngineLockGuard hold;
-    used += count_blocks(refs + from, count - from < slice ? count - from : slice);
-  }
-  return used;
-}
-
-int undo_blocks_of(int n) {
-  int used = 0;
-  for (const UndoLevel& level : undo_areas[n].levels)
-    used += count_blocks_locked(level.blocks, undo_level_blocks);
-  return used;
-}
-
 // A double shown as an integer: truncated toward zero, clamped to the 32-bit range.
 int32_t truncate_to_int(double value) {
   if (!(value > -2147483648.0)) return value < 0 ? INT32_MIN : 0;  // also catches NaN
@@ -197,16 +170,18 @@ void report_lock_statistics() {
 
 void report_looper_statistics() {
   console_printf("ZT4 Looper statistics:\n");
+  BlockCounts counts;
+  {
+    EngineLockGuard hold;  // the table writers keep the counts; a copy of a few words
+    counts = block_counts;
+  }
   int total = 0;
   for (int n = 0; n < track_count; n++) {
-    const int blocks = count_blocks_locked(track_blocks[n], pool_blocks);
-    const int undo = undo_blocks_of(n);
-    const int scramble = count_blocks_locked(unscramble_blocks[n], pool_blocks);
-    console_printf("Track %d blocks %d, undo blocks %d, unscramble_blocks %d\n", n + 1, blocks, undo, scramble);
-    total += blocks + undo;
+    console_printf("Track %d blocks %d, undo blocks %d, unscramble_blocks %d\n", n + 1, counts.track[n],
+                   counts.undo[n], counts.unscramble[n]);
+    total += counts.track[n] + counts.undo[n];
   }
-  const int redo = count_blocks_locked(redo_blocks, undo_level_blocks);
-  console_printf("Redo blocks %d, total blocks %d\n", redo, total + redo);
+  console_printf("Redo blocks %d, total blocks %d\n", counts.redo, total + counts.redo);
 
   TrackSnapshot snap;
   int32_t dc_estimate[2];

@@ -60,12 +60,13 @@ TEST_F(StatisticsTest, LooperReportOfResetTracks) {
 }
 
 TEST_F(StatisticsTest, LooperReportOfBusyTracks) {
-  for (int k = 0; k < 5; k++) track_blocks[2][k] = fake_block;
-  track_blocks[0][8191] = fake_block;
-  undo_areas[2].levels[0].blocks[0] = fake_block;
-  for (int k = 0; k < 5; k++) undo_areas[2].levels[31].blocks[176 + k] = fake_block;
-  unscramble_blocks[2][7] = unscramble_blocks[2][8000] = fake_block;
-  redo_blocks[0] = redo_blocks[1] = redo_blocks[180] = fake_block;
+  for (int k = 0; k < 5; k++) set_block_ref(track_blocks[2][k], fake_block);
+  set_block_ref(track_blocks[0][8191], fake_block);
+  set_block_ref(undo_areas[2].levels[0].blocks[0], fake_block);
+  for (int k = 0; k < 5; k++) set_block_ref(undo_areas[2].levels[31].blocks[176 + k], fake_block);
+  set_block_ref(unscramble_blocks[2][7], fake_block);
+  set_block_ref(unscramble_blocks[2][8000], fake_block);
+  for (int k : {0, 1, 180}) set_block_ref(redo_blocks[k], fake_block);
 
   Track& t = tracks[2];
   t.length = 110400;  // 2.3 s
