@@ -14,6 +14,7 @@
 #include "config/config.h"
 #include "drums/drum_machine.h"
 #include "engine/engine.h"
+#include "engine/track.h"
 #include "core/lock.h"
 #include "host/looper.h"
 #include "midi/clock.h"
@@ -52,7 +53,7 @@ void give_track(int n, int32_t length, int32_t level) {
       block[2 * f] = int32_t((int64_t(p) * 7919 % 200000 - 100000) * 40);
       block[2 * f + 1] = int32_t((int64_t(p) * 104729 % 200000 - 100000) * 40);
     }
-    track_blocks[n][k] = block;
+    set_block_ref(track_blocks[n][k], block);
   }
   Track& t = tracks[n];
   t.length = length;

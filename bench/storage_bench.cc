@@ -16,6 +16,7 @@
 
 #include "config/config.h"
 #include "core/lock.h"
+#include "engine/track.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
 #include "host/looper.h"
@@ -47,7 +48,7 @@ void give_loop(int32_t t) {
   for (int32_t b = 0; b * block_frames < loop_frames; b++) {
     int32_t* block = pool_alloc_any();
     for (int32_t i = 0; i < block_words; i++) block[i] = (b * block_words + i) * 2654435761u >> 8;
-    track_blocks[t][b] = block;
+    set_block_ref(track_blocks[t][b], block);
   }
   Track& v = tracks[t];
   v.length = loop_frames;

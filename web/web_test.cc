@@ -140,7 +140,7 @@ TEST_F(WebTest, WaveformFollowsTheTrackBlocks) {
   }
   {
     EngineLockGuard lock;
-    track_blocks[0][0] = block;
+    set_block_ref(track_blocks[0][0], block);
     tracks[0].length = block_frames;
   }
   ASSERT_EQ(web_compute_wave(0, pairs), web_wave_points);
@@ -152,7 +152,7 @@ TEST_F(WebTest, WaveformFollowsTheTrackBlocks) {
   EXPECT_EQ(json, "{\"t\":\"wave\",\"n\":0,\"w\":[-64,64,-64,64]}");
   {
     EngineLockGuard lock;
-    track_blocks[0][0] = nullptr;
+    set_block_ref(track_blocks[0][0], nullptr);
     tracks[0].length = 0;
   }
   pool_free(block);
