@@ -20,14 +20,23 @@ OscRequest refused(const char* why) {
   return r;
 }
 
+// An argument's value. liblo's arguments lie on 4-byte boundaries inside the message, short of
+// the union's own alignment, so they are copied out rather than read through it.
+template <typename T>
+T value_of(const lo_arg* arg) {
+  T v;
+  memcpy(&v, arg, sizeof v);
+  return v;
+}
+
 // Argument i as a number; false when it is not one (or not a finite one).
 bool number_at(const char* types, lo_arg** argv, int argc, int i, double& out) {
   if (i >= argc) return false;
   switch (types[i]) {
-    case LO_INT32: out = argv[i]->i; break;
-    case LO_FLOAT: out = argv[i]->f; break;
-    case LO_DOUBLE: out = argv[i]->d; break;
-    case LO_INT64: out = double(argv[i]->h); break;
+    case LO_INT32: out = value_of<int32_t>(argv[i]); break;
+    case LO_FLOAT: out = value_of<float>(argv[i]); break;
+    case LO_DOUBLE: out = value_of<double>(argv[i]); break;
+    case LO_INT64: out = double(value_of<int64_t>(argv[i])); break;
     default: return false;
   }
   return std::isfinite(out);
@@ -109,7 +118,7 @@ OscRequest osc_parse_request(const char* path, const char* types, lo_arg** argv,
   if (path == nullptr || types == nullptr || argc < 0) return refused("unknown address");
   if (strcmp(path, "/zt4/fn") == 0) {
     if (argc < 1 || !is_string(types, argc, 0)) return refused("/zt4/fn takes a function name");
-    return function_request(function_row_named(&argv[0]->s), types, argv, argc);
+    return function_request(function_row_named(reinterpret_cast<const char*>(argv[0])), types, argv, argc);
   }
   if (strcmp(path, "/zt4/fn/id") == 0) {
     int32_t id;
@@ -153,7 +162,7 @@ OscRequest osc_parse_request(const char* path, const char* types, lo_arg** argv,
     return port_request(OscAction::unsubscribe, types, argv, argc);
   if (strcmp(path, "/zt4/hello") == 0) {
     if (argc != 1 || !is_string(types, argc, 0)) return refused("/zt4/hello takes the token");
-    snprintf(r.text, sizeof r.text, "%s", &argv[0]->s);
+    snprintf(r.text, sizeof r.text, "%s", reinterpret_cast<const char*>(argv[0]));
     r.action = OscAction::hello;
     return r;
   }
