@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -394,6 +395,7 @@ int osc_start(const char* listen, const char* const* allow, int allow_count) {
   o.port = port_of(bound);
   o.running = true;
   o.thread = std::thread(serve);
+  pthread_setname_np(o.thread.native_handle(), "zt4-osc");  // for top and the load benchmark
   const std::string host =
       address == "0.0.0.0" || address == "::" || address.empty() ? "THIS-HOST" : address;
   if (o.token_required) {
