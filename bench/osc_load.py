@@ -115,22 +115,31 @@ def main():
         idle, idle_osc = measure(looper.pid, seconds)
         dumps = [Dump(osc_port), Dump(osc_port)]
         busy, busy_osc = measure(looper.pid, seconds)
-        latencies = []
-        for i in range(20):
-            level = 1 + i % 9
-            since = time.monotonic()
-            udp.sendto(f"<command>Track Level -0{level}</command>".encode(),
-                       ("127.0.0.1", udp_port))
-            arrived = dumps[0].wait(f"/zt4/track/1/level f -{level}.000000", since)
-            if arrived is not None:
-                latencies.append(1000 * (arrived - since))
-            time.sleep(0.2)
         print(f"looper CPU with a loop playing: {idle:.1f}% with no OSC subscriber "
               f"(OSC thread {idle_osc:.2f}%), {busy:.1f}% with two (OSC thread {busy_osc:.2f}%)")
-        if latencies:
-            print(f"feedback latency, UDP level change to oscdump line: median "
-                  f"{statistics.median(latencies):.1f} ms, max {max(latencies):.1f} ms "
-                  f"({len(latencies)} of 20 seen)")
+        osc = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        senders = {
+            # The main loop takes a UDP command after its nap of up to 50 ms.
+            "UDP <command>": lambda level: udp.sendto(
+                f"<command>Track Level -0{level}</command>".encode(), ("127.0.0.1", udp_port)),
+            # OSC wakes the main loop at once.
+            "OSC /zt4/track/1/level": lambda level: osc.sendto(
+                osc_message("/zt4/track/1/level", "i", -level), ("127.0.0.1", osc_port)),
+        }
+        for name, send in senders.items():
+            latencies = []
+            for i in range(20):
+                level = 1 + i % 9
+                since = time.monotonic()
+                send(level)
+                arrived = dumps[0].wait(f"/zt4/track/1/level f -{level}.000000", since)
+                if arrived is not None:
+                    latencies.append(1000 * (arrived - since))
+                time.sleep(0.2)
+            if latencies:
+                print(f"feedback latency, level change by {name} to oscdump line: median "
+                      f"{statistics.median(latencies):.1f} ms, max {max(latencies):.1f} ms "
+                      f"({len(latencies)} of 20 seen)")
     finally:
         for d in dumps:
             d.proc.terminate()

@@ -261,9 +261,12 @@ void serve() {
   std::vector<uint8_t> buffer(osc_packet_max);
   int64_t next_tick = now_ms();
   while (o.running.load()) {
+    // Without subscribers the thread only wakes for datagrams (and to notice a stop).
+    bool watched = false;
+    for (const OscSubscriber& s : o.subscribers) watched = watched || s.peer.length != 0;
     pollfd p{o.fd, POLLIN, 0};
-    const int64_t wait = next_tick - now_ms();
-    poll(&p, 1, int(wait < 0 ? 0 : wait > osc_tick_ms ? osc_tick_ms : wait));
+    const int64_t wait = watched ? next_tick - now_ms() : osc_idle_wait_ms;
+    poll(&p, 1, int(wait < 0 ? 0 : wait));
     // A bounded batch, so that a flood of datagrams still leaves time for the subscribers.
     for (int i = 0; i < osc_batch; ++i) {
       OscPeer peer;

@@ -26,6 +26,7 @@ constexpr int osc_greeted_max = 16;     // addresses that sent the token; the ol
 constexpr int osc_subscriber_max = 8;
 constexpr int osc_subscription_ms = 60000;  // a subscriber that does not renew is dropped
 constexpr int osc_tick_ms = 10;             // snapshot period while anyone subscribes
+constexpr int osc_idle_wait_ms = 100;      // the thread's longest nap with no subscriber
 constexpr int osc_moving_ms = 50;           // positions and the display at most 20 times a second
 constexpr int osc_packet_max = 65536;       // largest datagram read
 constexpr int osc_batch = 64;               // datagrams read between two snapshots
