@@ -137,7 +137,7 @@ bool subscribe(OscPeer peer, int32_t port, int64_t now) {
   OscSubscriber* place = nullptr;
   bool first = true;
   for (OscSubscriber& s : o.subscribers) {
-    if (s.peer.length != 0) first = false;
+    if (s.peer.length != 0 && now - s.renewed_ms <= osc_subscription_ms) first = false;
     if (s.peer.length != 0 && same_peer(s.peer, peer)) {
       s.renewed_ms = now;  // a renewal: nothing sent again
       return true;
