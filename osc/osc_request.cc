@@ -118,7 +118,8 @@ OscRequest osc_parse_request(const char* path, const char* types, lo_arg** argv,
   if (path == nullptr || types == nullptr || argc < 0) return refused("unknown address");
   if (strcmp(path, "/zt4/fn") == 0) {
     if (argc < 1 || !is_string(types, argc, 0)) return refused("/zt4/fn takes a function name");
-    return function_request(function_row_named(reinterpret_cast<const char*>(argv[0])), types, argv, argc);
+    const int row = function_row_named(reinterpret_cast<const char*>(argv[0]));
+    return function_request(row, types, argv, argc);
   }
   if (strcmp(path, "/zt4/fn/id") == 0) {
     int32_t id;

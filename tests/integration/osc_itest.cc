@@ -222,7 +222,8 @@ TEST_F(OscItest, BadInputIsRefusedAndAFloodLeavesTheLoopPlaying) {
   const std::vector<Case> cases = {
       {"random bytes", std::string("\x01\xff\x00zz", 5), "not an OSC message"},
       {"address without type tags", padded("/zt4/status"), ""},
-      {"truncated argument", message("/zt4/select", "i", std::string("\0\0", 2)), "not an OSC message"},
+      {"truncated argument", message("/zt4/select", "i", std::string("\0\0", 2)),
+       "not an OSC message"},
       {"broken bundle", padded("#bundle") + std::string(8, '\0') + be32(400), "not an OSC message"},
       {"unknown address", message("/zt4/frobnicate", "", ""), "unknown address"},
       {"track 9", message("/zt4/track/9/level", "f", float_arg(-3)), "unknown address"},
@@ -232,10 +233,12 @@ TEST_F(OscItest, BadInputIsRefusedAndAFloodLeavesTheLoopPlaying) {
        "level is 0 down to -96 (dB)"},
       {"level not a number", message("/zt4/track/1/level", "f", float_arg(NAN)),
        "level is 0 down to -96 (dB)"},
-      {"huge pan", message("/zt4/track/1/pan", "f", float_arg(1e30f)), "pan is -1 (left) to 1 (right)"},
+      {"huge pan", message("/zt4/track/1/pan", "f", float_arg(1e30f)),
+       "pan is -1 (left) to 1 (right)"},
       {"huge function id", message("/zt4/fn/id", "i", int_arg(2147483647)), "no such function"},
       {"unknown function", message("/zt4/fn", "s", padded("Rec/Dubb")), "no such function"},
-      {"function number out of range", message("/zt4/fn", "si", padded("Quant Value 1") + int_arg(65)),
+      {"function number out of range",
+       message("/zt4/fn", "si", padded("Quant Value 1") + int_arg(65)),
        "the number is outside what this function takes"},
       {"select 9", message("/zt4/select", "i", int_arg(9)),
        "select takes a track 1 to 8, or 0 for all tracks"},
@@ -298,7 +301,8 @@ TEST_F(OscItest, BeyondLoopbackAPeerNeedsTheToken) {
   stranger.send(message("/zt4/hello", "s", padded(token)));
   EXPECT_EQ(reply_text(stranger.receive(3), "/zt4/hello"), "ok");
   stranger.send(message("/zt4/select", "i", int_arg(3)));
-  EXPECT_TRUE(wait_until([&] { return track_field(status_document(udp), 3, "selected") == "yes"; }, 5));
+  EXPECT_TRUE(wait_until(
+      [&] { return track_field(status_document(udp), 3, "selected") == "yes"; }, 5));
 
   // Loopback peers need no token.
   OscPeerSocket local;
