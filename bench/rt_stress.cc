@@ -59,10 +59,16 @@ constexpr int input_frames = 4096;
 std::atomic<bool> stopping{false};
 std::atomic<bool> paused{true};  // the hostile threads wait (the quiet reference run)
 
+std::atomic<int> parked{0};      // hostile threads waiting while paused
+
 // False once the run stops; waits while the hostile threads are paused.
 bool keep_going() {
-  while (paused.load(std::memory_order_relaxed) && !stopping.load(std::memory_order_relaxed))
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (paused.load() && !stopping.load()) {
+    parked++;
+    while (paused.load() && !stopping.load())
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    parked--;
+  }
   return !stopping.load(std::memory_order_relaxed);
 }
 
@@ -302,6 +308,50 @@ void print_lock_sites() {
   printf("\n");
 }
 
+// The batched work on many blocks alone (no other thread): its holds of the engine lock, the
+// longest of each repetition, the least of those (the one least disturbed by the machine's other
+// work) and the most.
+void measure_batches() {
+  struct Work {
+    const char* name;
+    void (*run)();
+  };
+  const Work works[] = {
+      {"fill 2000 blocks",
+       [] { fill_block_refs(std::span(track_blocks[reload_track], size_t(reload_blocks))); }},
+      {"release 2000 blocks", [] { release_track_blocks(reload_track); }},
+      {"undo: 4 full copies",
+       [] {
+         for (int i = 0; i < 4; i++) undo_save(tracks[undo_track], undo_track, undo_full_copy);
+       }},
+      {"undo clear", [] { undo_clear(undo_track); }},
+  };
+  constexpr int repetitions = 7;
+  printf("Batched work alone, engine lock holds (%d repetitions): count, longest hold least/most\n",
+         repetitions);
+  int64_t least[std::size(works)], most[std::size(works)];
+  uint32_t holds[std::size(works)] = {};
+  std::fill(std::begin(least), std::end(least), INT64_MAX);
+  std::fill(std::begin(most), std::end(most), 0);
+  for (int r = 0; r < repetitions; r++) {
+    for (size_t w = 0; w < std::size(works); w++) {
+      LockReport report;
+      lock_statistics_take(report);
+      works[w].run();
+      lock_statistics_take(report);
+      int64_t longest = report.unplaced_longest_ns;
+      for (int k = 0; k < report.site_count; k++)
+        longest = std::max(longest, report.longest[k].longest_ns);
+      least[w] = std::min(least[w], longest);
+      most[w] = std::max(most[w], longest);
+      holds[w] = report.holds;
+    }
+  }
+  for (size_t w = 0; w < std::size(works); w++)
+    printf("  %-22s %5u holds, longest %6.1f us / %6.1f us\n", works[w].name, holds[w],
+           double(least[w]) / 1e3, double(most[w]) / 1e3);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -328,6 +378,8 @@ int main(int argc, char** argv) {
   for (int n = 0; n < track_count; n++)
     if (n != stretch_destination && n != reload_track) give_loop(n, n == undo_track ? 150 : 12 + n);
 
+  measure_batches();
+
   std::vector<std::thread> hostile;
   hostile.emplace_back(back_to_back_locker);
   hostile.emplace_back(main_loop_role);
@@ -349,6 +401,9 @@ int main(int argc, char** argv) {
                                  hand_over_budget_default}) {
       const bool quiet = budget < hand_over_unbounded;
       paused = quiet;
+      // The quiet run starts once every hostile thread has finished what it was doing.
+      while (quiet && parked.load() < int(hostile.size()))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       engine_hand_over_budget.store(quiet ? hand_over_budget_default : budget);
       AudioRun& r = audio_run;
       r.frames = frames;
