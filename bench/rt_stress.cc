@@ -108,6 +108,7 @@ struct PeriodFigures {
   int64_t run_ns;        // CPU time, less what the lock waits spent on the CPU
   int64_t wait_ns;       // waiting for the lock: at the period's start and in hand-overs
   int64_t hand_over_ns;  // of which in hand-overs (the lock given away between two frames)
+  int64_t hand_overs;    // how many
 };
 
 // Times one wait for the mutex, in wall time and in CPU time (the kernel may spin for a holder
@@ -115,6 +116,7 @@ struct PeriodFigures {
 struct LockWait {
   int64_t wall = 0;
   int64_t cpu = 0;
+  int64_t count = 0;
   template <typename Wait>
   void time(Wait wait) {
     const int64_t t0 = clock_ns(CLOCK_MONOTONIC);
@@ -122,6 +124,7 @@ struct LockWait {
     wait();
     cpu += clock_ns(CLOCK_THREAD_CPUTIME_ID) - c0;
     wall += clock_ns(CLOCK_MONOTONIC) - t0;
+    count++;
   }
 };
 
@@ -154,7 +157,8 @@ PeriodFigures run_period(uint32_t nframes, int64_t period_ns, uint32_t& at) {
   const int64_t wall = clock_ns(CLOCK_MONOTONIC) - began;
   const int64_t cpu = clock_ns(CLOCK_THREAD_CPUTIME_ID) - began_cpu;
   lock_statistics_callback(wall, nframes);
-  return {wall, cpu - first.cpu - hand_overs.cpu, first.wall + hand_overs.wall, hand_overs.wall};
+  return {wall, cpu - first.cpu - hand_overs.cpu, first.wall + hand_overs.wall, hand_overs.wall,
+          hand_overs.count};
 }
 
 void* audio_main(void*) {
@@ -272,7 +276,7 @@ void storage_role() {
 // ---- figures ----
 
 struct Summary {
-  double wall_max, wall_p999, run_max, run_p999, wait_max, hand_over_max;
+  double wall_max, wall_p999, run_max, run_p999, wait_max, hand_over_max, turns_max;
 };
 
 double percentile(std::vector<int64_t> v, double q) {
@@ -282,17 +286,19 @@ double percentile(std::vector<int64_t> v, double q) {
 }
 
 Summary summarise(const std::vector<PeriodFigures>& f, int64_t period_ns) {
-  std::vector<int64_t> wall, run, wait, hand_over;
+  std::vector<int64_t> wall, run, wait, hand_over, turns;
   for (const PeriodFigures& p : f) {
     wall.push_back(p.wall_ns);
     run.push_back(p.run_ns);
     wait.push_back(p.wait_ns);
     hand_over.push_back(p.hand_over_ns);
+    turns.push_back(p.hand_overs);
   }
   const double percent = double(period_ns) / 100.0;
   return {percentile(wall, 1.0) / percent,     percentile(wall, 0.999) / percent,
           percentile(run, 1.0) / percent,      percentile(run, 0.999) / percent,
-          percentile(wait, 1.0) / percent,     percentile(hand_over, 1.0) / percent};
+          percentile(wait, 1.0) / percent,     percentile(hand_over, 1.0) / percent,
+          percentile(turns, 1.0)};
 }
 
 void print_lock_sites() {
@@ -390,11 +396,11 @@ int main(int argc, char** argv) {
 
   printf("rt_stress: %lld s per run. Callback time as a share of the period: wall (all of it),\n"
          "run (the audio thread's CPU time less its lock waits), lock wait (wall, at the start\n"
-         "and in hand-overs), hand-over (wall, in hand-overs); wall less run is lock wait plus\n"
-         "preemption by the machine's other work\n",
+         "and in hand-overs), hand-over (wall, in hand-overs), turns (hand-overs in one period);\n"
+         "wall less run is lock wait plus preemption by the machine's other work\n",
          (long long)seconds);
-  printf("%-6s %-10s %9s %9s %9s %9s %9s %9s\n", "period", "design", "wall max", "wall 99.9",
-         "run max", "run 99.9", "wait max", "hand max");
+  printf("%-6s %-10s %9s %9s %9s %9s %9s %9s %6s\n", "period", "design", "wall max", "wall 99.9",
+         "run max", "run 99.9", "wait max", "hand max", "turns");
   for (const uint32_t frames : {64u, 256u}) {
     // The quiet reference (no hostile thread), then each design under the hostile load.
     for (const int32_t budget : {hand_over_budget_default - 1000, hand_over_unbounded,
@@ -421,8 +427,9 @@ int main(int argc, char** argv) {
       } else {
         snprintf(design, sizeof design, "budget %d%%", int(budget));
       }
-      printf("%-6u %-10s %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%%\n", frames, design,
-             s.wall_max, s.wall_p999, s.run_max, s.run_p999, s.wait_max, s.hand_over_max);
+      printf("%-6u %-10s %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %6.0f\n", frames,
+             design, s.wall_max, s.wall_p999, s.run_max, s.run_p999, s.wait_max, s.hand_over_max,
+             s.turns_max);
       print_lock_sites();
       fflush(stdout);
     }
