@@ -3,7 +3,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
