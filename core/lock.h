@@ -22,12 +22,35 @@ pthread_mutex_t* engine_mutex();
 // audio thread's priority before the audio thread takes the lock back for the next frame.
 extern std::atomic<int32_t> engine_lock_waiters;
 
-// Between two frames of a period: lets a waiting thread in, then holds the mutex again.
-inline void engine_hand_over_if_wanted(pthread_mutex_t* mutex) {
-  if (engine_lock_waiters.load(std::memory_order_acquire) != 0) {
-    pthread_mutex_unlock(mutex);
-    pthread_mutex_lock(mutex);
-  }
+// The hand-over is bounded: the audio thread lets waiters in only while the time spent in the
+// current period is below a budget, a share of the period (a quarter by default); past it, it
+// keeps the mutex to the end of the period, and the waiters get it then. A thread gets at most
+// one turn per hand-over: one that takes the lock again while the audio thread is still letting
+// go waits until the audio thread holds the mutex again, so back-to-back holds cannot chain.
+// Unbounded (the earlier design): every frame lets every waiter in, with no limit per period.
+constexpr int32_t hand_over_budget_default = 25;  // % of the period
+constexpr int32_t hand_over_unbounded = -1;
+extern std::atomic<int32_t> engine_hand_over_budget;  // % of the period, or hand_over_unbounded
+
+// Sets the budget from text: a percentage 0-100 of the period, or "unbounded". Returns null, or
+// why the text was refused (the budget is then left as it was).
+const char* engine_hand_over_budget_set(const char* text);
+
+// Odd while the audio thread has let go for a hand-over; each hand-over adds 2.
+extern std::atomic<uint32_t> engine_hand_over_turn;
+
+// The time (lock_clock_ns) past which a period that began at began_ns and lasts period_ns lets
+// no waiter in: INT64_MAX when unbounded.
+int64_t engine_hand_over_until(int64_t began_ns, int64_t period_ns);
+
+// Lets the waiting threads in and holds the mutex again, unless the time is past until_ns, which
+// then becomes 0 for the rest of the period. Audio thread, holding the mutex.
+void engine_hand_over(pthread_mutex_t* mutex, int64_t& until_ns);
+
+// Between two frames of a period: lets waiting threads in while the budget lasts.
+inline void engine_hand_over_if_wanted(pthread_mutex_t* mutex, int64_t& until_ns) {
+  if (engine_lock_waiters.load(std::memory_order_acquire) != 0 && until_ns != 0)
+    engine_hand_over(mutex, until_ns);
 }
 
 // where: the call site the hold is charged to when this is the thread's outermost lock.

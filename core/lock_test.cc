@@ -114,37 +114,115 @@ TEST(LockStatisticsTest, TheReportShowsTheFourLongestSitesLongestFirst) {
 
 namespace {
 
-// A stand-in audio thread holds the mutex across a "period" of frames that lasts until the
-// other thread has had its turn; it lets go only through the hand-over.
-TEST(EngineHandOverTest, AThreadThatAsksGetsTheLockBetweenTwoFramesOfAPeriod) {
-  std::atomic<bool> audio_holds{false};
-  std::atomic<bool> other_done{false};
-  std::atomic<int> frames_while_other_held{0};
-  std::atomic<bool> other_holds{false};
-  std::atomic<bool> period_over{false};
-  std::thread audio([&] {
+// A stand-in audio thread: holds the mutex across a "period" of frames, letting go only through
+// the hand-over, and ends the period once `done` says so or the period's time is up.
+struct StandInPeriod {
+  std::atomic<bool> holds{false};
+  std::atomic<bool> over{false};
+  std::atomic<int> hand_overs{0};  // hand-overs that let go of the mutex
+
+  void run(int64_t until_ns, const std::atomic<bool>& done, std::chrono::milliseconds length) {
     pthread_mutex_t* mutex = engine_mutex();
     pthread_mutex_lock(mutex);
-    audio_holds = true;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!other_done && std::chrono::steady_clock::now() < give_up) {
-      engine_hand_over_if_wanted(mutex);
-      if (other_holds) frames_while_other_held++;  // the hand-over gave the lock away
+    holds = true;
+    const auto end = std::chrono::steady_clock::now() + length;
+    while (!done && std::chrono::steady_clock::now() < end) {
+      const uint32_t turn = engine_hand_over_turn.load();
+      engine_hand_over_if_wanted(mutex, until_ns);
+      if (engine_hand_over_turn.load() != turn) hand_overs++;
     }
-    period_over = true;
+    over = true;
     pthread_mutex_unlock(mutex);
+  }
+};
+
+TEST(EngineHandOverTest, AThreadThatAsksGetsTheLockBetweenTwoFramesOfAPeriod) {
+  for (const int64_t until : {INT64_MAX, lock_clock_ns() + int64_t(60e9)}) {  // unbounded, budget
+    StandInPeriod period;
+    std::atomic<bool> other_done{false};
+    std::atomic<bool> other_holds{false};
+    std::atomic<int> frames_while_other_held{0};
+    std::thread audio([&] {
+      pthread_mutex_t* mutex = engine_mutex();
+      int64_t until_ns = until;
+      pthread_mutex_lock(mutex);
+      period.holds = true;
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (!other_done && std::chrono::steady_clock::now() < give_up) {
+        engine_hand_over_if_wanted(mutex, until_ns);
+        if (other_holds) frames_while_other_held++;  // the hand-over gave the lock away
+      }
+      period.over = true;
+      pthread_mutex_unlock(mutex);
+    });
+    while (!period.holds) std::this_thread::yield();
+    engine_lock();
+    EXPECT_FALSE(period.over.load());  // it got in between two frames, not after the period
+    other_holds = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    other_holds = false;
+    engine_unlock();
+    other_done = true;
+    audio.join();
+    EXPECT_EQ(frames_while_other_held.load(), 0);  // no frame ran while the other thread held it
+    EXPECT_EQ(engine_lock_waiters.load(), 0);
+  }
+}
+
+// Past the budget the audio thread keeps the mutex to the end of its period.
+TEST(EngineHandOverTest, ASpentBudgetKeepsTheLockToTheEndOfThePeriod) {
+  StandInPeriod period;
+  const std::atomic<bool> never{false};
+  std::thread audio([&] {
+    period.run(lock_clock_ns() - 1, never, std::chrono::milliseconds(50));
   });
-  while (!audio_holds) std::this_thread::yield();
+  while (!period.holds) std::this_thread::yield();
   engine_lock();
-  EXPECT_FALSE(period_over.load());  // it got in between two frames, not after the period
-  other_holds = true;
-  std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  other_holds = false;
+  EXPECT_TRUE(period.over.load());
   engine_unlock();
-  other_done = true;
   audio.join();
-  EXPECT_EQ(frames_while_other_held.load(), 0);  // no frame ran while the other thread held it
-  EXPECT_EQ(engine_lock_waiters.load(), 0);
+  EXPECT_EQ(period.hand_overs.load(), 0);
+}
+
+// A thread taking the lock back to back gets one turn per hand-over: the audio thread runs
+// frames between its holds, and each turn is a hand-over of its own.
+TEST(EngineHandOverTest, BackToBackHoldsGetOneTurnPerHandOver) {
+  StandInPeriod period;
+  std::atomic<bool> done{false};
+  std::atomic<int> turns{0};
+  std::thread audio([&] {
+    period.run(lock_clock_ns() + int64_t(60e9), done, std::chrono::seconds(30));
+  });
+  while (!period.holds) std::this_thread::yield();
+  for (int i = 0; i < 200; i++) {
+    EngineLockGuard lock;
+    EXPECT_FALSE(period.over.load());
+    turns++;
+  }
+  done = true;
+  audio.join();
+  EXPECT_LE(turns.load(), period.hand_overs.load());
+}
+
+TEST(EngineHandOverTest, TheBudgetIsAPercentageOrUnbounded) {
+  struct Case {
+    const char* text;
+    int32_t budget;  // after the call
+    bool refused;
+  };
+  const Case cases[] = {{"40", 40, false},         {"unbounded", hand_over_unbounded, false},
+                        {"0", 0, false},           {"101", 0, true},
+                        {"-5", 0, true},           {"25%", 0, true},
+                        {"", 0, true},             {"100", 100, false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(engine_hand_over_budget_set(c.text) != nullptr, c.refused) << c.text;
+    EXPECT_EQ(engine_hand_over_budget.load(), c.budget) << c.text;
+  }
+  EXPECT_EQ(engine_hand_over_until(1000, 4000), 5000);  // 100 %
+  engine_hand_over_budget_set("unbounded");
+  EXPECT_EQ(engine_hand_over_until(1000, 4000), INT64_MAX);
+  engine_hand_over_budget.store(hand_over_budget_default);
+  EXPECT_EQ(engine_hand_over_until(1000, 4000), 2000);
 }
 
 }  // namespace

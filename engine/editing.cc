@@ -82,14 +82,7 @@ BusyTrack::~BusyTrack() { editing_state.busy_track = -1; }
 bool take_blocks_for(int32_t t, int64_t frames) {
   const int32_t count = blocks_for_frames(frames);
   if (count > pool_blocks) return false;
-  for (int32_t i = 0; i < count; i++) {
-    if (track_blocks[t][i] != nullptr) continue;
-    int32_t* block = pool_alloc_any();
-    if (block == nullptr) return false;
-    EngineLockGuard lock;
-    set_block_ref(track_blocks[t][i], block);
-  }
-  return true;
+  return fill_block_refs(std::span<int32_t*>(track_blocks[t], size_t(count)));
 }
 
 void release_blocks_from(int32_t t, int32_t first) {

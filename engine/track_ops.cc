@@ -1,21 +1,41 @@
 #include "engine/track_ops.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/lock.h"
 #include "pool/pool.h"
 
 void release_block_refs(std::span<int32_t*> table) {
-  for (int32_t*& entry : table) {
-    if (entry == nullptr) continue;
-    int32_t* block;
+  for (size_t i = 0; i < table.size();) {
+    int32_t* blocks[pool_batch_blocks];
+    int count = 0;
     {
       EngineLockGuard lock;
-      block = entry;
-      set_block_ref(entry, nullptr);
+      const size_t end = std::min(table.size(), i + size_t(pool_batch_entries));
+      for (; i < end && count < pool_batch_blocks; i++) {
+        if (table[i] == nullptr) continue;
+        blocks[count++] = table[i];
+        set_block_ref(table[i], nullptr);
+      }
     }
-    pool_free(block);
+    pool_free_batch(blocks, count);
   }
+}
+
+bool fill_block_refs(std::span<int32_t*> table) {
+  for (size_t i = 0; i < table.size();) {
+    EngineLockGuard lock;
+    const size_t end = std::min(table.size(), i + size_t(pool_batch_entries));
+    for (int taken = 0; i < end && taken < pool_batch_blocks; i++) {
+      if (table[i] != nullptr) continue;
+      int32_t* block = pool_alloc_any();  // nested in this hold
+      if (block == nullptr) return false;
+      set_block_ref(table[i], block);
+      taken++;
+    }
+  }
+  return true;
 }
 
 bool track_in_role(int32_t t) {

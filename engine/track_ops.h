@@ -65,8 +65,13 @@ inline int32_t wrap_into_loop(int64_t p, int64_t length) {
 
 // Returns every block of track t's block table to the pool; each entry is cleared under the
 // engine lock before its block is released, so no voice reads a released block.
-// Takes each reference out of the table under the engine lock and gives its block back.
+// Takes the references out of the table under the engine lock and gives their blocks back, a
+// batch per hold (pool_batch_blocks).
 void release_block_refs(std::span<int32_t*> table);
+// Gives every empty entry of the table a block whose contents are left as they are (for callers
+// that overwrite it whole), a batch per hold. False when the pool ran out; the entries filled so
+// far keep their blocks.
+bool fill_block_refs(std::span<int32_t*> table);
 void release_track_blocks(int32_t t);
 // The same for the scramble-restore table.
 void release_unscramble_blocks(int32_t t);

@@ -12,20 +12,10 @@ namespace {
 
 constexpr int32_t reserve_blocks = undo_level_blocks;  // room for one full level
 
-// Releases block i of a level; the entry is cleared under the lock first.
-void release_level_block(UndoLevel& level, int32_t i) {
-  if (level.blocks[i] == nullptr) return;
-  int32_t* block;
-  {
-    EngineLockGuard lock;
-    block = level.blocks[i];
-    set_block_ref(level.blocks[i], nullptr);
-  }
-  pool_free(block);
-}
-
 void release_level_blocks(UndoLevel& level, int32_t first = 0) {
-  for (int32_t i = first < 0 ? 0 : first; i < undo_level_blocks; i++) release_level_block(level, i);
+  if (first < 0) first = 0;
+  if (first >= undo_level_blocks) return;
+  release_block_refs(std::span<int32_t*>(level.blocks + first, size_t(undo_level_blocks - first)));
 }
 
 void clear_level(UndoLevel& level) {
@@ -164,26 +154,24 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
       for (int i = 0; i < first_steps; i++) undo_save_step(n);
       return 0;
     }
-    case undo_scramble:
+    case undo_scramble: {
+      release_level_blocks(level);
+      EngineLockGuard lock;  // at most undo_level_blocks moves of a reference
       for (int32_t i = 0; i < count; i++) {
-        release_level_block(level, i);
-        EngineLockGuard lock;
         set_block_ref(level.blocks[i], unscramble_blocks[n][i]);
         set_block_ref(unscramble_blocks[n][i], nullptr);
       }
-      release_level_blocks(level, count);
       track.scrambled = 0;
       break;
+    }
     case undo_length_only:
     case undo_first_take:
       release_level_blocks(level);
       break;
     case undo_full_copy: {
-      for (int32_t i = 0; i < count; i++) {
-        if (level.blocks[i] != nullptr) continue;
-        int32_t* block = pool_alloc_any();
-        if (block == nullptr) {
-          clear_level(level);
+      if (!fill_block_refs(std::span<int32_t*>(level.blocks, size_t(count)))) {
+        clear_level(level);
+        {
           EngineLockGuard lock;
           // The level never joins the ring; one the save overwrote stays dropped.
           h.newest_level = previous_newest;
@@ -192,10 +180,8 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
           } else if (previous_oldest != level_index) {
             h.oldest_level = previous_oldest;
           }
-          return status_no_blocks;
         }
-        EngineLockGuard lock;
-        set_block_ref(level.blocks[i], block);
+        return status_no_blocks;
       }
       release_level_blocks(level, count);
       for (int32_t i = 0; i < count; i++) copy_block(level.blocks[i], n, i);

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "engine/editing.h"
+#include "core/lock_statistics.h"
 #include "engine/looper_test_fixture.h"
 
 namespace {
@@ -25,6 +26,33 @@ class UndoTest : public LooperTest {
     ASSERT_EQ(engine_state.redo_track, t);
   }
 };
+
+// Work on many blocks takes the engine lock once per batch of blocks, never once per block, so
+// the audio thread is asked to let go a few dozen times, not thousands.
+TEST_F(UndoTest, WorkOnManyBlocksTakesTheLockOncePerBatch) {
+  const auto holds_of = [](const std::function<void()>& work) {
+    LockReport report;
+    lock_statistics_take(report);  // clears the count
+    work();
+    lock_statistics_take(report);
+    return report.holds;
+  };
+  constexpr int32_t blocks = 2000;
+  constexpr uint32_t batches = blocks / pool_batch_blocks + 1;
+  constexpr uint32_t scans = pool_blocks / pool_batch_entries + 1;
+  EXPECT_LE(holds_of([] { ASSERT_TRUE(fill_block_refs(std::span(track_blocks[0], blocks))); }),
+            batches + scans);
+  EXPECT_EQ(block_counts.track[0], blocks);
+  EXPECT_LE(holds_of([] { release_track_blocks(0); }), 2 * batches + scans);
+  EXPECT_EQ(block_counts.track[0], 0);
+
+  make_loop(1, 100 * block_frames);
+  for (int i = 0; i < 5; i++) ASSERT_EQ(undo_save(tracks[1], 1, undo_full_copy), 0);
+  EXPECT_EQ(block_counts.undo[1], 500);
+  // Each level of the ring is one batch at most.
+  EXPECT_LE(holds_of([] { undo_clear(1); }), 2 * uint32_t(undo_levels) + 1);
+  EXPECT_EQ(block_counts.undo[1], 0);
+}
 
 TEST_F(UndoTest, ThirtyThreeSavesKeepThirtyTwoLevels) {
   make_loop(0, 10000);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/console.h"
+#include "core/constants.h"
 #include "engine/engine.h"
 #include "host/audio_thread.h"
 #include "host/connections.h"
@@ -71,13 +72,16 @@ int process_callback(jack_nframes_t nframes, void*) {
   auto* out_r = static_cast<float*>(jack_port_get_buffer(host.port_out_r, nframes));
   // The engine lock is held across the period and handed over between two frames to a thread
   // that asked for it, so engine state is consistent between any two frames, as with a lock
-  // taken per frame, without a lock and unlock per frame.
+  // taken per frame, without a lock and unlock per frame. Hand-overs stop once the period's
+  // budget is spent.
   pthread_mutex_t* mutex = engine_mutex();
+  int64_t hand_over_until =
+      engine_hand_over_until(began, int64_t(nframes) * 1000000000 / frames_per_second);
   pthread_mutex_lock(mutex);
   for (jack_nframes_t i = 0; i < nframes; ++i) {
     int32_t in[2] = {sample_from_float(in_l[i]), sample_from_float(in_r[i])};
     int32_t out_main[2], out_aux1[2], out_aux2[2];
-    if (i != 0) engine_hand_over_if_wanted(mutex);
+    if (i != 0) engine_hand_over_if_wanted(mutex, hand_over_until);
     clock_input_apply(clock_in, i);
     engine_process_sample(in, out_main, out_aux1, out_aux2);
     // Clock bytes the frame made leave at that frame.
@@ -137,6 +141,13 @@ int create_noted_thread(pthread_t* thread, const pthread_attr_t* attributes,
 }  // namespace
 
 void host_open(const char* server_name) {
+  // The hand-over budget, for experiments: a percentage of the period, or "unbounded".
+  if (const char* budget = getenv("ZT4_LOCK_BUDGET"); budget != nullptr) {
+    if (const char* why = engine_hand_over_budget_set(budget); why != nullptr) {
+      fprintf(stderr, "ZT4_LOCK_BUDGET refused: %s; %d%% of the period used\n", why,
+              int(engine_hand_over_budget.load()));
+    }
+  }
   jack_set_thread_creator(create_noted_thread);
   jack_status_t status;
   // Never the JACK library's auto-start: a server it starts by itself (the ALSA default, seconds

@@ -134,6 +134,27 @@ void pool_free(int32_t* ref) {
   print_refusal(result, ref);
 }
 
+void pool_free_batch(int32_t* const* refs, int count) {
+  if (count <= 0) return;
+  FreeCheck refused = FreeCheck::ok;
+  int32_t* refused_ref = nullptr;
+  int refusals = 0;
+  {
+    EngineLockGuard lock;
+    for (int i = 0; i < count; i++) {
+      const FreeCheck result = release_block(refs[i]);
+      if (result == FreeCheck::ok) continue;
+      if (refusals++ == 0) {
+        refused = result;
+        refused_ref = refs[i];
+      }
+    }
+  }
+  if (refusals == 0) return;
+  print_refusal(refused, refused_ref);
+  if (refusals > 1) console_printf("free: %d releases refused\n", refusals);
+}
+
 void pool_free_engine(int32_t* ref) {
   const FreeCheck result = release_block(ref);
   if (result != FreeCheck::ok) {

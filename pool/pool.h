@@ -50,6 +50,16 @@ int32_t* pool_alloc_zeroed_engine();  // audio thread, engine mutex already held
 // For callers that overwrite the whole block: a dirty block if any, else a zeroed one, or null.
 int32_t* pool_alloc_any();
 
+// Main-thread work on many blocks goes in batches: at most this many blocks taken or given back,
+// and at most pool_batch_entries table entries looked at, per hold of the engine lock, so that
+// each hold stays a few microseconds long whatever the number of blocks.
+constexpr int pool_batch_blocks = 64;
+constexpr int pool_batch_entries = 1024;
+
+// Gives count blocks (count <= pool_batch_blocks) back in one hold of the engine lock, each as
+// pool_free does.
+void pool_free_batch(int32_t* const* refs, int count);
+
 // Gives a block back to the dirty stack. A reference that is not a block of the pool, or a block
 // that is not handed out, is reported and ignored.
 void pool_free(int32_t* ref);

@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -52,7 +53,8 @@ bool read_fully(int fd, void* into, size_t length) {
 }
 
 void release_blocks(StorageThread& s, int32_t from = 0) {
-  for (int32_t b = from; b < s.attach_block_count; b++) pool_free(s.attach_blocks[b]);
+  for (int32_t b = from; b < s.attach_block_count; b += pool_batch_blocks)
+    pool_free_batch(s.attach_blocks + b, std::min(pool_batch_blocks, s.attach_block_count - b));
   s.attach_block_count = 0;
 }
 
@@ -165,10 +167,20 @@ LoadStatus attach_blocks(StorageThread& s) {
   }
   mute_track(t);  // refused, harmlessly, unless it plays
   erase_track(t);
-  for (int32_t b = 0; b < s.attach_block_count; b++) {
-    const int32_t bytes = frames_in_block(s.attach_length, b) * bytes_per_frame;
-    if (append_track_block(t, s.attach_blocks[b], bytes) < 0) {
-      release_blocks(s, b);
+  // A batch of blocks per hold of the engine lock; the first block, which may erase the track
+  // again, on its own.
+  for (int32_t b = 0; b < s.attach_block_count;) {
+    const int32_t end = b == 0 ? 1 : std::min(s.attach_block_count, b + pool_batch_blocks);
+    bool refused = false;
+    {
+      EngineLockGuard lock;
+      for (; b < end && !refused; b++) {
+        const int32_t bytes = frames_in_block(s.attach_length, b) * bytes_per_frame;
+        refused = append_track_block(t, s.attach_blocks[b], bytes) < 0;
+      }
+    }
+    if (refused) {
+      release_blocks(s, b - 1);
       erase_track(t);
       return load_short;
     }

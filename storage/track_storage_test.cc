@@ -40,6 +40,20 @@ void give_words(Track& v, const TrackFileWords& w) {
   v.clock_period = w.clock_period;
 }
 
+// The blocks are attached a batch at a time: a loop across several batches, its last block
+// partly filled, comes back whole.
+TEST_F(StorageTest, ALoopOfManyBatchesOfBlocksLoadsBackWhole) {
+  constexpr int32_t length = (2 * pool_batch_blocks + 3) * block_frames + 7;
+  make_loop(1, length);
+  tracks[1].audio_changed = 1;
+  const std::string audio = loop_bytes(1);
+  pass();
+  restart();
+  EXPECT_EQ(tracks[1].length, length);
+  EXPECT_EQ(block_counts.track[1], 2 * pool_batch_blocks + 4);
+  EXPECT_EQ(loop_bytes(1), audio);
+}
+
 TEST_F(StorageTest, AWholeNumberOfBlocksSavesAndLoadsBackWithItsHeaderApplied) {
   constexpr int32_t length = 2 * block_frames;
   make_loop(2, length);
