@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "engine/listen_ring.h"
 #include "net/network_thread.h"
 #include "web/web_panel.h"
 
@@ -17,6 +18,7 @@ struct CommandLine {
   const char* web_listen = web_listen_default;  // null: no web panel
   const char* web_local = nullptr;    // the one peer address the web panel trusts; null: loopback
   bool resume = false;                // start the tracks that were playing at the last stop
+  int capture_seconds = capture_seconds_default;  // input kept for Capture Loop; 0: no capture ring
 };
 
 enum class CommandLineAction {
