@@ -15,6 +15,7 @@ struct Parsed {
   int udp_port;
   std::string server;
   std::string web, web_local;
+  int capture_seconds;
   std::string out, err;
 };
 
@@ -45,6 +46,7 @@ Parsed parse(std::vector<std::string> words,
   p.server = line.server_name != nullptr ? line.server_name : "(none)";
   p.web = line.web_listen != nullptr ? line.web_listen : "(none)";
   p.web_local = line.web_local != nullptr ? line.web_local : "(none)";
+  p.capture_seconds = line.capture_seconds;
   for (const char* name : {"ZT4_DATA", "ZT4_PORT", "JACK_DEFAULT_SERVER"}) unsetenv(name);
   return p;
 }
@@ -149,6 +151,17 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
     EXPECT_EQ(p.action, CommandLineAction::exit_usage) << c.message;
     EXPECT_EQ(p.err, c.message);
     EXPECT_TRUE(p.out.empty());
+  }
+}
+
+TEST(CommandLine, CaptureSecondsFromZeroToTenMinutes) {
+  EXPECT_EQ(parse({}).capture_seconds, 60);
+  EXPECT_EQ(parse({"--capture-seconds", "0"}).capture_seconds, 0);
+  EXPECT_EQ(parse({"--capture-seconds", "600"}).capture_seconds, 600);
+  for (const char* bad : {"601", "-1", "ten", "", "5s"}) {
+    const Parsed p = parse({"--capture-seconds", bad});
+    EXPECT_EQ(p.action, CommandLineAction::exit_usage) << bad;
+    EXPECT_EQ(p.err, std::string("zt4: the capture ring holds 0 to 600 seconds, not '") + bad + "'\n");
   }
 }
 
