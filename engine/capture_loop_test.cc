@@ -213,6 +213,9 @@ TEST_F(CaptureTest, DrumCaptureIsWholeBarsEndingAtTheLastBarStart) {
   EXPECT_TRUE(same(track_frame_of(0, 0), ring_frame(bar_start - uint64_t(v.length))));
   EXPECT_EQ(v.position, int32_t(listen_ring.written.load() - bar_start));
   EXPECT_EQ(engine_state.clock_source_track, 0);  // the first loop becomes the clock source
+  // A free loop of whole bars: at a whole-frame tempo it stays on the bars.
+  feed(3 * v.length + 999);
+  EXPECT_EQ(v.position, int32_t((listen_ring.written.load() - bar_start) % uint64_t(v.length)));
 }
 
 TEST_F(CaptureTest, NothingUsableChangesNothing) {
