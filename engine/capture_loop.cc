@@ -124,9 +124,10 @@ const char* reference_text(CaptureReference reference) {
 CaptureSpan plan_capture(const ListenRing& r, const CaptureMoment& m, int32_t times) {
   if (m.capacity <= 0) return refuse(CaptureReference::phrase, refused_off);
   if (m.source >= 0) {
-    if (m.source_rate != normal_rate)
+    if (m.source_rate != normal_rate) {
       return refuse(CaptureReference::clock_track,
-                    "Capture refused: the clock source track does not play forward at normal speed\n");
+                    "Capture refused: the clock source track plays at another speed\n");
+    }
     CaptureSpan span;
     span.reference = CaptureReference::clock_track;
     const int64_t unit = m.source_length;
@@ -286,6 +287,7 @@ int capture_loop(int32_t current, int32_t times) {
     list_add(s.play_list, t);
     if (s.clock_source_track < 0) s.clock_source_track = t;
   }
-  console_printf("Track %d captured: %d frames, %s\n", t + 1, length, reference_text(span.reference));
+  console_printf("Track %d captured: %d frames, %s\n", t + 1, length,
+                 reference_text(span.reference));
   return 0;
 }

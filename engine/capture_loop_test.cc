@@ -65,13 +65,14 @@ TEST_F(CaptureTest, RingHoldsWhatARecordingStoresAndWraps) {
 TEST_F(CaptureTest, RingOffHoldsNoBlocks) {
   const int available = pool_available();
   listen_ring_start(0);
-  EXPECT_EQ(pool_available(), available + listen_ring_capacity(listen_ring) / block_frames +
-                                  (ring_seconds * second + block_frames - 1) / block_frames);
+  const int ring_blocks = (ring_seconds * second + block_frames - 1) / block_frames;
+  EXPECT_EQ(pool_available(), available + ring_blocks);
   EXPECT_EQ(listen_ring.cursor, nullptr);
   feed(100);
   EXPECT_EQ(listen_ring.written.load(), 0u);
   EXPECT_EQ(capture_loop(0, 1), status_refused);
-  EXPECT_EQ(console_text(), "Capture ring off\nCapture refused: the capture ring is off (--capture-seconds 0)\n");
+  EXPECT_EQ(console_text(),
+            "Capture ring off\nCapture refused: the capture ring is off (--capture-seconds 0)\n");
 }
 
 // The length choice on its own, from the moment's words.
@@ -127,16 +128,17 @@ TEST_P(CapturePlanTest, LengthAndPhase) {
 // a = 970000 - k × 96000.
 INSTANTIATE_TEST_SUITE_P(
     Capture, CapturePlanTest,
-    testing::Values(PlanCase{"clock_track", clock_moment(30000), 1, 96000, 1000000, 970000, false},
-                    PlanCase{"clock_track_at_its_start", clock_moment(0), 1, 96000, 1000000, 904000, false},
-                    PlanCase{"clock_track_twice", clock_moment(30000), 2, 192000, 1000000, 874000, false},
-                    PlanCase{"clock_track_four_times", clock_moment(30000), 4, 384000, 1000000, 682000, false},
-                    PlanCase{"clock_track_at_half_speed", clock_moment(30000, 128), 1, 0, 0, 0, true},
-                    PlanCase{"drum_bars", bar_moment(false), 1, 96000, 998999, 902999, false},
-                    PlanCase{"drum_bars_four", bar_moment(false), 4, 384000, 998999, 614999, false},
-                    PlanCase{"outside_clock_bars", bar_moment(false) , 2, 192000, 998999, 806999, false},
-                    PlanCase{"outside_clock_bar_start", bar_moment(true), 1, 96000, 999000, 903000, false},
-                    PlanCase{"longer_than_the_ring", clock_moment(30000), 40, 0, 0, 0, true}),
+    testing::Values(
+        PlanCase{"clock_track", clock_moment(30000), 1, 96000, 1000000, 970000, false},
+        PlanCase{"clock_track_at_its_start", clock_moment(0), 1, 96000, 1000000, 904000, false},
+        PlanCase{"clock_track_twice", clock_moment(30000), 2, 192000, 1000000, 874000, false},
+        PlanCase{"clock_track_four_times", clock_moment(30000), 4, 384000, 1000000, 682000, false},
+        PlanCase{"clock_track_at_half_speed", clock_moment(30000, 128), 1, 0, 0, 0, true},
+        PlanCase{"drum_bars", bar_moment(false), 1, 96000, 998999, 902999, false},
+        PlanCase{"drum_bars_twice", bar_moment(false), 2, 192000, 998999, 806999, false},
+        PlanCase{"drum_bars_four", bar_moment(false), 4, 384000, 998999, 614999, false},
+        PlanCase{"outside_clock_bar_start", bar_moment(true), 1, 96000, 999000, 903000, false},
+        PlanCase{"longer_than_the_ring", clock_moment(30000), 40, 0, 0, 0, true}),
     [](const testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
 
 TEST_F(CaptureTest, PhraseRunsFromTheRiseAfterQuietToWhereTheGateClosed) {
@@ -180,7 +182,8 @@ TEST_F(CaptureTest, ClockSourceCaptureIsInPhaseWithTheSourceAndUndoErasesIt) {
   });
   const int available = pool_available();
   ASSERT_EQ(capture_loop(1, 1), 0);
-  EXPECT_EQ(console_text(), "Track 2 captured: 96000 frames, in phase with the clock source track\n");
+  EXPECT_EQ(console_text(),
+            "Track 2 captured: 96000 frames, in phase with the clock source track\n");
   const Track& v = tracks[1];
   ASSERT_EQ(v.length, 2 * second);
   EXPECT_EQ(state_of(1), track_playing);

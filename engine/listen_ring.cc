@@ -26,7 +26,8 @@ bool listen_ring_start(int32_t seconds) {
     return true;
   }
   if (seconds > capture_seconds_max) seconds = capture_seconds_max;
-  const int32_t count = int32_t((int64_t(seconds) * frames_per_second + block_frames - 1) / block_frames);
+  const int64_t frames = int64_t(seconds) * frames_per_second;
+  const int32_t count = int32_t((frames + block_frames - 1) / block_frames);
   ListenRing& r = listen_ring;
   int32_t taken = 0;
   int32_t* blocks[capture_ring_max_blocks];

@@ -153,7 +153,8 @@ TEST_F(CaptureTest, CaptureIsInPhaseWithTheClockSourceTrackAndSavedAsPlayed) {
   command("Select Track 1");
   command("Set As Clock Src");
   command("Play");
-  ASSERT_TRUE(wait_until([&] { return track_field(status_document(udp), 1, "state") == "playing"; }, 10));
+  ASSERT_TRUE(wait_until(
+      [&] { return track_field(status_document(udp), 1, "state") == "playing"; }, 10));
 
   // A tone for 5 s, never recorded; the output (its dry part, and track 1's marker) is kept from
   // its start to a second after the press.
@@ -239,7 +240,8 @@ TEST_F(CaptureTest, DrumCaptureIsWholeBarsEndingOnTheLastBarStart) {
   ASSERT_EQ(loop.size(), size_t(2 * 96000));
   // The loop's last frame is the input of the frame before a kick: find the loop's end in the
   // dry output and the kick's onset on the left after it.
-  const int at = offset_of(out, out.size() / 2, loop, loop.size() - match_frames, 0, int(out.size() / 2));
+  const int at =
+      offset_of(out, out.size() / 2, loop, loop.size() - match_frames, 0, int(out.size() / 2));
   ASSERT_NE(at, INT32_MIN);
   const size_t end = out.size() / 2 + size_t(at) + match_frames;  // the first frame after the loop
   size_t onset = end;
@@ -259,7 +261,8 @@ TEST_F(CaptureTest, PhraseAfterSilenceBecomesALoopOfItsLength) {
   uint64_t first = UINT64_MAX;  // the generator runs under the client's lock, one call at a time
   client.play([&first](uint64_t f) {
     if (first == UINT64_MAX) first = f;
-    const float s = f - first < 3u * sample_rate ? 0.1f * float(std::sin(2 * M_PI * 440.0 * double(f - first) / sample_rate)) : 0.0f;
+    const double t = double(f - first) / sample_rate;
+    const float s = f - first < 3u * sample_rate ? 0.1f * float(std::sin(2 * M_PI * 440.0 * t)) : 0.0f;
     return std::make_pair(s, s);
   });
   pass(3 * sample_rate + sample_rate / 5);
