@@ -19,6 +19,7 @@
 #include "pool/pool.h"
 #include "storage/mixer_file.h"
 #include "storage/storage_thread.h"
+#include "osc/osc_server.h"
 #include "web/web_panel.h"
 
 void idle_quarter_service() { pad_refresh(); }
@@ -31,6 +32,7 @@ void idle_second_service() {
 void idle_input_service() {
   panel_link_receive();
   web_main_service();
+  osc_main_service();
   ui_poll();
   panel_link_transmit();
 }
