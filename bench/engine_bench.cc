@@ -14,6 +14,7 @@
 #include "config/config.h"
 #include "drums/drum_machine.h"
 #include "engine/engine.h"
+#include "engine/listen_ring.h"
 #include "engine/track.h"
 #include "core/lock.h"
 #include "host/looper.h"
@@ -180,9 +181,25 @@ void BM_FullLoadWithDrums(benchmark::State& state) {
   run_frames(state);
 }
 
+// The same with the capture ring of the last minute of input on: the cost it adds per frame.
+void BM_IdleCaptureRing(benchmark::State& state) {
+  reset_all();
+  listen_ring_start(capture_seconds_default);
+  run_frames(state);
+}
+
+void BM_FullLoadCaptureRing(benchmark::State& state) {
+  reset_all();
+  full_load();
+  listen_ring_start(capture_seconds_default);
+  run_frames(state);
+}
+
 BENCHMARK(BM_Idle);
+BENCHMARK(BM_IdleCaptureRing);
 BENCHMARK(BM_EightPlaying);
 BENCHMARK(BM_FullLoad);
+BENCHMARK(BM_FullLoadCaptureRing);
 BENCHMARK(BM_DrumsAlone);
 BENCHMARK(BM_FullLoadWithDrums);
 

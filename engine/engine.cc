@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "drums/drum_machine.h"
 #include "engine/input_conditioning.h"
+#include "engine/listen_ring.h"
 #include "engine/voice.h"
 #include "core/lock.h"
 #include "midi/clock.h"
@@ -141,6 +142,8 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
   for (int c = 0; c < 2; c++) in[c] = noise_gate(e, s, dc_remove(s.dc_state[c], in[c]), c);
   meter_window(s);
   if (cfg.mono_input_mode != 0) in[0] = in[1] = wrap_add(in[0], in[1]);
+  // The conditioned input, as a recording at full record gain stores it.
+  listen_ring_write(listen_ring, in);
 
   // The three output pairs and the bounce sums are summed locally: they cannot alias the track
   // records, so the voices' fields stay in registers.

@@ -35,6 +35,8 @@ constexpr char help_text[] =
     "      --resume         start the tracks that were playing when the looper last stopped\n"
     "                       (the main menu's Resume Playing does so at every start; by\n"
     "                       default loaded tracks come back stopped)\n"
+    "      --capture-seconds N  keep the last N seconds of input (0-600, default 60) for\n"
+    "                       Capture Loop; 0 keeps none and leaves its blocks to the tracks\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -47,6 +49,7 @@ constexpr int option_web_local = 256;
 constexpr int option_resume = 257;
 constexpr int option_osc = 258;
 constexpr int option_osc_allow = 259;
+constexpr int option_capture_seconds = 260;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -58,6 +61,7 @@ constexpr option long_options[] = {
     {"resume", no_argument, nullptr, option_resume},
     {"osc", required_argument, nullptr, option_osc},
     {"osc-allow", required_argument, nullptr, option_osc_allow},
+    {"capture-seconds", required_argument, nullptr, option_capture_seconds},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -156,6 +160,19 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
       case option_resume:
         line.resume = true;
         break;
+      case option_capture_seconds: {
+        errno = 0;
+        char* end = nullptr;
+        const long seconds = strtol(optarg, &end, 10);
+        if (optarg[0] < '0' || optarg[0] > '9' || errno != 0 || *end != '\0' ||
+            seconds > capture_seconds_max) {
+          fprintf(err, "zt4: the capture ring holds 0 to %d seconds, not '%s'\n",
+                  int(capture_seconds_max), optarg);
+          return CommandLineAction::exit_usage;
+        }
+        line.capture_seconds = int(seconds);
+        break;
+      }
       case ':':
         fputs("zt4: option '", err);
         print_option_name(err, argv);

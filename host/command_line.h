@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "engine/listen_ring.h"
 #include "net/network_thread.h"
 #include "osc/osc_server.h"
 #include "web/web_panel.h"
@@ -22,6 +23,7 @@ struct CommandLine {
   const char* osc_allow[osc_allow_max] = {};     // peers beyond loopback let in without the token
   int osc_allow_count = 0;
   bool resume = false;                // start the tracks that were playing at the last stop
+  int capture_seconds = capture_seconds_default;  // input kept for Capture Loop; 0: no capture ring
 };
 
 enum class CommandLineAction {

@@ -16,6 +16,7 @@ struct Parsed {
   std::string server;
   std::string web, web_local;
   std::string osc, osc_allow;  // the addresses let in, joined by spaces
+  int capture_seconds;
   std::string out, err;
 };
 
@@ -49,6 +50,7 @@ Parsed parse(std::vector<std::string> words,
   p.osc = line.osc_listen != nullptr ? line.osc_listen : "(none)";
   for (int i = 0; i < line.osc_allow_count; ++i)
     p.osc_allow += (i > 0 ? " " : "") + std::string(line.osc_allow[i]);
+  p.capture_seconds = line.capture_seconds;
   for (const char* name : {"ZT4_DATA", "ZT4_PORT", "JACK_DEFAULT_SERVER"}) unsetenv(name);
   return p;
 }
@@ -172,6 +174,17 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
     EXPECT_EQ(p.action, CommandLineAction::exit_usage) << c.message;
     EXPECT_EQ(p.err, c.message);
     EXPECT_TRUE(p.out.empty());
+  }
+}
+
+TEST(CommandLine, CaptureSecondsFromZeroToTenMinutes) {
+  EXPECT_EQ(parse({}).capture_seconds, 60);
+  EXPECT_EQ(parse({"--capture-seconds", "0"}).capture_seconds, 0);
+  EXPECT_EQ(parse({"--capture-seconds", "600"}).capture_seconds, 600);
+  for (const char* bad : {"601", "-1", "ten", "", "5s"}) {
+    const Parsed p = parse({"--capture-seconds", bad});
+    EXPECT_EQ(p.action, CommandLineAction::exit_usage) << bad;
+    EXPECT_EQ(p.err, std::string("zt4: the capture ring holds 0 to 600 seconds, not '") + bad + "'\n");
   }
 }
 

@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
+#include "engine/listen_ring.h"
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/audio_thread.h"
@@ -68,6 +69,7 @@ void looper_reset() {
 
   tracks_reset();
   engine_reset();
+  listen_ring_reset();
   fades_reset();
   transport_reset();
   engine_wait_reset();

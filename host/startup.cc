@@ -16,6 +16,7 @@
 #include "drums/drum_bank_file.h"
 #include "drums/drum_samples.h"
 #include "engine/config_apply.h"
+#include "engine/listen_ring.h"
 #include "engine/ostinato.h"
 #include "engine/track.h"
 #include "host/audio_thread.h"
@@ -101,6 +102,7 @@ void startup(const CommandLine& line) {
   pool_make_resident();
   console_printf("Audio blocks resident in %d ms\n", int(monotonic_ms() - pool_started));
   tracks_reset();
+  listen_ring_start(line.capture_seconds);
   drum_samples_load_all();
   drum_bank_load();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate

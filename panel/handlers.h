@@ -36,6 +36,8 @@ int32_t cmd_midi_start(int32_t unused);
 int32_t cmd_quant_value(int32_t steps);      // 1..64
 int32_t cmd_undo(int32_t unused);
 int32_t cmd_redo(int32_t unused);
+// "Capture Loop", "Capture 2x", "Capture 4x": times is the number of lengths (1, 2, 4).
+int32_t cmd_capture_loop(int32_t times);
 // Quantise steps (1..64) of every selected track.
 int set_quant_steps(int32_t steps);
 

@@ -18,7 +18,7 @@ extern const Menu use_preset_menu;
 extern const Menu drum_machine_menu;
 
 constexpr int main_menu_items = 34;
-constexpr int track_menu_items = 51;
+constexpr int track_menu_items = 54;
 constexpr int all_tracks_menu_items = 16;
 constexpr int new_length_menu_items = 22;
 

@@ -59,6 +59,9 @@ enum FunctionId : int32_t {
   id_q_midi_sync_rec = 124,
   id_pitch_octave_up = 125,
   id_redo = 126,
+  id_capture_loop = 136,
+  id_capture_2x = 137,
+  id_capture_4x = 138,
 };
 
 constexpr int32_t preset_last = config_preset_count - 1;
@@ -148,6 +151,9 @@ constexpr MenuItem track_items[] = {
     {"Fill 1.0 kHz", cmd_test_tone, nullptr, 0},
     {"Aux 1 test", cmd_test_tone, nullptr, 1},
     {"MIDI clock info", cmd_midi_clock_info, nullptr, clock_info_track},
+    {"Capture Loop", invoke_function, nullptr, id_capture_loop},
+    {"Capture 2x", invoke_function, nullptr, id_capture_2x},
+    {"Capture 4x", invoke_function, nullptr, id_capture_4x},
 };
 static_assert(std::size(track_items) == track_menu_items);
 

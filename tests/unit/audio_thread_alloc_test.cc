@@ -8,6 +8,7 @@
 
 #include "drums/drum_machine.h"
 #include "engine/engine_test_fixture.h"
+#include "engine/listen_ring.h"
 
 extern "C" {
 void* __real_malloc(std::size_t size);
@@ -78,6 +79,7 @@ TEST_F(AudioThreadAllocTest, BusyEngineFramesAllocateNothing) {
   config.drums_clock_out = 1;
   drum_set_tempo(180);
   drums_start(0);
+  ASSERT_TRUE(listen_ring_start(2));  // the capture ring wraps more than once below
 
   counting = true;
   for (int32_t f = 0; f < 100000; f++) run(f * 64, -f * 32);  // 150 clock bytes: the queue holds them
@@ -86,6 +88,8 @@ TEST_F(AudioThreadAllocTest, BusyEngineFramesAllocateNothing) {
   EXPECT_EQ(allocations.load(), 0);
   EXPECT_GT(tracks[7].length.load(), 0);  // the recording did take blocks from the pool
   EXPECT_EQ(clock_follower.clock_lock, 0) << "the follower locked to the drums";
+  EXPECT_EQ(listen_ring.written.load(), 100000u);
+  listen_ring_stop();
 }
 
 // The guard itself: a malloc in the looper's code is seen.
