@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "drums/drum_machine.h"
 #include "engine/input_conditioning.h"
+#include "engine/latency_measure.h"
 #include "engine/voice.h"
 #include "core/lock.h"
 #include "midi/clock.h"
@@ -145,6 +146,7 @@ int set_shifts(int g, int32_t& left, int32_t& right) {
 void engine_reset() {
   engine = Engine{};
   latency_reset();
+  latency_measure_reset();
 }
 
 int set_main_gain(int g) {
