@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/constants.h"
+#include "engine/latency.h"
 
 namespace {
 
@@ -31,6 +32,12 @@ constexpr char help_text[] =
     "      --resume         start the tracks that were playing when the looper last stopped\n"
     "                       (the main menu's Resume Playing does so at every start; by\n"
     "                       default loaded tracks come back stopped)\n"
+    "      --latency-extra FRAMES\n"
+    "                       the round trip beyond what JACK reports, -16000 to 16000 frames\n"
+    "                       (default: as measured last, kept in .zt4.latency, else 0)\n"
+    "      --no-latency-compensation\n"
+    "                       record the input where the loop plays as it arrives, without\n"
+    "                       moving it back by the round trip to the player and back\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -41,6 +48,8 @@ constexpr char help_text[] =
 constexpr char short_options[] = "+:hVd:p:s:w:";
 constexpr int option_web_local = 256;
 constexpr int option_resume = 257;
+constexpr int option_latency_extra = 258;
+constexpr int option_no_latency_compensation = 259;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -50,6 +59,8 @@ constexpr option long_options[] = {
     {"web", required_argument, nullptr, 'w'},
     {"web-local", required_argument, nullptr, option_web_local},
     {"resume", no_argument, nullptr, option_resume},
+    {"latency-extra", required_argument, nullptr, option_latency_extra},
+    {"no-latency-compensation", no_argument, nullptr, option_no_latency_compensation},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -129,6 +140,23 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         break;
       case option_resume:
         line.resume = true;
+        break;
+      case option_latency_extra: {
+        errno = 0;
+        char* end = nullptr;
+        const long frames = strtol(optarg, &end, 10);
+        if (end == optarg || *end != '\0' || errno != 0 || frames < -max_compensation_frames ||
+            frames > max_compensation_frames) {
+          fprintf(err, "zt4: the latency extra is a number of frames from %d to %d, not '%s'\n",
+                  -max_compensation_frames, max_compensation_frames, optarg);
+          return CommandLineAction::exit_usage;
+        }
+        line.latency.has_extra = true;
+        line.latency.extra = int32_t(frames);
+        break;
+      }
+      case option_no_latency_compensation:
+        line.latency.compensation = false;
         break;
       case ':':
         fputs("zt4: option '", err);

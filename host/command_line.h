@@ -1,10 +1,12 @@
 // The looper's command line: the data directory, the UDP port and the JACK server, each also
-// taken from the environment, the web panel's address, --resume, plus --help and --version.
+// taken from the environment, the web panel's address, --resume, the latency options, plus
+// --help and --version.
 // Main thread, before start-up.
 #pragma once
 
 #include <cstdio>
 
+#include "host/latency_service.h"
 #include "net/network_thread.h"
 #include "web/web_panel.h"
 
@@ -17,6 +19,7 @@ struct CommandLine {
   const char* web_listen = web_listen_default;  // null: no web panel
   const char* web_local = nullptr;    // the one peer address the web panel trusts; null: loopback
   bool resume = false;                // start the tracks that were playing at the last stop
+  LatencyOptions latency;             // --latency-extra, --no-latency-compensation
 };
 
 enum class CommandLineAction {
