@@ -29,6 +29,10 @@ constexpr char help_text[] =
     "                       loopback every page needs the token in .zt4.web-token\n"
     "      --web-local ADDR the one peer address the web panel lets in without the token\n"
     "                       (default: any loopback address)\n"
+    "      --osc ADDR:PORT  take OSC messages on UDP ADDR:PORT, port 0 for any free port, 'off'\n"
+    "                       for none (default: 127.0.0.1:9951, this machine only); beyond\n"
+    "                       loopback a peer first sends /zt4/hello with the web panel's token\n"
+    "      --osc-allow ADDR a peer address OSC lets in without the token (up to 8 times)\n"
     "      --resume         start the tracks that were playing when the looper last stopped\n"
     "                       (the main menu's Resume Playing does so at every start; by\n"
     "                       default loaded tracks come back stopped)\n"
@@ -48,8 +52,10 @@ constexpr char help_text[] =
 constexpr char short_options[] = "+:hVd:p:s:w:";
 constexpr int option_web_local = 256;
 constexpr int option_resume = 257;
-constexpr int option_latency_extra = 258;
-constexpr int option_no_latency_compensation = 259;
+constexpr int option_osc = 258;
+constexpr int option_osc_allow = 259;
+constexpr int option_latency_extra = 260;
+constexpr int option_no_latency_compensation = 261;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -59,6 +65,8 @@ constexpr option long_options[] = {
     {"web", required_argument, nullptr, 'w'},
     {"web-local", required_argument, nullptr, option_web_local},
     {"resume", no_argument, nullptr, option_resume},
+    {"osc", required_argument, nullptr, option_osc},
+    {"osc-allow", required_argument, nullptr, option_osc_allow},
     {"latency-extra", required_argument, nullptr, option_latency_extra},
     {"no-latency-compensation", no_argument, nullptr, option_no_latency_compensation},
     {nullptr, 0, nullptr, 0},
@@ -97,7 +105,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
                                      FILE* err) {
   line = CommandLine{};
   const char* port_text = nullptr;
-  int web_port = 0;
+  int listen_port = 0;
   optind = 0;  // a full rescan, also when called again (tests)
   opterr = 0;  // the messages below replace getopt's own
   for (;;) {
@@ -128,7 +136,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         if (strcmp(optarg, "off") == 0) {
           line.web_listen = nullptr;
         } else if (const char* colon = strrchr(optarg, ':');
-                   colon == nullptr || colon == optarg || !parse_port(colon + 1, web_port)) {
+                   colon == nullptr || colon == optarg || !parse_port(colon + 1, listen_port)) {
           fprintf(err, "zt4: the web panel's address is ADDRESS:PORT or off, not '%s'\n", optarg);
           return CommandLineAction::exit_usage;
         } else {
@@ -137,6 +145,24 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         break;
       case option_web_local:
         line.web_local = optarg;
+        break;
+      case option_osc:
+        if (strcmp(optarg, "off") == 0) {
+          line.osc_listen = nullptr;
+        } else if (const char* colon = strrchr(optarg, ':');
+                   colon == nullptr || colon == optarg || !parse_port(colon + 1, listen_port)) {
+          fprintf(err, "zt4: the OSC address is ADDRESS:PORT or off, not '%s'\n", optarg);
+          return CommandLineAction::exit_usage;
+        } else {
+          line.osc_listen = optarg;
+        }
+        break;
+      case option_osc_allow:
+        if (line.osc_allow_count == osc_allow_max) {
+          fprintf(err, "zt4: --osc-allow names %d addresses at most\n", osc_allow_max);
+          return CommandLineAction::exit_usage;
+        }
+        line.osc_allow[line.osc_allow_count++] = optarg;
         break;
       case option_resume:
         line.resume = true;

@@ -1,6 +1,6 @@
 // The looper's command line: the data directory, the UDP port and the JACK server, each also
-// taken from the environment, the web panel's address, --resume, the latency options, plus
-// --help and --version.
+// taken from the environment, the web panel's and the OSC server's addresses, --resume, the
+// latency options, plus --help and --version.
 // Main thread, before start-up.
 #pragma once
 
@@ -8,6 +8,7 @@
 
 #include "host/latency_service.h"
 #include "net/network_thread.h"
+#include "osc/osc_server.h"
 #include "web/web_panel.h"
 
 constexpr int udp_port_max = 65535;
@@ -18,6 +19,9 @@ struct CommandLine {
   const char* server_name = nullptr;  // null: JACK's default server
   const char* web_listen = web_listen_default;  // null: no web panel
   const char* web_local = nullptr;    // the one peer address the web panel trusts; null: loopback
+  const char* osc_listen = osc_listen_default;  // null: no OSC server
+  const char* osc_allow[osc_allow_max] = {};     // peers beyond loopback let in without the token
+  int osc_allow_count = 0;
   bool resume = false;                // start the tracks that were playing at the last stop
   LatencyOptions latency;             // --latency-extra, --no-latency-compensation
 };

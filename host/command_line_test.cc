@@ -15,6 +15,7 @@ struct Parsed {
   int udp_port;
   std::string server;
   std::string web, web_local;
+  std::string osc, osc_allow;  // the addresses let in, joined by spaces
   std::string latency_extra;  // "(none)" when not given
   bool compensation;
   std::string out, err;
@@ -47,6 +48,9 @@ Parsed parse(std::vector<std::string> words,
   p.server = line.server_name != nullptr ? line.server_name : "(none)";
   p.web = line.web_listen != nullptr ? line.web_listen : "(none)";
   p.web_local = line.web_local != nullptr ? line.web_local : "(none)";
+  p.osc = line.osc_listen != nullptr ? line.osc_listen : "(none)";
+  for (int i = 0; i < line.osc_allow_count; ++i)
+    p.osc_allow += (i > 0 ? " " : "") + std::string(line.osc_allow[i]);
   p.latency_extra = line.latency.has_extra ? std::to_string(line.latency.extra) : "(none)";
   p.compensation = line.latency.compensation;
   for (const char* name : {"ZT4_DATA", "ZT4_PORT", "JACK_DEFAULT_SERVER"}) unsetenv(name);
@@ -119,6 +123,25 @@ TEST(CommandLine, WebPanelListensOnLoopbackUnlessToldOtherwise) {
   EXPECT_EQ(p.web, "0.0.0.0:9000");
   EXPECT_EQ(p.web_local, "127.0.0.1");
   EXPECT_EQ(parse({"--web", "[::]:0"}).web, "[::]:0");
+}
+
+TEST(CommandLine, OscAddressAndThePeersLetInWithoutTheToken) {
+  EXPECT_EQ(parse({}).osc, "127.0.0.1:9951");
+  EXPECT_EQ(parse({"--osc", "off"}).osc, "(none)");
+  const Parsed p = parse({"--osc", "0.0.0.0:9000", "--osc-allow", "192.168.1.30",
+                          "--osc-allow", "192.168.1.31"});
+  EXPECT_EQ(p.action, CommandLineAction::run);
+  EXPECT_EQ(p.osc, "0.0.0.0:9000");
+  EXPECT_EQ(p.osc_allow, "192.168.1.30 192.168.1.31");
+  std::vector<std::string> nine;
+  for (int i = 0; i < 9; ++i)
+    nine.insert(nine.end(), {"--osc-allow", "10.0.0." + std::to_string(i)});
+  const Parsed too_many = parse(nine);
+  EXPECT_EQ(too_many.action, CommandLineAction::exit_usage);
+  EXPECT_EQ(too_many.err, "zt4: --osc-allow names 8 addresses at most\n");
+  const Parsed wrong = parse({"--osc", "9951"});
+  EXPECT_EQ(wrong.action, CommandLineAction::exit_usage);
+  EXPECT_EQ(wrong.err, "zt4: the OSC address is ADDRESS:PORT or off, not '9951'\n");
 }
 
 TEST(CommandLine, LatencyExtraAndCompensation) {

@@ -20,6 +20,7 @@
 #include "pool/pool.h"
 #include "storage/mixer_file.h"
 #include "storage/storage_thread.h"
+#include "osc/osc_server.h"
 #include "web/web_panel.h"
 
 void idle_quarter_service() { pad_refresh(); }
@@ -32,6 +33,7 @@ void idle_second_service() {
 void idle_input_service() {
   panel_link_receive();
   web_main_service();
+  osc_main_service();
   ui_poll();
   panel_link_transmit();
 }
@@ -58,8 +60,8 @@ void idle_command_service() { command_execute(); }
 void idle_report_midi() { report_midi_statistics(); }
 void idle_report_looper() {
   report_summary();
-  console_printf("Detail:\n");
   report_latency();
+  console_printf("Detail:\n");
   pool_report();
   report_looper_statistics();
   report_audio_thread_faults();

@@ -45,6 +45,7 @@
 #include "pool/pool.h"
 #include "storage/mixer_file.h"
 #include "storage/storage_thread.h"
+#include "osc/osc_server.h"
 #include "web/web_panel.h"
 
 void looper_reset() {
@@ -97,6 +98,7 @@ void looper_reset() {
   datagram_hooks = DatagramHooks{};
   upgrade_reset();
   web_reset();
+  osc_reset();
 
   pads_reset();  // after host_sysex_reset: points its identity replies here
 

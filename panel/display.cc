@@ -114,3 +114,11 @@ void display_ten_ms_service() {
 }
 
 void display_reset() { display = Display{}; }
+
+std::string display_char_utf8(uint8_t c) {
+  if (c == glyph_block) return "\xE2\x96\x88";   // U+2588 full block
+  if (c == glyph_marker) return "\xE2\x80\xA2";  // U+2022 bullet
+  if (c == 0) return " ";
+  if (c < 0x20 || c > 0x7E) return "?";
+  return std::string(1, char(c));
+}

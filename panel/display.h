@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 constexpr int display_columns = 16;
 constexpr int display_line_count = 2;
@@ -48,6 +49,9 @@ void write_text(int line, const char* text);
 void show_progress_line(const char* text);
 // The 16 characters of a line.
 const uint8_t* line_text(int line);
+// One display character as UTF-8 text for screens other than the panel's own: the full block and
+// the marker as their glyphs, a NUL as a space, anything else unprintable as '?'. Any thread.
+std::string display_char_utf8(uint8_t c);
 
 // Pushes a message screen showing two texts (16 characters each at most); select or back
 // leaves it.

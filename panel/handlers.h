@@ -51,6 +51,11 @@ int32_t cmd_track_level(int32_t level);      // 0..-96, or 30000: ask
 int32_t cmd_track_level_step(int32_t step);
 int32_t cmd_feedback(int32_t value);         // percent, 20000 +- step, or 30000: ask
 int32_t cmd_pan_center(int32_t pan);         // -127..127, or 30000: ask
+// One mix value of track k (1..8), whatever the selection, as the mix functions set it: level
+// 0..-96 dB (a running fade or swell stops), pan -127..127, feedback 0..100 percent; a value
+// outside is brought to the nearest end. The display shows it when k is the selected track.
+enum class TrackMix { level, pan, feedback };
+void set_track_mix(int k, TrackMix which, int32_t value);
 int32_t cmd_fade_swell(int32_t kind);        // 0 toggle, 1 fade, 2 swell
 int32_t cmd_use_preset(int32_t n);           // 0..10
 int32_t cmd_assign_output(int32_t dest);     // 0 main, 1 aux 1, 2 aux 2

@@ -119,6 +119,26 @@ int32_t cmd_pan_center(int32_t pan) {
   return 0;
 }
 
+void set_track_mix(int k, TrackMix which, int32_t value) {
+  if (k < 1 || k > track_count) return;
+  int16_t mode = display_mode_level;
+  switch (which) {
+    case TrackMix::level:
+      apply_level(k, std::clamp(value, level_min, 0));
+      break;
+    case TrackMix::pan:
+      set_live_word(shown_pan[k - 1], std::clamp(value, -pan_limit, pan_limit));
+      set_track_pan(k - 1, shown_pan[k - 1]);
+      mode = display_mode_pan;
+      break;
+    case TrackMix::feedback:
+      apply_feedback(k, std::clamp(value, 0, feedback_max));
+      mode = display_mode_feedback;
+      break;
+  }
+  if (k == single_track()) report(mode, nullptr, Redraw::full);
+}
+
 int32_t cmd_fade_swell(int32_t kind) {
   static constexpr const char* tags[] = {"F/S", "FADE", "SWELL"};
   if (kind < fade_toggle || kind > fade_up) return status_refused;

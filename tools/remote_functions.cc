@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/constants.h"
+#include "panel/function_names.h"
 #include "panel/function_numbers.h"
 #include "panel/handlers.h"
 
@@ -47,19 +48,6 @@ size_t edit_distance(const std::string& a, const std::string& b) {
     }
   }
   return row[b.size()];
-}
-
-bool equal_ignoring_case(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && lower(a) == lower(b);
-}
-
-// The row whose whole name is text, in its own spelling or as users read it; -1 for none.
-int row_named(const std::string& text) {
-  for (int row = 0; function_table[row].first_id != -1; ++row) {
-    const char* name = function_table[row].name;
-    if (equal_ignoring_case(text, name) || equal_ignoring_case(text, display_name(name))) return row;
-  }
-  return -1;
 }
 
 // A whole number as the looper reads it: an optional minus sign and decimal digits, within the
@@ -179,16 +167,16 @@ bool parse_function_call(const std::vector<std::string>& words,
   int32_t number = 0;
   std::string name, given;
   if (words.size() >= 2 && whole_number(words.back(), number) &&
-      row_named(joined(words, words.size() - 1)) >= 0) {
+      function_row_named(joined(words, words.size() - 1)) >= 0) {
     name = joined(words, words.size() - 1);  // 'Track Level' -5: the number is a word of its own
     given = words.back();
-  } else if (row_named(text) >= 0) {
+  } else if (function_row_named(text) >= 0) {
     name = text;
   } else if (const size_t space = text.rfind(' '); space != std::string::npos) {
     name = text.substr(0, text.find_last_not_of(' ', space) + 1);
     given = text.substr(space + 1);
   }
-  const int row = row_named(name);
+  const int row = function_row_named(name);
   if (row < 0) {
     print_unknown(text, commands, err);
     return false;
@@ -200,32 +188,9 @@ bool parse_function_call(const std::vector<std::string>& words,
 }
 
 std::string function_call_text(const FunctionCall& call) {
-  const std::string name = function_table[call.row].name;
-  if (!call.has_number) return name;
-  std::string text = name + " " + std::to_string(call.number);
-  for (const FunctionEntry* e = function_table; e->first_id != -1; ++e) {
-    const std::string other = e->name;
-    if (other.size() > name.size() && text.size() >= other.size() &&
-        equal_ignoring_case(text.substr(0, other.size()), other)) {
-      const size_t digits = name.size() + 1 + (call.number < 0 ? 1 : 0);
-      return text.insert(digits, "0");
-    }
-  }
-  return text;
+  return function_call_text(call.row, call.has_number, call.number);
 }
 
-std::string display_name(const char* name) {
-  std::string out;
-  for (const char* p = name; *p != '\0'; ++p) {
-    out += *p;
-    if (p[0] == '%' && p[1] == '%') ++p;
-  }
-  return out;
-}
+std::string display_name(const char* name) { return function_display_name(name); }
 
-bool function_id_exists(int32_t id) {
-  for (const FunctionEntry* e = function_table; e->first_id != -1; ++e) {
-    if (e->first_id <= id && id <= e->last_id) return true;
-  }
-  return false;
-}
+bool function_id_exists(int32_t id) { return function_row_of_id(id) >= 0; }

@@ -183,18 +183,9 @@ bool fetch_lines(Panel& p) {
   return false;
 }
 
-// One display character as terminal text: the full block and the marker as UTF-8 glyphs.
-std::string glyph(uint8_t c) {
-  if (c == glyph_block) return "\xE2\x96\x88";   // U+2588 full block
-  if (c == glyph_marker) return "\xE2\x80\xA2";  // U+2022 bullet
-  if (c == 0) return " ";
-  if (c < 0x20 || c > 0x7E) return "?";
-  return std::string(1, char(c));
-}
-
 std::string line_text(const Panel& p, int line) {
   std::string text;
-  for (uint8_t c : p.lines[line]) text += glyph(c);
+  for (uint8_t c : p.lines[line]) text += display_char_utf8(c);
   return text;
 }
 

@@ -20,11 +20,11 @@
 
 WebPanel web_panel;
 
-namespace {
-
-bool is_loopback(const std::string& address) {
+bool web_address_loopback(const std::string& address) {
   return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
 }
+
+namespace {
 
 // The address part of "ADDRESS:PORT" (or "[V6]:PORT"); civetweb wants "ADDRESS:PORT" as given.
 std::string address_of(const std::string& listen) {
@@ -34,8 +34,9 @@ std::string address_of(const std::string& listen) {
   return a;
 }
 
-// Reads the token from the working directory, or makes one and keeps it there.
-bool load_token(char* token) {
+}  // namespace
+
+bool web_token_load(char* token) {
   const int fd = open(web_token_file, O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
     char text[web_token_chars + 1] = {};
@@ -57,6 +58,8 @@ bool load_token(char* token) {
   close(out);
   return written;
 }
+
+namespace {
 
 std::string token_of(const mg_request_info* info) {
   if (info->query_string == nullptr) return "";
@@ -199,10 +202,7 @@ void update_once() {
   const int32_t input_peak = engine_state.input_peak_shown.load();
   const int32_t output_peak = engine_state.output_peak_shown.load();
   char lines[display_line_count][display_columns + 1];
-  {
-    std::lock_guard<std::mutex> hold(w.mutex);
-    memcpy(lines, w.lines, sizeof lines);
-  }
+  web_display_lines(lines);
   const std::string state =
       web_state_json(status, lines, meter_percent(input_peak), meter_percent(output_peak));
   const bool state_changed = state != w.last_state;
@@ -264,13 +264,21 @@ void updater() {
 bool web_request_allowed(const char* peer_address, const char* token) {
   const WebPanel& w = web_panel;
   const std::string peer = peer_address != nullptr ? peer_address : "";
-  const bool local = w.local_address.empty() ? is_loopback(peer) : peer == w.local_address;
-  if (local) return true;
-  if (w.token[0] == '\0' || token == nullptr || strlen(token) != size_t(web_token_chars))
-    return false;
+  const bool local =
+      w.local_address.empty() ? web_address_loopback(peer) : peer == w.local_address;
+  return local || web_token_equal(w.token, token);
+}
+
+bool web_token_equal(const char* kept, const char* given) {
+  if (kept[0] == '\0' || given == nullptr || strlen(given) != size_t(web_token_chars)) return false;
   uint8_t differ = 0;  // every character compared, whatever the first difference
-  for (int i = 0; i < web_token_chars; ++i) differ |= uint8_t(w.token[i] ^ token[i]);
+  for (int i = 0; i < web_token_chars; ++i) differ |= uint8_t(kept[i] ^ given[i]);
   return differ == 0;
+}
+
+void web_display_lines(char lines[][display_columns + 1]) {
+  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  memcpy(lines, web_panel.lines, sizeof web_panel.lines);
 }
 
 bool web_queue_event(bool key, int32_t value) {
@@ -309,8 +317,8 @@ int web_start(const char* listen, const char* local_address) {
   w.listen = listen != nullptr ? listen : web_listen_default;
   w.local_address = local_address != nullptr ? local_address : "";
   const std::string address = address_of(w.listen);
-  w.token_required = !is_loopback(address) || !w.local_address.empty();
-  if (w.token_required && !load_token(w.token)) {
+  w.token_required = !web_address_loopback(address) || !w.local_address.empty();
+  if (w.token_required && !web_token_load(w.token)) {
     console_printf("Web panel off: cannot keep its token in %s\n", web_token_file);
     return -1;
   }

@@ -105,6 +105,18 @@ void web_main_service();
 // Socket threads: queues one event for the main thread; false when the queue is full.
 bool web_queue_event(bool key, int32_t value);
 
+// Reads the token from .zt4.web-token in the working directory, or makes one and keeps it there
+// (the OSC server's peers beyond loopback use the same one). False when it cannot be kept.
+bool web_token_load(char* token);
+// The two display lines as the main thread last handed them over (any thread).
+void web_display_lines(char lines[][display_columns + 1]);
+
+// Whether an address (as inet_ntop writes it) is one of this machine's loopback addresses.
+bool web_address_loopback(const std::string& address);
+// Whether given (may be null) is the kept token; kept empty: never. Takes the same time
+// whatever the first difference.
+bool web_token_equal(const char* kept, const char* given);
+
 // Whether a request from peer_address carrying token (may be null) is let in.
 bool web_request_allowed(const char* peer_address, const char* token);
 
