@@ -4,6 +4,7 @@
 #include "drums/drum_machine.h"
 #include "engine/input_conditioning.h"
 #include "engine/listen_ring.h"
+#include "engine/latency_measure.h"
 #include "engine/voice.h"
 #include "core/lock.h"
 #include "midi/clock.h"
@@ -56,8 +57,18 @@ void record_frame(int n, const int32_t in[2]) {
   t.position_fraction = step & 255;
 }
 
-// Old audio kept and the input added; the feedback level shapes only what is heard.
-void overdub_frame(int n, const int32_t in[2], int32_t pair[2]) {
+// The frame the input of a role is written to: offset frames behind the play head (the frame
+// read for the sound when the offset is 0), with the segment mapping; null when it has no block.
+int32_t* written_frame(const Track& t, int n, int32_t* read_frame, int32_t offset) {
+  if (offset == 0) return read_frame;
+  const int32_t w = write_head(t.position, offset, t.length);
+  if (t.segment_count >= 2) return segment_read_point(t, n, w).frame;
+  return track_frame(n, w);
+}
+
+// Old audio kept and the input added; the feedback level shapes only what is heard. The input
+// goes offset frames behind the play head, where the player heard the loop when playing it.
+void overdub_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset) {
   Track& t = tracks[n];
   ReadPoint point = main_read_point(t, n);
   if (point.frame == nullptr) {
@@ -74,14 +85,17 @@ void overdub_frame(int n, const int32_t in[2], int32_t pair[2]) {
   shape_voice(t, left, right);
   pair[0] = wrap_add(pair[0], apply_gain(left, t.current_level[0]));
   pair[1] = wrap_add(pair[1], apply_gain(right, t.current_level[1]));
-  frame[0] = wrap_add(frame[0], in[0]);
-  frame[1] = wrap_add(frame[1], in[1]);
+  if (int32_t* target = written_frame(t, n, frame, offset)) {
+    target[0] = wrap_add(target[0], in[0]);
+    target[1] = wrap_add(target[1], in[1]);
+  }
   t.audio_changed = 1;
   advance_main_voice(t, -1, n);
 }
 
-// Old audio attenuated by the track's level and the input added.
-void replace_frame(int n, const int32_t in[2], int32_t pair[2]) {
+// Old audio attenuated by the track's level (and the voice ramp that fades it out) and the input
+// added, offset frames behind the play head as for an overdub.
+void replace_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset) {
   Track& t = tracks[n];
   int32_t* frame = track_frame(n, t.position);
   if (frame == nullptr) {
@@ -93,6 +107,7 @@ void replace_frame(int n, const int32_t in[2], int32_t pair[2]) {
   if (left > t.peak) t.peak = left;
   if (right > t.peak) t.peak = right;
   apply_fade(t, frame);
+  const int32_t ramp = t.ramp_gain;  // the voice ramp this frame's sound is shaped with
   shape_voice(t, left, right);
   int32_t kept_left = apply_gain(left, t.current_level[0]);
   int32_t kept_right = apply_gain(right, t.current_level[1]);
@@ -103,8 +118,18 @@ void replace_frame(int n, const int32_t in[2], int32_t pair[2]) {
     pair[0] = wrap_add(pair[0], kept_left);
     pair[1] = wrap_add(pair[1], kept_right);
   }
-  frame[0] = wrap_add(kept_left, in[0]);
-  frame[1] = wrap_add(kept_right, in[1]);
+  int32_t* target = written_frame(t, n, frame, offset);
+  if (target != nullptr && target != frame) {
+    // The frame behind the play head keeps its old audio at the same ramp and level.
+    kept_left = apply_gain(ramp == ramp_unity ? target[0] : scale_512(target[0], ramp),
+                           t.current_level[0]);
+    kept_right = apply_gain(ramp == ramp_unity ? target[1] : scale_512(target[1], ramp),
+                            t.current_level[1]);
+  }
+  if (target != nullptr) {
+    target[0] = wrap_add(kept_left, in[0]);
+    target[1] = wrap_add(kept_right, in[1]);
+  }
   t.audio_changed = 1;
   advance_main_voice(t, -1, n);
 }
@@ -119,7 +144,11 @@ int set_shifts(int g, int32_t& left, int32_t& right) {
 
 }  // namespace
 
-void engine_reset() { engine = Engine{}; }
+void engine_reset() {
+  engine = Engine{};
+  latency_reset();
+  latency_measure_reset();
+}
 
 int set_main_gain(int g) {
   return set_shifts(g, engine_state.main_shift_left, engine_state.main_shift_right);
@@ -194,9 +223,20 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     }
   }
 
-  if (s.bounce_active) {
-    in[0] = sums[0];
-    in[1] = sums[1];
+  // The sources of a bounce are recorded `compensation` frames late, beside the input the
+  // player played to them; with no compensation the sum is the frame's own.
+  const int32_t compensation = latency.compensation.load(std::memory_order_relaxed);
+  {
+    constexpr uint32_t mask = source_delay_frames - 1;
+    const uint32_t now = e.source_delay_index & mask;
+    e.source_delay[now][0] = int32_t(uint32_t(sums[0]) - uint32_t(in[0]));
+    e.source_delay[now][1] = int32_t(uint32_t(sums[1]) - uint32_t(in[1]));
+    e.source_delay_index = now + 1;
+    if (s.bounce_active) {
+      const int32_t* delayed = e.source_delay[(now - uint32_t(compensation)) & mask];
+      in[0] = wrap_add(in[0], delayed[0]);
+      in[1] = wrap_add(in[1], delayed[1]);
+    }
   }
   e.last_input[0] = in[0];
   e.last_input[1] = in[1];
@@ -217,10 +257,12 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     if (record < track_count) record_frame(record, in);
   } else if (overdub >= 0) {
     if (overdub < track_count)
-      overdub_frame(overdub, in, output_pair(s.track_output[overdub], bus));
+      overdub_frame(overdub, in, output_pair(s.track_output[overdub], bus),
+                    compensation_offset(compensation, tracks[overdub].rate));
   } else if (replace >= 0) {
     if (replace < track_count)
-      replace_frame(replace, in, output_pair(s.track_output[replace], bus));
+      replace_frame(replace, in, output_pair(s.track_output[replace], bus),
+                    compensation_offset(compensation, tracks[replace].rate));
   }
 
   if (main_pair[0] > s.output_peak) s.output_peak = main_pair[0];

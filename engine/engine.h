@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/latency.h"
 #include "engine/sample_math.h"
 #include "engine/track.h"
 
@@ -25,6 +26,10 @@ struct Engine {
   int32_t clock_pulse_index[track_count];
   int32_t clock_pulse_count[track_count];
   int32_t drift_history[track_count][drift_history_length];
+  // The bounce sources of the last frames: a bounce records them `compensation` frames late, in
+  // time with the input the player played to them.
+  int32_t source_delay[source_delay_frames][2];
+  uint32_t source_delay_index;
 };
 
 extern Engine engine;

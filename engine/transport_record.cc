@@ -6,6 +6,7 @@
 #include "core/console.h"
 #include "engine/engine_wait.h"
 #include "engine/fades.h"
+#include "engine/latency.h"
 #include "engine/timing.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
@@ -45,6 +46,17 @@ int32_t non_negative(int32_t rate) { return rate < 0 ? -rate : rate; }
 
 void normalise_vsp(Track& v) {
   if (v.length > 0 && v.vsp < 0) v.vsp = wrap_into_loop(v.vsp, v.length);
+}
+
+// The frames a closed loop's play head runs ahead of its write head (see close_loop).
+int32_t close_offset(const Track& v) {
+  return compensation_offset(latency.compensation.load(), non_negative(v.rate));
+}
+
+// A position the play head must reach for the write head to stand at `position`.
+int32_t compensated_trigger(const Track& v, int32_t position) {
+  return wrap_into_loop(int64_t(position) + compensation_offset(latency.compensation.load(), v.rate),
+                        v.length);
 }
 
 // A recording that cannot go on leaves the track empty: no role, no blocks, not the clock source.
@@ -177,7 +189,7 @@ int start_record(int32_t t, int32_t mode, int32_t beats) {
       EngineLockGuard lock;
       clear_trigger(v);
       v.trigger_action = action_play;
-      v.trigger_position = 0;
+      v.trigger_position = compensated_trigger(v, 0);  // once the write head has wrapped
     }
   }
   wait_record_gain();
@@ -199,8 +211,10 @@ int close_loop(int32_t t) {
       EngineLockGuard lock;
       // The engine may have discarded the take since (the pool ran out): nothing to close.
       if (s.record_track != t) return status_refused;
-      v.position = 0;
       v.rate = non_negative(v.rate);
+      // The input arriving now was played with what is heard now, which is the loop's start:
+      // the play head starts `compensation` frames in, so that its write head starts at frame 0.
+      v.position = wrap_into_loop(close_offset(v), v.length);
       set_play_window(v);
       s.overdub_track = t;
       s.record_track = -1;
@@ -247,11 +261,16 @@ int close_loop(int32_t t) {
     if (failed) {
       s.record_track = -1;
     } else if (!discarded) {
-      v.position = recorded;
       v.loop_start = 0;
       v.loop_end = int32_t(target);
       v.length = int32_t(target);
       v.rate = non_negative(v.rate);
+      // The write head goes on from the recorded end while the play head runs `compensation`
+      // frames ahead of it; the loop's start moves with the play head, so that what was played
+      // to the clock source's frame f is heard with that frame.
+      const int32_t offset = close_offset(v);
+      v.position = wrap_into_loop(int64_t(recorded) + offset, target);
+      v.vsp = wrap_into_loop(int64_t(v.vsp) + offset, target);
       s.overdub_track = t;
       s.record_track = -1;
     }
@@ -418,7 +437,7 @@ int start_q_replace(int32_t t, int32_t steps, int32_t keep) {
     clear_trigger(v);
     v.trigger_action = action_replace;
     v.trigger_argument = keep;
-    v.trigger_position = boundary;
+    v.trigger_position = compensated_trigger(v, boundary);  // the write head punches at the step
   }
   const bool fired = run_transport_until(
       [&] { return v.trigger_position < 0 && v.trigger_hit == 0; }, step_wait_limit(v));
@@ -446,7 +465,7 @@ int end_replace(int32_t t) {
     if (boundary >= 0) {
       clear_trigger(v);
       v.trigger_action = action_end_replace;
-      v.trigger_position = boundary;
+      v.trigger_position = compensated_trigger(v, boundary);
     }
   }
   if (boundary < 0) {

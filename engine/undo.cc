@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/console.h"
+#include "engine/latency.h"
 #include "engine/timing.h"
 #include "engine/track_ops.h"
 #include "core/lock.h"
@@ -138,7 +139,8 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
   switch (kind) {
     case undo_incremental: {
       release_level_blocks(level, count);
-      int32_t w = track.position / block_frames;
+      // From the block the role's write head starts in: the copy keeps ahead of the writes.
+      int32_t w = track_write_head(track) / block_frames;
       if (w < 0) w = 0;
       if (w >= count) w = count - 1;
       h.save_next_block = w;

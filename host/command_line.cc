@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/constants.h"
+#include "engine/latency.h"
 
 namespace {
 
@@ -37,6 +38,12 @@ constexpr char help_text[] =
     "                       default loaded tracks come back stopped)\n"
     "      --capture-seconds N  keep the last N seconds of input (0-600, default 60) for\n"
     "                       Capture Loop; 0 keeps none and leaves its blocks to the tracks\n"
+    "      --latency-extra FRAMES\n"
+    "                       the round trip beyond what JACK reports, -16000 to 16000 frames\n"
+    "                       (default: as measured last, kept in .zt4.latency, else 0)\n"
+    "      --no-latency-compensation\n"
+    "                       record the input where the loop plays as it arrives, without\n"
+    "                       moving it back by the round trip to the player and back\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -50,6 +57,8 @@ constexpr int option_resume = 257;
 constexpr int option_osc = 258;
 constexpr int option_osc_allow = 259;
 constexpr int option_capture_seconds = 260;
+constexpr int option_latency_extra = 261;
+constexpr int option_no_latency_compensation = 262;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -62,6 +71,8 @@ constexpr option long_options[] = {
     {"osc", required_argument, nullptr, option_osc},
     {"osc-allow", required_argument, nullptr, option_osc_allow},
     {"capture-seconds", required_argument, nullptr, option_capture_seconds},
+    {"latency-extra", required_argument, nullptr, option_latency_extra},
+    {"no-latency-compensation", no_argument, nullptr, option_no_latency_compensation},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -173,6 +184,23 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         line.capture_seconds = int(seconds);
         break;
       }
+      case option_latency_extra: {
+        errno = 0;
+        char* end = nullptr;
+        const long frames = strtol(optarg, &end, 10);
+        if (end == optarg || *end != '\0' || errno != 0 || frames < -max_compensation_frames ||
+            frames > max_compensation_frames) {
+          fprintf(err, "zt4: the latency extra is a number of frames from %d to %d, not '%s'\n",
+                  -max_compensation_frames, max_compensation_frames, optarg);
+          return CommandLineAction::exit_usage;
+        }
+        line.latency.has_extra = true;
+        line.latency.extra = int32_t(frames);
+        break;
+      }
+      case option_no_latency_compensation:
+        line.latency.compensation = false;
+        break;
       case ':':
         fputs("zt4: option '", err);
         print_option_name(err, argv);

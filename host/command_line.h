@@ -1,12 +1,13 @@
 // The looper's command line: the data directory, the UDP port and the JACK server, each also
-// taken from the environment, the web panel's and the OSC server's addresses, --resume, plus
-// --help and --version.
+// taken from the environment, the web panel's and the OSC server's addresses, --resume, the
+// latency options, plus --help and --version.
 // Main thread, before start-up.
 #pragma once
 
 #include <cstdio>
 
 #include "engine/listen_ring.h"
+#include "host/latency_service.h"
 #include "net/network_thread.h"
 #include "osc/osc_server.h"
 #include "web/web_panel.h"
@@ -24,6 +25,7 @@ struct CommandLine {
   int osc_allow_count = 0;
   bool resume = false;                // start the tracks that were playing at the last stop
   int capture_seconds = capture_seconds_default;  // input kept for Capture Loop; 0: no capture ring
+  LatencyOptions latency;             // --latency-extra, --no-latency-compensation
 };
 
 enum class CommandLineAction {

@@ -17,6 +17,8 @@ struct Parsed {
   std::string web, web_local;
   std::string osc, osc_allow;  // the addresses let in, joined by spaces
   int capture_seconds;
+  std::string latency_extra;  // "(none)" when not given
+  bool compensation;
   std::string out, err;
 };
 
@@ -51,6 +53,8 @@ Parsed parse(std::vector<std::string> words,
   for (int i = 0; i < line.osc_allow_count; ++i)
     p.osc_allow += (i > 0 ? " " : "") + std::string(line.osc_allow[i]);
   p.capture_seconds = line.capture_seconds;
+  p.latency_extra = line.latency.has_extra ? std::to_string(line.latency.extra) : "(none)";
+  p.compensation = line.latency.compensation;
   for (const char* name : {"ZT4_DATA", "ZT4_PORT", "JACK_DEFAULT_SERVER"}) unsetenv(name);
   return p;
 }
@@ -142,6 +146,17 @@ TEST(CommandLine, OscAddressAndThePeersLetInWithoutTheToken) {
   EXPECT_EQ(wrong.err, "zt4: the OSC address is ADDRESS:PORT or off, not '9951'\n");
 }
 
+TEST(CommandLine, LatencyExtraAndCompensation) {
+  Parsed p = parse({});
+  EXPECT_EQ(p.latency_extra, "(none)");  // the kept one, else 0
+  EXPECT_TRUE(p.compensation);
+  p = parse({"--latency-extra", "-35", "--no-latency-compensation"});
+  EXPECT_EQ(p.action, CommandLineAction::run) << p.err;
+  EXPECT_EQ(p.latency_extra, "-35");
+  EXPECT_FALSE(p.compensation);
+  EXPECT_EQ(parse({"--latency-extra=16000"}).latency_extra, "16000");
+}
+
 TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
   const struct {
     std::vector<std::string> words;
@@ -166,6 +181,10 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
        "zt4: the web panel's address is ADDRESS:PORT or off, not ':8080'\n"},
       {{"--web", "0.0.0.0:99999"}, nullptr,
        "zt4: the web panel's address is ADDRESS:PORT or off, not '0.0.0.0:99999'\n"},
+      {{"--latency-extra", "20000"}, nullptr,
+       "zt4: the latency extra is a number of frames from -16000 to 16000, not '20000'\n"},
+      {{"--latency-extra", "3ms"}, nullptr,
+       "zt4: the latency extra is a number of frames from -16000 to 16000, not '3ms'\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::pair<const char*, const char*>> environment;

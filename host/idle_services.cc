@@ -6,6 +6,7 @@
 #include "engine/fades.h"
 #include "engine/transport.h"
 #include "host/audio_thread.h"
+#include "host/latency_service.h"
 #include "host/panel_link.h"
 #include "host/statistics.h"
 #include "host/summary_report.h"
@@ -51,6 +52,7 @@ int32_t idle_clean_service() {
 }
 void idle_track_service() {
   transport_update();
+  latency_measure_service();
   storage_attach_service();
 }
 void idle_command_service() { command_execute(); }
@@ -58,6 +60,7 @@ void idle_command_service() { command_execute(); }
 void idle_report_midi() { report_midi_statistics(); }
 void idle_report_looper() {
   report_summary();
+  report_latency();
   console_printf("Detail:\n");
   pool_report();
   report_looper_statistics();

@@ -3,12 +3,15 @@
 #include <jack/midiport.h>
 #include <jack/thread.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/console.h"
 #include "core/constants.h"
 #include "engine/engine.h"
+#include "engine/latency.h"
+#include "engine/latency_measure.h"
 #include "host/audio_thread.h"
 #include "host/connections.h"
 #include "core/lock.h"
@@ -74,6 +77,9 @@ int process_callback(jack_nframes_t nframes, void*) {
   // that asked for it, so engine state is consistent between any two frames, as with a lock
   // taken per frame, without a lock and unlock per frame. Hand-overs stop once the period's
   // budget is spent.
+  // A round-trip measurement replaces the main output with its burst and keeps the raw INL.
+  const bool measuring =
+      latency_measure.state.load(std::memory_order_acquire) == measure_running;
   pthread_mutex_t* mutex = engine_mutex();
   int64_t hand_over_until =
       engine_hand_over_until(began, int64_t(nframes) * 1000000000 / frames_per_second);
@@ -83,7 +89,9 @@ int process_callback(jack_nframes_t nframes, void*) {
     int32_t out_main[2], out_aux1[2], out_aux2[2];
     if (i != 0) engine_hand_over_if_wanted(mutex, hand_over_until);
     clock_input_apply(clock_in, i);
+    const int32_t raw_left = in[0];
     engine_process_sample(in, out_main, out_aux1, out_aux2);
+    if (measuring) [[unlikely]] latency_measure_frame(latency_measure, raw_left, out_main);
     // Clock bytes the frame made leave at that frame.
     out_target.frame = i;
     midi_out_drain_audio_lane(write_midi_out, &out_target);
@@ -96,6 +104,43 @@ int process_callback(jack_nframes_t nframes, void*) {
 }
 
 void shutdown_callback(void*) { exit(1); }
+
+namespace {
+
+// The wider of two ports' latency ranges in one direction.
+jack_latency_range_t pair_range(jack_port_t* a, jack_port_t* b, jack_latency_callback_mode_t mode) {
+  jack_latency_range_t ra{}, rb{};
+  jack_port_get_latency_range(a, mode, &ra);
+  jack_port_get_latency_range(b, mode, &rb);
+  return {std::min(ra.min, rb.min), std::max(ra.max, rb.max)};
+}
+
+}  // namespace
+
+void host_read_latency() {
+  const Host& h = host;
+  const jack_latency_range_t capture = pair_range(h.port_in_l, h.port_in_r, JackCaptureLatency);
+  const jack_latency_range_t playback =
+      pair_range(h.port_out_l, h.port_out_r, JackPlaybackLatency);
+  latency_set_reported(int32_t(capture.max), int32_t(playback.max));
+}
+
+// JACK's notification thread, whenever the graph's latencies change. A client with a latency
+// callback passes the latencies through itself, as JACK's default would: the outputs carry the
+// inputs' capture latency and the inputs the outputs' playback latency (the looper adds none).
+void latency_callback(jack_latency_callback_mode_t mode, void*) {
+  Host& h = host;
+  if (mode == JackCaptureLatency) {
+    jack_latency_range_t range = pair_range(h.port_in_l, h.port_in_r, JackCaptureLatency);
+    jack_port_set_latency_range(h.port_out_l, JackCaptureLatency, &range);
+    jack_port_set_latency_range(h.port_out_r, JackCaptureLatency, &range);
+  } else {
+    jack_latency_range_t range = pair_range(h.port_out_l, h.port_out_r, JackPlaybackLatency);
+    jack_port_set_latency_range(h.port_in_l, JackPlaybackLatency, &range);
+    jack_port_set_latency_range(h.port_in_r, JackPlaybackLatency, &range);
+  }
+  host_read_latency();
+}
 
 int xrun_callback(void*) {
   lock_statistics.xruns.fetch_add(1, std::memory_order_relaxed);
@@ -171,6 +216,7 @@ void host_open(const char* server_name) {
   jack_set_process_callback(host.client, process_callback, nullptr);
   jack_on_shutdown(host.client, shutdown_callback, nullptr);
   jack_set_xrun_callback(host.client, xrun_callback, nullptr);
+  jack_set_latency_callback(host.client, latency_callback, nullptr);
   console_printf("engine sample rate: %d\n", int(jack_get_sample_rate(host.client)));
 
   host.port_in_l = jack_port_register(host.client, "INL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);

@@ -22,6 +22,10 @@ inline float sample_to_float(int32_t x) { return float(x) * 5.9604645e-08f; }
 
 int process_callback(jack_nframes_t nframes, void* arg);
 void shutdown_callback(void* arg);
+void latency_callback(jack_latency_callback_mode_t mode, void* arg);
+// Takes INL/INR's capture and OUTL/OUTR's playback latency (the maximum of each range) as the
+// reported figures of the latency compensation. Any thread but the audio thread.
+void host_read_latency();
 
 // Opens the client on the named JACK server (null: JACK's default), registers callbacks and
 // ports (start-up steps 2-8); exits 1 on failure, saying how to start a server when none answered.

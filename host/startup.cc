@@ -23,6 +23,7 @@
 #include "host/connections.h"
 #include "host/data_directory.h"
 #include "host/jack_host.h"
+#include "host/latency_service.h"
 #include "host/notices.h"
 #include "host/panel_link.h"
 #include "net/button.h"
@@ -120,6 +121,8 @@ void startup(const CommandLine& line) {
     exit(1);
   }
   audio_thread_set_process_thread(jack_client_thread_id(host.client));
+  latency_startup(line.latency);
+  host_read_latency();
   editing_panel_hooks = {show_progress_line, leave_new_length_menu};
   panel_link_open(panel_socket_name);
   draw_menu();
@@ -129,6 +132,10 @@ void startup(const CommandLine& line) {
   if (line.osc_listen != nullptr)
     osc_start(line.osc_listen, line.osc_allow, line.osc_allow_count);
   read_connections();
+  // The saved connections change the latencies: have them worked out before they are shown.
+  jack_recompute_total_latencies(host.client);
+  host_read_latency();
+  report_latency();
 
   const int flags = fcntl(STDIN_FILENO, F_GETFL);
   if (flags != -1) fcntl(STDIN_FILENO, F_SETFL, flags | O_NONBLOCK);

@@ -11,6 +11,7 @@
 #include "net/status_report.h"
 #include "net/sysex_codec.h"
 #include "core/constants.h"
+#include "engine/latency.h"
 #include "panel/command_queue.h"
 
 DatagramHooks datagram_hooks;
@@ -97,6 +98,20 @@ void reply_log(ReplySink reply, void* context) {
   reply(context, reinterpret_cast<const uint8_t*>(out), n);
 }
 
+// "<latency>Latency: capture C, playback P, extra E frames (X.X ms); compensation on</latency>"
+void reply_latency(ReplySink reply, void* context) {
+  constexpr char open[] = "<latency>";
+  constexpr char close[] = "</latency>";
+  constexpr int line_max = 160;
+  char out[sizeof open + line_max + sizeof close];
+  int n = text_length(open);
+  memcpy(out, open, size_t(n));
+  n += latency_line(out + n, line_max);
+  memcpy(out + n, close, sizeof close);  // with its NUL
+  n += int(sizeof close);
+  reply(context, reinterpret_cast<const uint8_t*>(out), n);
+}
+
 }  // namespace
 
 Datagram classify_datagram(const uint8_t* bytes, int length) {
@@ -122,6 +137,8 @@ Datagram classify_datagram(const uint8_t* bytes, int length) {
       d.kind = compact ? DatagramKind::query_status_compact : DatagramKind::query_status;
     } else if (starts_with(bytes, length, at, "log")) {
       d.kind = DatagramKind::query_log;
+    } else if (starts_with(bytes, length, at, "latency")) {
+      d.kind = DatagramKind::query_latency;
     }
     return d;
   }
@@ -175,6 +192,9 @@ void handle_datagram(const uint8_t* bytes, int length, const sockaddr_in& sender
       break;
     case DatagramKind::query_log:
       reply_log(reply, context);
+      break;
+    case DatagramKind::query_latency:
+      reply_latency(reply, context);
       break;
     case DatagramKind::command:
       command_queue_put(d.text, d.text_length);  // a full queue drops the command

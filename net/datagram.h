@@ -19,6 +19,7 @@ enum class DatagramKind {
   query_status,
   query_status_compact,
   query_log,
+  query_latency,
   command,           // text, text_length: the command text, 62 characters at most
   command_dropped,   // "<command>" without its closing tag within 62 characters
   user_input,        // value: the console byte

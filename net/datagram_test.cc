@@ -43,6 +43,7 @@ TEST(DatagramClassifyTest, RequestsAreRecognisedByTheirBeginning) {
       {"<query>status compac", DatagramKind::query_status},
       {"<query>status compact</query>", DatagramKind::query_status_compact},
       {"<query>log</query>", DatagramKind::query_log},
+      {"<query>latency", DatagramKind::query_latency},
       {"<query>volume", DatagramKind::other},
       {"<query>", DatagramKind::other},
       {"<userinput>s", DatagramKind::user_input},

@@ -10,6 +10,7 @@
 #include "osc/osc_request.h"
 #include "osc/osc_server.h"
 #include "panel/command_queue.h"
+#include "panel/function_table.h"
 #include "panel/selection.h"
 
 namespace {
@@ -115,7 +116,7 @@ TEST_F(OscTest, MessagesAreCheckedBeforeAnythingHappens) {
       {"/zt4/fn", "sf", {2.5}, "Quant Value 1", A::none, 0,
        "the number is outside what this function takes"},
       {"/zt4/fn", "sii", {1, 2}, "Rec/Dub", A::none, 0, "a function takes at most one number"},
-      {"/zt4/fn/id", "i", {134}, "", A::none, 0, "no such function"},
+      {"/zt4/fn/id", "i", {double(function_id_count)}, "", A::none, 0, "no such function"},
       {"/zt4/fn/id", "h", {4e18}, "", A::none, 0, "/zt4/fn/id takes a function id"},
       {"/zt4/select", "i", {9}, "", A::none, 0, "select takes a track 1 to 8, or 0 for all tracks"},
       {"/zt4/key", "i", {0x2081 + 2}, "", A::none, 0, "no such key"},

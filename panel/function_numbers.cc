@@ -66,6 +66,7 @@ constexpr FunctionNumbers numbers[] = {
     {drums_start, none, 0, 0, nullptr},
     {drums_stop, none, 0, 0, nullptr},
     {cmd_capture_loop, none, 0, 0, nullptr},
+    {cmd_measure_latency, none, 0, 0, nullptr},
 };
 
 }  // namespace

@@ -147,6 +147,7 @@ constexpr FunctionEntry function_table[] = {
     {131, 131, "ZT6 switch", cmd_zt6_switch, 0},
     {132, 132, "16th Ostinato", cmd_ostinato, 16},
     {133, 133, "32nd Ostinato", cmd_ostinato, 32},
+    {134, 134, "Measure Latency", cmd_measure_latency, 0},
     {136, 136, "Capture Loop", cmd_capture_loop, 1},
     {137, 137, "Capture 2x", cmd_capture_loop, 2},
     {138, 138, "Capture 4x", cmd_capture_loop, 4},
@@ -154,7 +155,7 @@ constexpr FunctionEntry function_table[] = {
 };
 
 namespace {
-constexpr int function_rows = 137;
+constexpr int function_rows = 138;
 static_assert(std::size(function_table) == function_rows + 1);
 
 // Every id below function_id_count at most once, each row covering one id.

@@ -33,6 +33,8 @@ int32_t cmd_cue(int32_t unused);
 int32_t cmd_replace(int32_t keep);           // keep 1: the loop stays audible
 int32_t cmd_q_replace(int32_t keep);
 int32_t cmd_midi_start(int32_t unused);
+// Starts a round-trip measurement through a cable from OUTL to INL; the idle tick reports it.
+int32_t cmd_measure_latency(int32_t unused);
 int32_t cmd_quant_value(int32_t steps);      // 1..64
 int32_t cmd_undo(int32_t unused);
 int32_t cmd_redo(int32_t unused);

@@ -216,7 +216,7 @@ TEST_F(TextCommandRunTest, CountedTextIsCutAtItsLength) {
 }
 
 TEST_F(TextCommandRunTest, InvokeFunctionByIdAndLists) {
-  EXPECT_EQ(invoke_function(134), 134);  // no row
+  EXPECT_EQ(invoke_function(function_id_count), function_id_count);  // no row
   EXPECT_EQ(invoke_function(-1), -1);
   EXPECT_EQ(invoke_function(6), 0);  // "Select Track 4"
   EXPECT_EQ(selection.current_track, 4);

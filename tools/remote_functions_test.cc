@@ -142,7 +142,7 @@ TEST(RemoteFunctions, OnlyIdsOfTheTableExist) {
   EXPECT_TRUE(function_id_exists(12));
   EXPECT_TRUE(function_id_exists(131));
   EXPECT_FALSE(function_id_exists(1000));
-  EXPECT_FALSE(function_id_exists(134));
+  EXPECT_FALSE(function_id_exists(function_id_count));
   EXPECT_FALSE(function_id_exists(-1));
 }
 

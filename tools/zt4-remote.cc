@@ -77,6 +77,12 @@ const char* const usage_text =
     "                        delete one take\n"
     "  session delete SESSION\n"
     "                        delete a session and all of its takes\n"
+    "  latency               print the latency figures in use: what JACK reports for the\n"
+    "                        capture and playback, the measured extra, and whether the\n"
+    "                        input is moved back by their sum (compensation)\n"
+    "  latency measure       with a cable from OUTL to INL, measure the round trip (the\n"
+    "                        looper plays a short noise on OUTL); prints it, and keeps the\n"
+    "                        extra for the next start. Exit status 1 when nothing is found\n"
     "\n"
     "Numbers the functions take (functions lists them all):\n"
     "  Track Level N         0 (full) down to -96 dB\n"
@@ -90,7 +96,11 @@ const char* const usage_text =
 // zt4-remote's own commands, offered beside the function names when a name is unknown.
 const std::vector<std::string> command_words = {
     "functions", "status", "watch", "log", "follow", "id", "key", "map", "run", "sessions",
-    "takes",     "take",   "session"};
+    "takes",     "take",   "session", "latency"};
+
+// How long a measurement may take: the burst and its window are half a second, the search a
+// moment more, on a slow machine several.
+constexpr double measure_timeout_s = 10.0;
 
 bool parse_number(const char* s, long low, long high, long& out) {
   char* end = nullptr;
@@ -134,15 +144,22 @@ int cmd_key(const Remote& r, const std::string& key) {
   return 0;
 }
 
-// One log request; prints what came and returns the number of characters, or -1 on time-out.
-int fetch_log(const Remote& r) {
+// One log request: what the looper logged since the last one; false on time-out.
+bool fetch_log_text(const Remote& r, std::string& text) {
   send_text(r, "<query>log");
   std::vector<uint8_t> reply;
-  if (!receive(r, bytes_of("<log>"), reply)) return -1;
+  if (!receive(r, bytes_of("<log>"), reply)) return false;
   const std::string s(reply.begin(), reply.end());
   const size_t close = s.rfind("</log>");
   const size_t end = close == std::string::npos ? s.size() : close;
-  const std::string text = s.substr(5, end - 5);
+  text = s.substr(5, end - 5);
+  return true;
+}
+
+// One log request; prints what came and returns the number of characters, or -1 on time-out.
+int fetch_log(const Remote& r) {
+  std::string text;
+  if (!fetch_log_text(r, text)) return -1;
   fwrite(text.data(), 1, text.size(), stdout);
   fflush(stdout);
   return int(text.size());
@@ -257,6 +274,45 @@ bool port_from_environment(Remote& r) {
   return true;
 }
 
+int cmd_latency(const Remote& r) {
+  send_text(r, "<query>latency");
+  std::vector<uint8_t> reply;
+  if (!receive(r, bytes_of("<latency>"), reply)) return no_answer(r);
+  std::string s(reply.begin(), reply.end());
+  const size_t close = s.find("</latency>");
+  s = s.substr(9, close == std::string::npos ? std::string::npos : close - 9);
+  printf("%s\n", s.c_str());
+  return 0;
+}
+
+// Runs "Measure Latency" and prints the looper's lines about it from its log: the measured round
+// trip and the figures now in use, or why nothing changed.
+int cmd_latency_measure(const Remote& r) {
+  std::string id;
+  if (!query_id(r, id)) return no_answer(r);
+  for (std::string old; fetch_log_text(r, old) && !old.empty();) {
+  }  // what was logged before is not this measurement's
+  send_text(r, "<command>Measure Latency</command>");
+  std::string log;
+  const double deadline = now_s() + measure_timeout_s;
+  for (size_t shown = 0; now_s() < deadline;) {
+    std::string more;
+    if (fetch_log_text(r, more)) log += more;
+    for (size_t end; (end = log.find('\n', shown)) != std::string::npos; shown = end + 1) {
+      const std::string line = log.substr(shown, end - shown);
+      if (line.rfind("Latency", 0) != 0) continue;
+      printf("%s\n", line.c_str());
+      if (line.rfind("Latency: ", 0) == 0) return 0;  // the figures in use close a measurement
+      if (line.rfind("Latency measurement failed", 0) == 0 ||
+          line.rfind("Latency measurement refused", 0) == 0)
+        return exit_no_answer;
+    }
+    usleep(follow_interval_ms * 1000);
+  }
+  fprintf(stderr, "zt4-remote: the looper did not finish the measurement\n");
+  return exit_no_answer;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -356,5 +412,8 @@ int main(int argc, char** argv) {
     return cmd_take_delete(r, args + 1);
   if (command == "session" && rest == 2 && strcmp(args[0], "delete") == 0)
     return cmd_session_delete(r, args[1]);
+  if (command == "latency" && rest == 0) return cmd_latency(r);
+  if (command == "latency" && rest == 1 && strcmp(args[0], "measure") == 0)
+    return cmd_latency_measure(r);
   return cmd_function(r, words);
 }
