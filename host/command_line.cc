@@ -31,6 +31,14 @@ constexpr char help_text[] =
     "      --resume         start the tracks that were playing when the looper last stopped\n"
     "                       (the main menu's Resume Playing does so at every start; by\n"
     "                       default loaded tracks come back stopped)\n"
+    "      --transport MODE the JACK transport: 'off' (the default), 'follow' (a timebase\n"
+    "                       master's tempo, bars and beats clock the looper as MIDI clock\n"
+    "                       does; its start and stop start and stop the measure count),\n"
+    "                       'master' (the looper becomes timebase master unless another\n"
+    "                       program is: the drums' tempo and 4 beats per bar, rolled and\n"
+    "                       stopped by Drums Start and Drums Stop) or 'master-force' (takes\n"
+    "                       the timebase over); function 135 Transport Mode changes it while\n"
+    "                       the looper runs (0 off, 1 follow, 2 master), for that run only\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -41,6 +49,7 @@ constexpr char help_text[] =
 constexpr char short_options[] = "+:hVd:p:s:w:";
 constexpr int option_web_local = 256;
 constexpr int option_resume = 257;
+constexpr int option_transport = 258;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -50,6 +59,7 @@ constexpr option long_options[] = {
     {"web", required_argument, nullptr, 'w'},
     {"web-local", required_argument, nullptr, option_web_local},
     {"resume", no_argument, nullptr, option_resume},
+    {"transport", required_argument, nullptr, option_transport},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -129,6 +139,21 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         break;
       case option_resume:
         line.resume = true;
+        break;
+      case option_transport:
+        if (strcmp(optarg, "off") == 0) {
+          line.transport = 0;
+        } else if (strcmp(optarg, "follow") == 0) {
+          line.transport = 1;
+        } else if (strcmp(optarg, "master") == 0 || strcmp(optarg, "master-force") == 0) {
+          line.transport = 2;
+          line.transport_force = optarg[6] != '\0';
+        } else {
+          fprintf(err,
+                  "zt4: the transport mode is off, follow, master or master-force, not '%s'\n",
+                  optarg);
+          return CommandLineAction::exit_usage;
+        }
         break;
       case ':':
         fputs("zt4: option '", err);

@@ -17,6 +17,8 @@ struct CommandLine {
   const char* web_listen = web_listen_default;  // null: no web panel
   const char* web_local = nullptr;    // the one peer address the web panel trusts; null: loopback
   bool resume = false;                // start the tracks that were playing at the last stop
+  int transport = 0;                  // JACK transport: 0 off, 1 follow, 2 master
+  bool transport_force = false;       // master: take the timebase over from another master
 };
 
 enum class CommandLineAction {
