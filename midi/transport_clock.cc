@@ -16,7 +16,7 @@ constexpr double seconds_per_minute = 60.0;
 // How far the master's position may stray from the follower's before it counts as a jump
 // (ticks), and the share of the difference taken up in each period otherwise.
 constexpr double relocation_ticks = 2.0;
-constexpr double pull_share = 1.0 / 16;
+constexpr double pull_share = 1.0 / 32;
 
 // The main thread's memory of what it last said.
 struct TransportNotices {
@@ -163,12 +163,14 @@ void transport_follow_period(TransportFollow& follow, const TransportPosition& p
 
   const auto beats_per_bar = int64_t(p.beats_per_bar);
   const int64_t ticks_per_bar = beats_per_bar * clock_pulses_per_beat;
-  // Where the master says the period begins, in ticks from bar 1 beat 1 (fractional).
-  const double said = double((int64_t(p.bar) - 1) * beats_per_bar + (p.beat - 1)) *
-                          clock_pulses_per_beat +
-                      p.tick * clock_pulses_per_beat / p.ticks_per_beat;
+  // Where the master says the period begins, in ticks from bar 1 beat 1 (fractional). Its
+  // whole ticks are truncated: half of one is added, so that the pull centres on the truth.
+  const double truncated = double((int64_t(p.bar) - 1) * beats_per_bar + (p.beat - 1)) *
+                               clock_pulses_per_beat +
+                           p.tick * clock_pulses_per_beat / p.ticks_per_beat;
+  const double said = truncated + 0.5 * clock_pulses_per_beat / p.ticks_per_beat;
   double start = said;
-  int64_t next = int64_t(std::ceil(said));
+  int64_t next = int64_t(std::ceil(truncated));  // a tick the master names exactly is given
   if (follow.have_position) {
     const double run = follow.position + follow.ticks_per_frame * follow.frames;
     if (std::fabs(said - run) <= relocation_ticks) {

@@ -65,6 +65,7 @@ constexpr FunctionNumbers numbers[] = {
     {cmd_pitch_octave_up, none, 0, 0, nullptr},
     {drums_start, none, 0, 0, nullptr},
     {drums_stop, none, 0, 0, nullptr},
+    {cmd_transport_mode, refuse, 0, 2, "JACK transport 0 off, 1 follow, 2 master"},
 };
 
 }  // namespace

@@ -147,14 +147,15 @@ constexpr FunctionEntry function_table[] = {
     {131, 131, "ZT6 switch", cmd_zt6_switch, 0},
     {132, 132, "16th Ostinato", cmd_ostinato, 16},
     {133, 133, "32nd Ostinato", cmd_ostinato, 32},
+    {135, 135, "Transport Mode", cmd_transport_mode, -1},
     {-1, -1, nullptr, nullptr, 0},
 };
 
 namespace {
-constexpr int function_rows = 134;
+constexpr int function_rows = 135;
 static_assert(std::size(function_table) == function_rows + 1);
 
-// Every id 0..133 at most once, each row covering one id.
+// Every id 0..135 at most once, each row covering one id.
 constexpr bool ids_are_unique() {
   bool seen[function_id_count] = {};
   for (int r = 0; r < function_rows; ++r) {
