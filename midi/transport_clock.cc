@@ -140,12 +140,17 @@ void transport_follow_period(TransportFollow& follow, const TransportPosition& p
                            ? std::fmax(-1e6, std::fmin(1e6, p.beats_per_minute))
                            : 0;
   transport_shared.bpm_hundredths.store(std::llround(shown * 100), std::memory_order_relaxed);
+  transport_shared.bar.store(p.bar, std::memory_order_relaxed);
+  transport_shared.beat.store(p.beat, std::memory_order_relaxed);
+  transport_shared.tick.store(p.tick, std::memory_order_relaxed);
+  transport_shared.ticks_per_beat.store(
+      std::isfinite(p.ticks_per_beat) && std::fabs(p.ticks_per_beat) < 1e9 ? int32_t(p.ticks_per_beat)
+                                                                          : 0,
+      std::memory_order_relaxed);
   if (!position_sound(p)) {
     lose_master(follow, events, TransportFollowState::tempo_refused);
     return;
   }
-  transport_shared.bar.store(p.bar, std::memory_order_relaxed);
-  transport_shared.beat.store(p.beat, std::memory_order_relaxed);
   const double rate = p.frame_rate > 0 ? double(p.frame_rate) : double(frames_per_second);
   const double ticks_per_frame = p.beats_per_minute * clock_pulses_per_beat / (seconds_per_minute * rate);
   events.period = 1.0 / ticks_per_frame;
@@ -177,6 +182,8 @@ void transport_follow_period(TransportFollow& follow, const TransportPosition& p
       start = run + (said - run) * pull_share;
       next = follow.last_tick + 1;
     } else {
+      transport_shared.relocated_bar.store(p.bar, std::memory_order_relaxed);
+      transport_shared.relocated_beat.store(p.beat, std::memory_order_relaxed);
       transport_shared.relocations.fetch_add(1, std::memory_order_relaxed);
     }
   }
@@ -211,8 +218,9 @@ void transport_notice_service() {
     notices.relocations = relocations;
     return;
   }
-  const bool tempo_changed =
-      bpm != notices.bpm_hundredths && state == int32_t(TransportFollowState::rolling);
+  const bool tempo_changed = bpm != notices.bpm_hundredths &&
+                             (state == int32_t(TransportFollowState::rolling) ||
+                              state == int32_t(TransportFollowState::tempo_refused));
   char tempo[32];
   bpm_text(tempo, sizeof tempo, bpm);
   char line[200] = "";
@@ -225,8 +233,10 @@ void transport_notice_service() {
       case TransportFollowState::tempo_refused:
         snprintf(line, sizeof line,
                  "Transport: the timebase master's position refused (tempo %s BPM, %d to %d "
-                 "allowed); the clock runs on its flywheel\n",
-                 tempo, int(transport_bpm_min), int(transport_bpm_max));
+                 "allowed; bar %d beat %d tick %d of %d); the clock runs on its flywheel\n",
+                 tempo, int(transport_bpm_min), int(transport_bpm_max),
+                 int(transport_shared.bar.load()), int(transport_shared.beat.load()),
+                 int(transport_shared.tick.load()), int(transport_shared.ticks_per_beat.load()));
         break;
       case TransportFollowState::stopped:
         snprintf(line, sizeof line, "Transport: stopped at %s BPM; the measure count stops\n",
@@ -245,8 +255,8 @@ void transport_notice_service() {
   if (line[0] != '\0') console_printf("%s", line);
   if (relocations != notices.relocations) {
     console_printf("Transport: the master relocated to bar %d beat %d\n",
-                   int(transport_shared.bar.load(std::memory_order_relaxed)),
-                   int(transport_shared.beat.load(std::memory_order_relaxed)));
+                   int(transport_shared.relocated_bar.load(std::memory_order_relaxed)),
+                   int(transport_shared.relocated_beat.load(std::memory_order_relaxed)));
     notices.relocations = relocations;
   }
 }

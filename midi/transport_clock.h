@@ -63,9 +63,13 @@ struct TransportShared {
   std::atomic<int32_t> mode{0};
   std::atomic<int32_t> follow_state{0};
   std::atomic<int32_t> relocations{0};      // jumps of the master's position
+  std::atomic<int32_t> relocated_bar{0};    // where the last one landed
+  std::atomic<int32_t> relocated_beat{0};
   std::atomic<int64_t> bpm_hundredths{0};   // the master's tempo as given (follow), or led
   std::atomic<int32_t> bar{0};              // the master's bar and beat at the last period
   std::atomic<int32_t> beat{0};
+  std::atomic<int32_t> tick{0};             // of ticks_per_beat, as the master gave them
+  std::atomic<int32_t> ticks_per_beat{0};
   std::atomic<int32_t> leading{0};          // the looper is the timebase master now
 };
 
