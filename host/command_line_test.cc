@@ -16,6 +16,8 @@ struct Parsed {
   std::string server;
   std::string web, web_local;
   std::string out, err;
+  int transport;
+  bool transport_force;
 };
 
 // Parses words as the command line after "zt4", with the environment variables given set.
@@ -45,6 +47,8 @@ Parsed parse(std::vector<std::string> words,
   p.server = line.server_name != nullptr ? line.server_name : "(none)";
   p.web = line.web_listen != nullptr ? line.web_listen : "(none)";
   p.web_local = line.web_local != nullptr ? line.web_local : "(none)";
+  p.transport = line.transport;
+  p.transport_force = line.transport_force;
   for (const char* name : {"ZT4_DATA", "ZT4_PORT", "JACK_DEFAULT_SERVER"}) unsetenv(name);
   return p;
 }
@@ -67,6 +71,26 @@ TEST(CommandLine, OptionsInLongAndShortFormAndTheirDefaults) {
   EXPECT_EQ(p.data_dir, "here");
   EXPECT_EQ(p.udp_port, 7);
   EXPECT_TRUE(p.out.empty() && p.err.empty());
+}
+
+TEST(CommandLine, TransportModeIsOffUnlessAsked) {
+  const struct {
+    std::vector<std::string> words;
+    int mode;
+    bool force;
+  } cases[] = {
+      {{}, 0, false},
+      {{"--transport", "off"}, 0, false},
+      {{"--transport", "follow"}, 1, false},
+      {{"--transport=master"}, 2, false},
+      {{"--transport", "master-force"}, 2, true},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = parse(c.words);
+    EXPECT_EQ(p.action, CommandLineAction::run) << p.err;
+    EXPECT_EQ(p.transport, c.mode);
+    EXPECT_EQ(p.transport_force, c.force);
+  }
 }
 
 TEST(CommandLine, TheEnvironmentFillsWhatTheOptionsLeave) {
@@ -141,6 +165,8 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
        "zt4: the web panel's address is ADDRESS:PORT or off, not ':8080'\n"},
       {{"--web", "0.0.0.0:99999"}, nullptr,
        "zt4: the web panel's address is ADDRESS:PORT or off, not '0.0.0.0:99999'\n"},
+      {{"--transport", "lead"}, nullptr,
+       "zt4: the transport mode is off, follow, master or master-force, not 'lead'\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::pair<const char*, const char*>> environment;
