@@ -359,6 +359,15 @@ TEST_F(TransportTest, DrumsLeadTheTransportAsTimebaseMaster) {
 
   command("Drums Stop");
   EXPECT_TRUE(wait_until([&] { return !probe.rolling(); }, 10));
+
+  // Function 135 over the remote control: a number outside 0..2 is refused, 0 lets the
+  // timebase go.
+  command("Transport Mode 7");
+  EXPECT_TRUE(zt4->wait_for_output("Transport Mode refused: 7 is outside 0..2", 10))
+      << zt4->output();
+  command("Transport Mode 0");
+  EXPECT_TRUE(zt4->wait_for_output("Transport: off", 10)) << zt4->output();
+  EXPECT_TRUE(wait_until([&] { return !probe.bbt(); }, 10)) << "no timebase master any more";
 }
 
 TEST_F(TransportTest, MasterModeLeavesAnotherMasterAloneUnlessForced) {
