@@ -14,5 +14,6 @@ void jack_transport_install();
 // period's clock events; otherwise the follower lets go of the transport.
 void jack_transport_period(jack_nframes_t frames, ClockInputEvents& events);
 // Process thread, engine mutex held, after the period's frames: what the timebase callback
-// publishes next (the drums' tempo and position), in master mode.
+// publishes next (the drums' tempo and position, or the playing clock-out track's while the
+// drums rest), in master mode.
 void jack_transport_lead_snapshot();

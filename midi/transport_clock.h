@@ -2,8 +2,8 @@
 // period the process thread turns the timebase master's bar, beat and tick position into the
 // period's clock ticks (24 per beat, each at its own frame), which reach the clock follower the
 // way an outside MIDI clock's bytes do; the master's tempo sets the follower's period. Leading:
-// the JACK client publishes the drum machine's tempo and position as the timebase master and
-// rolls the transport with the drums. This part holds the mode, the follower's arithmetic and
+// the JACK client publishes the drum machine's tempo and position (while the drums rest, the
+// playing clock-out track's) as the timebase master and rolls the transport with the drums. This part holds the mode, the follower's arithmetic and
 // the notices; the JACK calls live with the JACK client, which installs the hooks below.
 #pragma once
 

@@ -45,6 +45,7 @@ class TransportProbe {
     if (client_ != nullptr) jack_client_close(client_);
     client_ = nullptr;
   }
+  void roll() { jack_transport_start(client_); }
   int bar() const { return bar_.load(); }
   int beat() const { return beat_.load(); }
   double bpm() const { return bpm_.load(); }
@@ -368,6 +369,33 @@ TEST_F(TransportTest, DrumsLeadTheTransportAsTimebaseMaster) {
   command("Transport Mode 0");
   EXPECT_TRUE(zt4->wait_for_output("Transport: off", 10)) << zt4->output();
   EXPECT_TRUE(wait_until([&] { return !probe.bbt(); }, 10)) << "no timebase master any more";
+}
+
+TEST_F(TransportTest, ThePlayingClockOutTrackLeadsWhileTheDrumsRest) {
+  place_config();
+  start("master");
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(probe.open(false));
+  open_client();
+  client.play_sine(440, 0.25f);
+  command("Rec/Dub");
+  pass(96000);
+  command("Rec/Dub");
+  pass(4800);
+  command("Rec/Dub");
+  ASSERT_TRUE(wait_track_1_plays(20)) << looper_report();
+  const double length = number_after(looper_report(), " Track 1: len ");
+  probe.roll();
+  ASSERT_TRUE(wait_until([&] { return probe.rolling() && probe.bbt(); }, 10));
+  // Track 1 is the clock-out track: its loop is one measure of 4 beats (or a power of two of
+  // them when that measure's pulses would lie too far apart), as its MIDI clock out plays it.
+  pass(9600);
+  const double bpm = probe.bpm();
+  const double beats = bpm * length / 2880000.0;
+  EXPECT_NEAR(beats, std::round(beats), 1e-6) << bpm << " BPM for a loop of " << length;
+  EXPECT_TRUE(std::lround(beats) == 4 || std::lround(beats) == 8) << beats;
+  const std::string r = midi_report();
+  EXPECT_NEAR(transport_bpm(r), bpm, 0.01) << r;
 }
 
 TEST_F(TransportTest, MasterModeLeavesAnotherMasterAloneUnlessForced) {
