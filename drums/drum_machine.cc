@@ -5,6 +5,7 @@
 #include "core/gain_table.h"
 #include "core/lock.h"
 #include "midi/clock.h"
+#include "midi/transport_clock.h"
 
 DrumMachine drums;
 
@@ -55,6 +56,10 @@ inline int32_t gained(int32_t x, int32_t k) {
   return int32_t((int64_t(x >> 4) * e.multiplier) >> e.shift);
 }
 
+// An outside clock drives the follower (MIDI clock in, or the JACK transport followed): the
+// drums then leave it alone.
+bool outside_clock() { return config.midi_clock_in != 0 || transport_follows(); }
+
 inline int32_t wrap_sum(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
 
 // The step begins: clock events first, then the voices of the step's mask start from frame 0.
@@ -62,7 +67,7 @@ void start_step(DrumMachine& d, const DrumPattern& pattern, const DrumTiming& t,
                 int32_t p) {
   const int32_t clock_out = config.drums_clock_out;
   if (clock_out != drums_clock_off) {
-    if (config.midi_clock_in == 0) {
+    if (!outside_clock()) {
       if (c == t.step_start[0] || c == t.step_start[drum_steps_per_measure]) clock_measure_start();
       clock_tick();
     }
@@ -166,21 +171,27 @@ int32_t drum_set_tempo(int32_t bpm) {
 
 int32_t drums_start(int32_t) {
   DrumMachine& d = drums;
-  EngineLockGuard lock;
-  if (d.transport.running != 0) return status_ok;
-  if (config.drums_clock_out != drums_clock_off && config.midi_clock_in == 0) {
-    start_drum_clock(drum_clocks_per_measure, d.timing[d.active].samples_per_step);
+  {
+    EngineLockGuard lock;
+    if (d.transport.running != 0) return status_ok;
+    if (config.drums_clock_out != drums_clock_off && !outside_clock()) {
+      start_drum_clock(drum_clocks_per_measure, d.timing[d.active].samples_per_step);
+    }
+    d.transport.running = 1;
   }
-  d.transport.running = 1;
+  transport_drums_started();
   return status_ok;
 }
 
 int32_t drums_stop(int32_t) {
   DrumTransport& tr = drums.transport;
-  EngineLockGuard lock;
-  tr.running = 0;
-  tr.counter = 0;
-  tr.step = 0;
+  {
+    EngineLockGuard lock;
+    tr.running = 0;
+    tr.counter = 0;
+    tr.step = 0;
+  }
+  transport_drums_stopped();
   return status_ok;
 }
 

@@ -44,6 +44,14 @@ constexpr char help_text[] =
     "      --no-latency-compensation\n"
     "                       record the input where the loop plays as it arrives, without\n"
     "                       moving it back by the round trip to the player and back\n"
+    "      --transport MODE the JACK transport: 'off' (the default), 'follow' (a timebase\n"
+    "                       master's tempo, bars and beats clock the looper as MIDI clock\n"
+    "                       does; its start and stop start and stop the measure count),\n"
+    "                       'master' (the looper becomes timebase master unless another\n"
+    "                       program is: the drums' tempo and 4 beats per bar, rolled and\n"
+    "                       stopped by Drums Start and Drums Stop) or 'master-force' (takes\n"
+    "                       the timebase over); function 135 Transport Mode changes it while\n"
+    "                       the looper runs (0 off, 1 follow, 2 master), for that run only\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -59,6 +67,7 @@ constexpr int option_osc_allow = 259;
 constexpr int option_capture_seconds = 260;
 constexpr int option_latency_extra = 261;
 constexpr int option_no_latency_compensation = 262;
+constexpr int option_transport = 263;
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -73,6 +82,7 @@ constexpr option long_options[] = {
     {"capture-seconds", required_argument, nullptr, option_capture_seconds},
     {"latency-extra", required_argument, nullptr, option_latency_extra},
     {"no-latency-compensation", no_argument, nullptr, option_no_latency_compensation},
+    {"transport", required_argument, nullptr, option_transport},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -200,6 +210,21 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
       }
       case option_no_latency_compensation:
         line.latency.compensation = false;
+        break;
+      case option_transport:
+        if (strcmp(optarg, "off") == 0) {
+          line.transport = 0;
+        } else if (strcmp(optarg, "follow") == 0) {
+          line.transport = 1;
+        } else if (strcmp(optarg, "master") == 0 || strcmp(optarg, "master-force") == 0) {
+          line.transport = 2;
+          line.transport_force = optarg[6] != '\0';
+        } else {
+          fprintf(err,
+                  "zt4: the transport mode is off, follow, master or master-force, not '%s'\n",
+                  optarg);
+          return CommandLineAction::exit_usage;
+        }
         break;
       case ':':
         fputs("zt4: option '", err);

@@ -26,6 +26,8 @@ struct CommandLine {
   bool resume = false;                // start the tracks that were playing at the last stop
   int capture_seconds = capture_seconds_default;  // input kept for Capture Loop; 0: no capture ring
   LatencyOptions latency;             // --latency-extra, --no-latency-compensation
+  int transport = 0;                  // JACK transport: 0 off, 1 follow, 2 master
+  bool transport_force = false;       // master: take the timebase over from another master
 };
 
 enum class CommandLineAction {

@@ -20,6 +20,8 @@ struct Parsed {
   std::string latency_extra;  // "(none)" when not given
   bool compensation;
   std::string out, err;
+  int transport;
+  bool transport_force;
 };
 
 // Parses words as the command line after "zt4", with the environment variables given set.
@@ -55,6 +57,8 @@ Parsed parse(std::vector<std::string> words,
   p.capture_seconds = line.capture_seconds;
   p.latency_extra = line.latency.has_extra ? std::to_string(line.latency.extra) : "(none)";
   p.compensation = line.latency.compensation;
+  p.transport = line.transport;
+  p.transport_force = line.transport_force;
   for (const char* name : {"ZT4_DATA", "ZT4_PORT", "JACK_DEFAULT_SERVER"}) unsetenv(name);
   return p;
 }
@@ -77,6 +81,26 @@ TEST(CommandLine, OptionsInLongAndShortFormAndTheirDefaults) {
   EXPECT_EQ(p.data_dir, "here");
   EXPECT_EQ(p.udp_port, 7);
   EXPECT_TRUE(p.out.empty() && p.err.empty());
+}
+
+TEST(CommandLine, TransportModeIsOffUnlessAsked) {
+  const struct {
+    std::vector<std::string> words;
+    int mode;
+    bool force;
+  } cases[] = {
+      {{}, 0, false},
+      {{"--transport", "off"}, 0, false},
+      {{"--transport", "follow"}, 1, false},
+      {{"--transport=master"}, 2, false},
+      {{"--transport", "master-force"}, 2, true},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = parse(c.words);
+    EXPECT_EQ(p.action, CommandLineAction::run) << p.err;
+    EXPECT_EQ(p.transport, c.mode);
+    EXPECT_EQ(p.transport_force, c.force);
+  }
 }
 
 TEST(CommandLine, TheEnvironmentFillsWhatTheOptionsLeave) {
@@ -185,6 +209,8 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
        "zt4: the latency extra is a number of frames from -16000 to 16000, not '20000'\n"},
       {{"--latency-extra", "3ms"}, nullptr,
        "zt4: the latency extra is a number of frames from -16000 to 16000, not '3ms'\n"},
+      {{"--transport", "lead"}, nullptr,
+       "zt4: the transport mode is off, follow, master or master-force, not 'lead'\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::pair<const char*, const char*>> environment;

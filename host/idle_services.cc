@@ -11,6 +11,7 @@
 #include "host/statistics.h"
 #include "host/summary_report.h"
 #include "midi/midi_queue.h"
+#include "midi/transport_clock.h"
 #include "pads/pads.h"
 #include "panel/command_queue.h"
 #include "panel/display.h"
@@ -29,6 +30,7 @@ void idle_second_service() {
   pad_poll();
   meter_tick();
   audio_slots_tick();
+  transport_notice_service();
 }
 void idle_input_service() {
   panel_link_receive();

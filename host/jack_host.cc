@@ -14,10 +14,12 @@
 #include "engine/latency_measure.h"
 #include "host/audio_thread.h"
 #include "host/connections.h"
+#include "host/jack_transport.h"
 #include "core/lock.h"
 #include "core/lock_statistics.h"
 #include "midi/clock.h"
 #include "midi/midi_queue.h"
+#include "midi/transport_clock.h"
 
 Host host;
 
@@ -53,13 +55,17 @@ int process_callback(jack_nframes_t nframes, void*) {
   // Real-time bytes of an outside clock reach the follower at their own frames, not through the
   // main loop's parser.
   ClockInputEvents clock_in{};
+  // Following the JACK transport, its master's position makes the clock; MIDI clock bytes on
+  // the input are then left out.
+  jack_transport_period(nframes, clock_in);
+  const bool midi_clock = !transport_follows();
   bool input_for_main_loop = false;
   const jack_nframes_t events = jack_midi_get_event_count(midi_in);
   for (jack_nframes_t e = 0; e < events; ++e) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, midi_in, e) != 0) continue;
     for (size_t b = 0; b < event.size; ++b) midi_in_put(event.buffer[b]);
-    clock_input_collect(clock_in, event.time, event.buffer, uint32_t(event.size));
+    if (midi_clock) clock_input_collect(clock_in, event.time, event.buffer, uint32_t(event.size));
     if (event.size > 0 && event.buffer[0] < midi_byte_clock) input_for_main_loop = true;
   }
   // A message for the main loop is acted on at once rather than after the loop's 50 ms wait.
@@ -98,6 +104,7 @@ int process_callback(jack_nframes_t nframes, void*) {
     out_l[i] = sample_to_float(out_main[0]);
     out_r[i] = sample_to_float(out_main[1]);
   }
+  jack_transport_lead_snapshot();
   pthread_mutex_unlock(mutex);
   lock_statistics_callback(lock_clock_ns() - began, nframes);
   return 0;

@@ -22,6 +22,7 @@
 #include "midi/midi_map.h"
 #include "midi/midi_parser.h"
 #include "midi/midi_queue.h"
+#include "midi/transport_clock.h"
 #include "net/datagram.h"
 #include "net/host_sysex.h"
 #include "net/remote_send.h"
@@ -63,6 +64,7 @@ void looper_reset() {
   midi_code_queue_reset();
   midi_map_reset();
   clock_reset();
+  transport_clock_reset();
 
   drums_reset();
   drum_bank_store_reset();

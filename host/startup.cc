@@ -24,8 +24,10 @@
 #include "host/data_directory.h"
 #include "host/jack_host.h"
 #include "host/latency_service.h"
+#include "host/jack_transport.h"
 #include "host/notices.h"
 #include "host/panel_link.h"
+#include "midi/transport_clock.h"
 #include "net/button.h"
 #include "net/datagram.h"
 #include "net/host_sysex.h"
@@ -123,6 +125,8 @@ void startup(const CommandLine& line) {
   audio_thread_set_process_thread(jack_client_thread_id(host.client));
   latency_startup(line.latency);
   host_read_latency();
+  jack_transport_install();
+  if (line.transport != 0) transport_set_mode(line.transport, line.transport_force);
   editing_panel_hooks = {show_progress_line, leave_new_length_menu};
   panel_link_open(panel_socket_name);
   draw_menu();

@@ -9,6 +9,7 @@
 #include "engine/engine.h"
 #include "engine/track.h"
 #include "midi/clock.h"
+#include "midi/transport_clock.h"
 
 namespace {
 
@@ -260,6 +261,9 @@ void report_midi_statistics() {
 
   print_clock_lines(follower, clock_out_track);
   print_intervals(follower.intervals);
+  char transport_line[128];
+  transport_report_line(transport_line, sizeof transport_line);
+  console_printf("%s", transport_line);
 
   EngineLockGuard hold;
   clock_follower.min_diff = min_diff_reset;

@@ -201,7 +201,8 @@ TEST_F(StatisticsTest, MidiReportPhasesOffsetsAndDriftHistory) {
       " MIDI    measure start: 0\n"
       " MIDI diffs: 1000 1001 1002 1003 1004 1005 1006 1007 1008 1009\n"
       "             1010 1011 1012 1013 1014 1015 1016 1017 1018 1019\n"
-      "             1020 1021 1022 1023\n";
+      "             1020 1021 1022 1023\n"
+      "Transport: off\n";
   EXPECT_EQ(text, expected);
   EXPECT_EQ(clock_follower.min_diff, 1000000);
   EXPECT_EQ(clock_follower.max_diff, 0);

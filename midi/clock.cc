@@ -68,7 +68,10 @@ void take_ticks(ClockFollower& c, uint32_t frame_counter, uint32_t d) {
       c.clock_lock = 0;
       c.beat_position = 0;
     }
-    if (c.clock_lock == 0) c.clock_period = c.beat_length / double(clock_pulses_per_beat);
+    if (c.clock_lock == 0) {
+      c.clock_period = c.transport_period > 0 ? c.transport_period
+                                              : c.beat_length / double(clock_pulses_per_beat);
+    }
   }
   if (c.start_pending != 0) {
     // The first tick after a start begins a beat: the ring wraps again 24 ticks on.
@@ -77,6 +80,18 @@ void take_ticks(ClockFollower& c, uint32_t frame_counter, uint32_t d) {
     c.interval_index = 0;
   }
   c.last_clock_time = frame_counter;
+}
+
+// Whole-frame intervals whose running sum follows the fractional period.
+void fill_intervals(ClockFollower& c, double period) {
+  double carry = 0;
+  int32_t sum = 0;
+  for (int32_t& interval : c.intervals) {
+    interval = int32_t(period + carry);
+    carry = period + carry - interval;
+    sum += interval;
+  }
+  c.beat_length = sum;
 }
 
 }  // namespace
@@ -129,15 +144,7 @@ void start_drum_clock(int32_t clocks, double period) {
   // The drum's first tick comes in the next frame, one period after this pretended last tick.
   c.last_clock_time = c.frame_counter + 1u - uint32_t(int64_t(period));
   c.start_pending = 1;
-  // Whole-frame intervals whose running sum follows the fractional period.
-  double carry = 0;
-  int32_t sum = 0;
-  for (int32_t& interval : c.intervals) {
-    interval = int32_t(period + carry);
-    carry = period + carry - interval;
-    sum += interval;
-  }
-  c.beat_length = sum;
+  fill_intervals(c, period);
   c.interval_index = 0;
 }
 
@@ -180,6 +187,21 @@ void clock_outside_byte(uint8_t byte) {
       c.outside_running = 1;
       c.start_pending = 1;
       break;
+    case clock_event_tick:
+      clock_tick();
+      break;
+    case clock_event_bar_tick:
+      if (c.outside_running != 0) clock_measure_start();
+      c.start_pending = 1;  // the tick begins a beat: the beat position starts again from it
+      clock_tick();
+      break;
+    case clock_event_beat_tick:
+      c.start_pending = 1;
+      clock_tick();
+      break;
+    case clock_event_roll:
+      c.outside_running = 1;
+      break;
     case midi_byte_continue:
       c.outside_running = 1;
       break;
@@ -189,5 +211,20 @@ void clock_outside_byte(uint8_t byte) {
       break;
     default:
       break;
+  }
+}
+
+void clock_transport_period(double period) {
+  ClockFollower& c = clock_follower;
+  if (!(period > 0)) {
+    c.transport_period = 0;
+    return;
+  }
+  if (period == c.transport_period) return;
+  c.transport_period = period;
+  // A tempo change: the flywheel's beat is the new one from now on.
+  if (c.clock_lock == 0) {
+    c.clock_period = period;
+    fill_intervals(c, period);
   }
 }

@@ -14,6 +14,13 @@ constexpr uint8_t midi_byte_clock = 0xF8;
 constexpr uint8_t midi_byte_start = 0xFA;
 constexpr uint8_t midi_byte_continue = 0xFB;
 constexpr uint8_t midi_byte_stop = 0xFC;
+// Events of the JACK transport follower, never taken from the MIDI input (bytes MIDI leaves
+// undefined, which the input filter drops): a plain tick, a tick that begins a beat, one that begins a
+// bar, and the roll that starts the measure count at the next bar (a stop is 0xFC).
+constexpr uint8_t clock_event_tick = 0xF4;
+constexpr uint8_t clock_event_beat_tick = 0xF9;
+constexpr uint8_t clock_event_bar_tick = 0xFD;
+constexpr uint8_t clock_event_roll = 0xF5;
 
 struct ClockFollower {
   double clock_period;       // frames per clock; 0 = no clock
@@ -41,6 +48,9 @@ struct ClockFollower {
   // The outside clock (0xF8 on the MIDI input while midi_clock_in is on).
   int32_t outside_running;   // between 0xFA (or 0xFB) and 0xFC: measures are counted
   int32_t outside_dropped;   // real-time bytes beyond what one period can hold
+  // The JACK transport master's tempo as frames per tick (0 = none): while set, a locked
+  // follower takes it as its period instead of the average of the last beat's ticks.
+  double transport_period;
 };
 
 extern ClockFollower clock_follower;
@@ -76,6 +86,8 @@ struct ClockInputEvents {
   int32_t count;
   int32_t next;
   int32_t dropped;  // bytes beyond the capacity, counted into the follower when applied
+  double period;    // the transport master's frames per tick for this period; 0 = none
+  bool has_period;  // period is to be applied before the period's first frame
 };
 
 // Process thread, before the frames: keeps the 0xF8, 0xFA, 0xFB and 0xFC bytes of one received
@@ -86,6 +98,9 @@ void clock_input_collect(ClockInputEvents& events, uint32_t frame, const uint8_t
 // One real-time byte of the outside clock (engine mutex held): 0xF8 ticks (counting measures of
 // "Beats / Measure" beats while running), 0xFA starts, 0xFB continues, 0xFC stops the count.
 void clock_outside_byte(uint8_t byte);
+// The transport master's period (frames per tick, 0 = none), engine mutex held: a locked
+// follower takes a new tempo at once, its beat ring refilled at the new period.
+void clock_transport_period(double period);
 
 // Process thread, engine mutex held, just before the frame `frame` of the period runs: feeds the
 // bytes collected up to that frame to the follower. A cheap comparison when none is due.
@@ -93,6 +108,10 @@ inline void clock_input_apply(ClockInputEvents& events, uint32_t frame) {
   if (events.dropped != 0) {
     clock_follower.outside_dropped += events.dropped;
     events.dropped = 0;
+  }
+  if (events.has_period) {
+    clock_transport_period(events.period);
+    events.has_period = false;
   }
   while (events.next < events.count && events.frame[events.next] <= frame) {
     clock_outside_byte(events.byte[events.next++]);

@@ -67,6 +67,7 @@ constexpr FunctionNumbers numbers[] = {
     {drums_stop, none, 0, 0, nullptr},
     {cmd_capture_loop, none, 0, 0, nullptr},
     {cmd_measure_latency, none, 0, 0, nullptr},
+    {cmd_transport_mode, refuse, 0, 2, "JACK transport 0 off, 1 follow, 2 master"},
 };
 
 }  // namespace

@@ -148,6 +148,7 @@ constexpr FunctionEntry function_table[] = {
     {132, 132, "16th Ostinato", cmd_ostinato, 16},
     {133, 133, "32nd Ostinato", cmd_ostinato, 32},
     {134, 134, "Measure Latency", cmd_measure_latency, 0},
+    {135, 135, "Transport Mode", cmd_transport_mode, -1},
     {136, 136, "Capture Loop", cmd_capture_loop, 1},
     {137, 137, "Capture 2x", cmd_capture_loop, 2},
     {138, 138, "Capture 4x", cmd_capture_loop, 4},
@@ -155,7 +156,7 @@ constexpr FunctionEntry function_table[] = {
 };
 
 namespace {
-constexpr int function_rows = 138;
+constexpr int function_rows = 139;
 static_assert(std::size(function_table) == function_rows + 1);
 
 // Every id below function_id_count at most once, each row covering one id.

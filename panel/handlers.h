@@ -21,6 +21,8 @@ void open_selection_menu();
 int32_t cmd_rec_dub(int32_t kind);           // 0 free, 1 MIDI synchronised, 2 synchronised
 int32_t cmd_q_midi_sync_rec(int32_t unused);  // MIDI recording of the track's quantise steps
 int32_t cmd_play_stop(int32_t now);
+// "Transport Mode": 0 off, 1 follow, 2 master (for this run); below 0, the next mode in turn.
+int32_t cmd_transport_mode(int32_t mode);
 int32_t cmd_play(int32_t kind);              // 0 play, 1 now, 2 retrigger, 3 random, 4 once
 int32_t cmd_all_play(int32_t now);
 int32_t cmd_stop(int32_t now);

@@ -8,6 +8,7 @@
 #include "engine/transport_commands.h"
 #include "engine/undo.h"
 #include "core/lock.h"
+#include "midi/transport_clock.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
 #include "panel/selection.h"
@@ -158,6 +159,11 @@ int32_t cmd_play_stop(int32_t now) {
   }
   report(display_mode_tag, "P/S", Redraw::title);
   return 0;
+}
+
+int32_t cmd_transport_mode(int32_t mode) {
+  if (mode < 0) mode = (int32_t(transport_mode()) + 1) % transport_mode_count;
+  return transport_set_mode(mode, false);
 }
 
 int32_t cmd_play(int32_t kind) {
