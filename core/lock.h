@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "core/call_site.h"
+#include "core/deadline.h"
 
 // The mutex itself, for the process callback (and benchmarks that time what it does).
 pthread_mutex_t* engine_mutex();
@@ -55,9 +56,11 @@ struct EngineLockGuard {
 
 // The main loop's lock and condition. The main loop holds the mutex except during its timed wait
 // on cond; the network thread takes it to run host SysEx beside, never inside, the loop's work.
+// cond times its waits on the monotonic clock (core/deadline.h).
 struct MainLoopLock {
+  MainLoopLock() { cond_init_monotonic(cond); }
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t cond;
   // A console byte posted by the network thread, taken by the next pass; 0 = none.
   std::atomic<uint32_t> console_mailbox{0};
 };

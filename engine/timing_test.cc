@@ -1,4 +1,5 @@
 #include "engine/timing.h"
+#include "engine/multiply.h"
 
 #include <vector>
 

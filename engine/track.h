@@ -13,6 +13,7 @@
 
 constexpr int max_segments = 64;
 constexpr int ramp_unity = 512;      // linear gains and ramps: 512 = unity
+constexpr int32_t normal_rate = 256;  // Track::rate at normal forward speed, 8.8 fixed point
 constexpr int track_words = 240;     // the record is 240 32-bit words
 constexpr int64_t max_track_frames = int64_t(pool_blocks) * block_frames;
 

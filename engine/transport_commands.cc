@@ -15,7 +15,6 @@
 namespace {
 
 constexpr uint32_t active_code_bits = 0x0D;  // PLAY, RECORD, OVERDUB, REPLACE
-constexpr int normal_rate = 256;
 
 bool is_switched(int32_t t) { return (config.switched[t] & 1) != 0; }
 
@@ -154,18 +153,10 @@ int fill_silent_loop(int32_t t) {
     EngineLockGuard lock;
     list_remove(engine_state.muted_list, t);
     length = source.length;
-    v.start_delay = 0;
-    v.stop_countdown = 0;
-    v.length = length;
-    v.segment_count = 1;
+    reset_loop(v, length);
     v.multiple = length;
-    v.position = 0;
     v.vsp = length - track_phase(source);
     v.clock_source = s;
-    v.rate = normal_rate;
-    v.half_speed = 0;
-    set_play_window(v);
-    v.position_fraction = 0;
   }
   // The loop's blocks and one beyond it, all silent. The track is on no list, so the engine does
   // not read them while they are cleared.
