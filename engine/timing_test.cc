@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "core/test_names.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/test_names.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/test_names.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/test_names.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "engine/timing.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "engine/editing.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 
