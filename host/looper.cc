@@ -13,6 +13,7 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/audio_thread.h"
+#include "host/hooks.h"
 #include "host/main_loop.h"
 #include "host/quit.h"
 #include "host/summary_report.h"
@@ -98,10 +99,12 @@ void looper_reset() {
   upgrade_reset();
   web_reset();
 
-  pads_reset();  // after host_sysex_reset: points its identity replies here
+  pads_reset();
 
   main_loop_reset();
   audio_thread_reset();
   quit_reset();
   main_loop_hooks = MainLoopHooks{};
+
+  install_hooks();
 }

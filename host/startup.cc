@@ -21,6 +21,7 @@
 #include "host/audio_thread.h"
 #include "host/connections.h"
 #include "host/data_directory.h"
+#include "host/hooks.h"
 #include "host/jack_host.h"
 #include "host/notices.h"
 #include "host/panel_link.h"
@@ -87,8 +88,7 @@ void startup(const CommandLine& line) {
   // One looper per data directory: a second one stops here, before it touches anything.
   if (!lock_data_directory(stderr)) exit(1);
   host_open(line.server_name);
-  main_loop_hooks.midi_autoconnect = midi_autoconnect;
-  main_loop_hooks.connections_second = connections_second_service;
+  install_hooks({midi_autoconnect, connections_second_service});
   main_loop.idle_enabled = 0;
 
   config_load();
@@ -103,12 +103,8 @@ void startup(const CommandLine& line) {
   drum_samples_load_all();
   drum_bank_load();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
-  storage_hooks.report_track_name = host_report_track_name;
   storage_start();
   button_start();
-  pads_reset();  // identity replies reach the pad controllers
-  datagram_hooks.upgrade_start = upgrade_request;
-  upgrade.hooks.arm_restart = [](int32_t seconds) { main_loop.restart_countdown = seconds; };
   generate_ostinato_rhythms();
 
   main_loop.idle_enabled = 1;
@@ -117,7 +113,6 @@ void startup(const CommandLine& line) {
     exit(1);
   }
   audio_thread_set_process_thread(jack_client_thread_id(host.client));
-  editing_panel_hooks = {show_progress_line, leave_new_length_menu};
   panel_link_open(panel_socket_name);
   draw_menu();
   const int udp_port = network_start(line.udp_port);

@@ -154,9 +154,6 @@ void storage_init() {
   s.free_bytes_fn = nullptr;
   s.clock_ms_fn = nullptr;
   s.wait_for_main_loop = nullptr;
-
-  config_hooks.write = request_config_write;
-  track_file_hooks.forget = forget_track_file;
 }
 
 void storage_start() {
