@@ -23,7 +23,7 @@ int32_t* output_pair(int32_t output, int32_t (&bus)[output_pairs][2]) {
 
 // A new loop is written at its length, which grows with every frame. When the pool runs dry
 // the take is abandoned and the track is left empty.
-void record_frame(int n, const int32_t in[2]) {
+void record_frame(int n, const int32_t in[2]) REQUIRES(engine_capability) {
   Track& t = tracks[n];
   const int32_t length = t.length;
   int32_t* block = nullptr;
@@ -56,7 +56,7 @@ void record_frame(int n, const int32_t in[2]) {
 }
 
 // Old audio kept and the input added; the feedback level shapes only what is heard.
-void overdub_frame(int n, const int32_t in[2], int32_t pair[2]) {
+void overdub_frame(int n, const int32_t in[2], int32_t pair[2]) REQUIRES(engine_capability) {
   Track& t = tracks[n];
   ReadPoint point = main_read_point(t, n);
   if (point.frame == nullptr) {
@@ -80,7 +80,7 @@ void overdub_frame(int n, const int32_t in[2], int32_t pair[2]) {
 }
 
 // Old audio attenuated by the track's level and the input added.
-void replace_frame(int n, const int32_t in[2], int32_t pair[2]) {
+void replace_frame(int n, const int32_t in[2], int32_t pair[2]) REQUIRES(engine_capability) {
   Track& t = tracks[n];
   int32_t* frame = track_frame(n, t.position);
   if (frame == nullptr) {

@@ -91,6 +91,7 @@ void level_targets(int32_t atten, int32_t pan, int32_t targets[2]) {
 }
 
 void set_levels_at_once(Track& v) {
+  expect_engine_lock(__func__);
   int32_t targets[2];
   level_targets(v.atten, v.pan, targets);
   for (int c = 0; c < 2; c++) v.target_level[c] = v.current_level[c] = targets[c];

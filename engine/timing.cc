@@ -43,6 +43,7 @@ int64_t synchronised_length(int64_t l, int64_t s) {
 }
 
 int32_t repeat_clock_pulses(int32_t t, int32_t factor, int64_t length) {
+  expect_engine_lock(__func__);
   Engine& e = engine;
   int32_t count = e.clock_pulse_count[t];
   if (int64_t(factor) * count > max_clock_pulses) {

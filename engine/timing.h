@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/lock.h"
 #include "engine/track.h"
 
 // Loops of this many frames or more cannot be quantised (the step arithmetic is in 1/256 frame).
@@ -18,7 +19,7 @@ int32_t quant_step_boundary(int32_t t, int32_t steps);
 int64_t synchronised_length(int64_t l, int64_t s);
 // Repeats the first `length` frames' pulses of track t's table factor times, or clears the table
 // when they would not fit; the new pulse count. Caller holds the engine lock.
-int32_t repeat_clock_pulses(int32_t t, int32_t factor, int64_t length);
+int32_t repeat_clock_pulses(int32_t t, int32_t factor, int64_t length) REQUIRES(engine_capability);
 // Rebuilds the clock-out pulse table of track t (0-7) for a loop of the given length.
 void build_clock_pulses(int32_t t, int32_t length);
 // Fits the pulse table of track t to its loop cut back to `length` frames (an undone multiply):

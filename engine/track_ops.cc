@@ -30,6 +30,7 @@ bool any_role_active() {
 }
 
 void reset_loop(Track& v, int32_t length) {
+  expect_engine_lock(__func__);
   v.length = length;
   v.position = 0;
   v.position_fraction = 0;

@@ -21,13 +21,15 @@ bool is_switched(int32_t t) { return (config.switched[t] & 1) != 0; }
 bool playing(int32_t t) { return on_list(engine_state.play_list, t); }
 
 // Every track restarts at its loop start. Caller holds the engine lock.
-void reanchor_all() {
+void reanchor_all() REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   for (Track& v : tracks) v.position = v.vsp;
 }
 
 // Every non-empty switched track is put in phase with track ref (-1: with phase 0). Caller holds
 // the engine lock.
-void realign_switched(int32_t ref) {
+void realign_switched(int32_t ref) REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   int64_t p = 0;
   if (valid_track_index(ref)) p = track_phase(tracks[ref]);
   for (int32_t j = 0; j < track_count; ++j) {

@@ -20,7 +20,8 @@ constexpr int32_t blocks_under_lock = 2;  // a closed loop's first new blocks, t
 
 // The record gain ramps up from silence while the role register names the track. Caller holds
 // the engine lock.
-void punch_in(EngineWord<int32_t>& role, int32_t t) {
+void punch_in(EngineWord<int32_t>& role, int32_t t) REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   EngineState& s = engine_state;
   s.record_gain_end = s.record_gain_full;
   s.record_gain = 0;
@@ -30,10 +31,14 @@ void punch_in(EngineWord<int32_t>& role, int32_t t) {
 
 // Overdub and replace start on a playing track while no track records, overdubs or replaces.
 // Caller holds the engine lock.
-bool can_take_role(int32_t t) { return on_list(engine_state.play_list, t) && !any_role_active(); }
+bool can_take_role(int32_t t) REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
+  return on_list(engine_state.play_list, t) && !any_role_active();
+}
 
 // The record gain ramps down to silence. Caller holds the engine lock.
-void punch_out() {
+void punch_out() REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   EngineState& s = engine_state;
   s.record_gain_step = -1;
   s.record_gain = s.record_gain_full;

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/lock.h"
+
 struct MainLoop {
   std::atomic<int32_t> idle_enabled{0};    // the idle tick runs only when set
   std::atomic<int32_t> more_idle_work{0};  // dirty blocks remain: skip the next wait once
@@ -43,6 +45,6 @@ void console_command(int c);
 
 // One pass of the main loop (the caller holds main_loop_lock.mutex); waits up to 50 ms unless more
 // idle work is pending.
-void main_loop_pass();
+void main_loop_pass() REQUIRES(main_loop_lock);
 // Runs passes until a quit signal arrives (the main thread holds main_loop_lock.mutex).
-void main_loop_run();
+void main_loop_run() REQUIRES(main_loop_lock);

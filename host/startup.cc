@@ -128,5 +128,5 @@ void startup(const CommandLine& line) {
   console_printf("primary_gain: %d\n", int(config.all_main_level));
   console_printf("%s\n", zt4_version);
   print_ready_line(shown_server_name(line), udp_port);
-  pthread_mutex_lock(&main_loop_lock.mutex);
+  main_loop_lock_take();
 }
