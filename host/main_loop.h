@@ -36,9 +36,9 @@ void main_loop_reset();
 int32_t now_ms();
 
 // One idle tick: the periodic services. Refused with "IDLE CHECKS ERROR" past two nested ticks.
-void idle_tick();
+void idle_tick() REQUIRES(main_loop_lock);
 // Runs idle_tick when idle_enabled; for handlers that wait inside the main thread.
-void idle_service();
+void idle_service() REQUIRES(main_loop_lock);
 
 // Handles one console byte: "m" MIDI statistics, "s" pool line and looper statistics.
 void console_command(int c);
