@@ -10,7 +10,7 @@
 #include "core/log_ring.h"
 #include "host/looper.h"
 #include "storage/storage_thread.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "core/log_ring.h"
-#include "core/test_names.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_names.h"
+#include "tests/fixtures/test_workdir.h"
 #include "host/looper.h"
 #include "storage/storage_thread.h"
 

@@ -7,7 +7,7 @@
 #include "config/config.h"
 #include "host/looper.h"
 #include "storage/storage_thread.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 
 namespace {
 

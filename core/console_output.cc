@@ -62,13 +62,7 @@ void wake_writer(ConsoleOutput& o) {
 void wait_for_text(ConsoleOutput& o) {
   pthread_mutex_lock(&o.wake_mutex);
   if (waiting(o) == 0) {
-    timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_nsec += idle_wait_ns;
-    if (deadline.tv_nsec >= 1000000000) {
-      deadline.tv_nsec -= 1000000000;
-      deadline.tv_sec += 1;
-    }
+    const timespec deadline = deadline_after(idle_wait_ns);
     pthread_cond_timedwait(&o.wake, &o.wake_mutex, &deadline);
   }
   pthread_mutex_unlock(&o.wake_mutex);

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/deadline.h"
+
 constexpr uint32_t console_buffer_size = 65536;  // bytes waiting for standard output
 constexpr uint32_t console_piece_max = 1024;     // a longer piece of text is queued in parts
 
@@ -27,7 +29,8 @@ struct ConsoleOutput {
   int fd = 1;
   pthread_t thread{};
   pthread_mutex_t wake_mutex = PTHREAD_MUTEX_INITIALIZER;  // never held across a write
-  pthread_cond_t wake = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t wake;  // timed on the monotonic clock
+  ConsoleOutput() { cond_init_monotonic(wake); }
 };
 
 extern ConsoleOutput console_output;

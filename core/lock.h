@@ -11,6 +11,14 @@
 #include <cstdint>
 
 #include "core/call_site.h"
+#include "core/deadline.h"
+#include "core/thread_safety.h"
+
+// The engine lock as the compiler's thread-safety analysis sees it: functions that need it say
+// REQUIRES(engine_capability); engine_lock and EngineLockGuard acquire it. An object the analysis
+// names only, never defined.
+struct CAPABILITY("engine lock") EngineCapability {};
+extern EngineCapability engine_capability;
 
 // The mutex itself, for the process callback (and benchmarks that time what it does).
 pthread_mutex_t* engine_mutex();
@@ -54,9 +62,13 @@ inline void engine_hand_over_if_wanted(pthread_mutex_t* mutex, int64_t& until_ns
 }
 
 // where: the call site the hold is charged to when this is the thread's outermost lock.
-void engine_lock(CallSite where = CallSite::current());
+// Their bodies are outside the analysis: they take and let go of the mutex only at the outermost
+// level of the thread's depth count, which the analysis cannot follow; to every caller they
+// acquire and release the engine lock.
+void engine_lock(CallSite where = CallSite::current()) ACQUIRE(engine_capability)
+    NO_THREAD_SAFETY_ANALYSIS;
 // Prints "BUG: jack_release_lock" and exits with status 1 when the thread holds no lock.
-void engine_unlock();
+void engine_unlock() RELEASE(engine_capability) NO_THREAD_SAFETY_ANALYSIS;
 // Depth of the engine lock held by the calling thread.
 int engine_lock_depth();
 
@@ -66,25 +78,47 @@ int engine_lock_depth();
 void lock_hold_probe_start();
 int64_t lock_hold_probe_stop();
 
+// Debug and test builds: a function that needs the engine lock stops the program, naming itself,
+// when its thread holds none (the audio thread, which holds the mutex without counting it, never
+// calls one of these). Nothing in release builds.
+#ifdef NDEBUG
+inline void expect_engine_lock(const char*) {}
+#else
+void expect_engine_lock(const char* function);
+#endif
+
 // Scoped engine_lock / engine_unlock.
-struct EngineLockGuard {
-  explicit EngineLockGuard(CallSite where = CallSite::current()) {
+struct SCOPED_CAPABILITY EngineLockGuard {
+  explicit EngineLockGuard(CallSite where = CallSite::current()) ACQUIRE(engine_capability) {
     engine_lock(where);
   }
-  ~EngineLockGuard() { engine_unlock(); }
+  ~EngineLockGuard() RELEASE() { engine_unlock(); }
   EngineLockGuard(const EngineLockGuard&) = delete;
   EngineLockGuard& operator=(const EngineLockGuard&) = delete;
 };
 
 // The main loop's lock and condition. The main loop holds the mutex except during its timed wait
 // on cond; the network thread takes it to run host SysEx beside, never inside, the loop's work.
-struct MainLoopLock {
+// cond times its waits on the monotonic clock (core/deadline.h). Taken before the engine lock,
+// never while holding it.
+struct CAPABILITY("main loop lock") MainLoopLock {
+  MainLoopLock() { cond_init_monotonic(cond); }
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  pthread_cond_t cond;
   // A console byte posted by the network thread, taken by the next pass; 0 = none.
   std::atomic<uint32_t> console_mailbox{0};
 };
 extern MainLoopLock main_loop_lock;
+
+// The main loop's lock, taken and let go where the analysis can see it (the pthread calls inside
+// carry no annotations of their own).
+inline void main_loop_lock_take() ACQUIRE(main_loop_lock) EXCLUDES(engine_capability)
+    NO_THREAD_SAFETY_ANALYSIS {
+  pthread_mutex_lock(&main_loop_lock.mutex);
+}
+inline void main_loop_lock_give() RELEASE(main_loop_lock) NO_THREAD_SAFETY_ANALYSIS {
+  pthread_mutex_unlock(&main_loop_lock.mutex);
+}
 
 // Wakes the main loop without ever blocking: try-lock, signal, unlock. Safe from the audio thread.
 void wake_main_loop();

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/call_site.h"
+#include "core/lock.h"
 
 constexpr int lock_site_slots = 128;  // distinct call sites kept; more are counted as unplaced
 
@@ -39,10 +40,10 @@ extern LockStatistics lock_statistics;
 
 // Clears the sites and the callback figures; the xrun count stays (it counts from start-up).
 // The caller holds no engine lock.
-void lock_statistics_reset();
+void lock_statistics_reset() EXCLUDES(engine_capability);
 
 // Charges one outermost hold of held_ns to its site. Caller holds the engine mutex.
-void lock_statistics_record(const CallSite& where, int64_t held_ns);
+void lock_statistics_record(const CallSite& where, int64_t held_ns) REQUIRES(engine_capability);
 
 // The audio thread's own figure for one process callback of `frames` frames.
 void lock_statistics_callback(int64_t took_ns, uint32_t frames);
@@ -65,4 +66,4 @@ struct LockReport {
 };
 // Fills `out` and clears the figures for the next report. Takes the engine mutex briefly (a copy
 // of the table, not counted as a hold); the caller holds no engine lock.
-void lock_statistics_take(LockReport& out);
+void lock_statistics_take(LockReport& out) EXCLUDES(engine_capability);

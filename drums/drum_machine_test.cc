@@ -6,7 +6,7 @@
 
 #include "config/config.h"
 #include "core/gain_table.h"
-#include "core/test_names.h"
+#include "tests/fixtures/test_names.h"
 #include "drums/drum_edit.h"
 #include "host/looper.h"
 #include "midi/clock.h"

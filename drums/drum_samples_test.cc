@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "drums/drum_machine.h"
 #include "host/looper.h"
 

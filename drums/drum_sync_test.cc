@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "drums/drum_machine.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "engine/timing.h"
 #include "engine/transport_commands.h"
 

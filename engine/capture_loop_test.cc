@@ -4,7 +4,7 @@
 #include "engine/capture_loop.h"
 
 #include "drums/drum_machine.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "config/config.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "engine/config_apply.h"
 #include "engine/track.h"
 #include "host/looper.h"

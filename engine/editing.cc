@@ -18,7 +18,6 @@ EditingState editing_state;
 
 namespace {
 
-constexpr int normal_rate = 256;
 
 // One period of the test tone on the 2^24 full scale: a quarter wave rising to 8388598, mirrored
 // down to 0 at entry 22, then the negative half.
@@ -95,18 +94,8 @@ void settle_stretched_track(int32_t s, int32_t d, int32_t length) {
   EngineLockGuard lock;
   const Track& source = tracks[s];
   Track& v = tracks[d];
-  v.length = length;
+  reset_loop(v, length);
   v.word_1 = length;
-  v.position = 0;
-  v.position_fraction = 0;
-  v.loop_start = 0;
-  v.loop_end = length;
-  v.multiple = 0;
-  v.clock_source = sync_free;
-  v.vsp = 0;
-  clear_trigger(v);
-  v.rate = normal_rate;
-  v.half_speed = 0;
   v.atten = source.atten;
   v.pan = source.pan;
   for (int c = 0; c < 2; c++) {
@@ -115,16 +104,10 @@ void settle_stretched_track(int32_t s, int32_t d, int32_t length) {
   }
   v.fade_target = ramp_unity;
   v.fade_gain = ramp_unity;
-  v.loop_count = 0;
-  v.drift_count = 0;
   v.bounce_source = 0;
-  v.scrambled = 0;
   v.word_34 = 0;
   v.audio_changed = 1;
   v.audio_saved = 0;
-  v.segment_count = 1;
-  v.start_delay = 0;
-  v.stop_countdown = 0;
   list_add(engine_state.muted_list, d);
 }
 
@@ -260,18 +243,7 @@ int fill_test_tone(int32_t t) {
   {
     EngineLockGuard lock;
     list_remove(e.muted_list, t);
-    v.length = test_tone_frames;
-    v.start_delay = 0;
-    v.stop_countdown = 0;
-    v.vsp = 0;
-    v.clock_source = sync_free;
-    v.position = 0;
-    v.segment_count = 1;
-    v.loop_start = 0;
-    v.loop_end = test_tone_frames;
-    v.position_fraction = 0;
-    v.rate = normal_rate;
-    v.half_speed = 0;
+    reset_loop(v, test_tone_frames);
   }
   // The track is on no list now, so the engine does not read the block while it is written.
   int32_t* block = track_blocks[t][0];

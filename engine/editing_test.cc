@@ -6,7 +6,7 @@
 
 #include "engine/fade_out_copy.h"
 #include "engine/frame_runs.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "engine/ostinato.h"
 #include "engine/track_params.h"
 

@@ -25,7 +25,7 @@ int32_t* output_pair(int32_t output, int32_t (&bus)[output_pairs][2]) {
 
 // A new loop is written at its length, which grows with every frame. When the pool runs dry
 // the take is abandoned and the track is left empty.
-void record_frame(int n, const int32_t in[2]) {
+void record_frame(int n, const int32_t in[2]) REQUIRES(engine_capability) {
   Track& t = tracks[n];
   const int32_t length = t.length;
   int32_t* block = nullptr;
@@ -59,7 +59,8 @@ void record_frame(int n, const int32_t in[2]) {
 
 // The frame the input of a role is written to: offset frames behind the play head (the frame
 // read for the sound when the offset is 0), with the segment mapping; null when it has no block.
-int32_t* written_frame(const Track& t, int n, int32_t* read_frame, int32_t offset) {
+int32_t* written_frame(const Track& t, int n, int32_t* read_frame, int32_t offset)
+    REQUIRES(engine_capability) {
   if (offset == 0) return read_frame;
   const int32_t w = write_head(t.position, offset, t.length);
   if (t.segment_count >= 2) return segment_read_point(t, n, w).frame;
@@ -68,7 +69,8 @@ int32_t* written_frame(const Track& t, int n, int32_t* read_frame, int32_t offse
 
 // Old audio kept and the input added; the feedback level shapes only what is heard. The input
 // goes offset frames behind the play head, where the player heard the loop when playing it.
-void overdub_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset) {
+void overdub_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset)
+    REQUIRES(engine_capability) {
   Track& t = tracks[n];
   ReadPoint point = main_read_point(t, n);
   if (point.frame == nullptr) {
@@ -95,7 +97,8 @@ void overdub_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset) 
 
 // Old audio attenuated by the track's level (and the voice ramp that fades it out) and the input
 // added, offset frames behind the play head as for an overdub.
-void replace_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset) {
+void replace_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset)
+    REQUIRES(engine_capability) {
   Track& t = tracks[n];
   int32_t* frame = track_frame(n, t.position);
   if (frame == nullptr) {

@@ -41,7 +41,7 @@ void engine_reset();
 // One frame. in is the raw input and is overwritten with the signal that was recorded; the six
 // output words are all written.
 void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[2],
-                           int32_t out_aux2[2]);
+                           int32_t out_aux2[2]) REQUIRES(engine_capability);
 
 // Output gain in 6 dB steps, g in -8..8 (else status_refused, nothing changes). Takes the engine lock.
 int set_main_gain(int g);
@@ -50,4 +50,4 @@ int set_aux_gain(int g);
 // Advances the main voice of track n by its rate and does the per-frame work tied to its
 // position: wrap, MIDI-clock restart and drift check, clock-out pulse, trigger. mode 1 from
 // playback, 0 for a muted track, -1 from overdub and replace.
-void advance_voice(Track& track, int mode, int n);
+void advance_voice(Track& track, int mode, int n) REQUIRES(engine_capability);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/engine_test_fixture.h"
+#include "tests/fixtures/engine_test_fixture.h"
 
 namespace {
 

@@ -12,7 +12,9 @@ constexpr long poll_interval_ns = 500000;
 
 void engine_wait_reset() { engine_wait = EngineWait{}; }
 
-void engine_wait_pause() {
+// Outside the analysis: it lets go of every level of the calling thread's hold and takes them all
+// back, so the caller holds the engine lock afterwards exactly as before (or not at all).
+void engine_wait_pause() NO_THREAD_SAFETY_ANALYSIS {
   const int depth = engine_lock_depth();
   for (int i = 0; i < depth; i++) engine_unlock();
   if (engine_wait.run_frame != nullptr) {

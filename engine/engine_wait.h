@@ -32,8 +32,9 @@ constexpr int32_t fade_timeout_frames = 48000;  // one second
 // Polls done() under the engine lock, letting the engine run between polls, until it holds.
 // With timeout_frames > 0 it gives up once that many frames of frame_counter have passed.
 // Returns false when it gave up.
+// Holding the engine lock here would stop the engine it waits for.
 template <typename Done>
-bool wait_for_engine(Done done, int32_t timeout_frames = 0) {
+bool wait_for_engine(Done done, int32_t timeout_frames = 0) EXCLUDES(engine_capability) {
   uint32_t start;
   {
     EngineLockGuard lock;

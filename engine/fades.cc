@@ -90,6 +90,16 @@ void level_targets(int32_t atten, int32_t pan, int32_t targets[2]) {
   targets[1] = std::min(atten + std::max(-pan, 0), max_target);
 }
 
+void set_levels_at_once(Track& v) {
+  expect_engine_lock(__func__);
+  int32_t targets[2];
+  level_targets(v.atten, v.pan, targets);
+  for (int c = 0; c < 2; c++) v.target_level[c] = v.current_level[c] = targets[c];
+  v.ramp_gain = ramp_unity;
+  v.ramp_end = ramp_unity;
+  v.ramp_step = 0;
+}
+
 int set_track_atten(int32_t t, int32_t atten) {
   if (!valid_track_index(t) || uint32_t(atten) > uint32_t(max_atten)) return status_refused;
   Track& v = tracks[t];

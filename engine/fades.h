@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/lock.h"
 #include "engine/track.h"
 
 struct Fades {
@@ -23,6 +24,10 @@ enum FadeKind : int32_t { fade_toggle = 0, fade_down = 1, fade_up = 2 };
 
 // Gain-table targets for an attenuation and a pan; positive pan attenuates the left side.
 void level_targets(int32_t atten, int32_t pan, int32_t targets[2]);
+
+// The levels of the track's atten and pan in force at once, with no ramp running. Caller holds the
+// engine lock.
+void set_levels_at_once(Track& v) REQUIRES(engine_capability);
 
 // Track t (0-7): 0 or status_refused.
 int set_track_atten(int32_t t, int32_t atten);

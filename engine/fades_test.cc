@@ -1,7 +1,7 @@
 #include "engine/fades.h"
 
-#include "core/test_names.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/test_names.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 

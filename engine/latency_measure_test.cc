@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_names.h"
+#include "tests/fixtures/test_names.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "core/test_names.h"
+#include "tests/fixtures/test_names.h"
 #include "engine/latency.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "engine/timing.h"
 #include "engine/transport_commands.h"
 

@@ -1,9 +1,10 @@
 #include "engine/timing.h"
+#include "engine/multiply.h"
 
 #include <vector>
 
-#include "core/test_names.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/test_names.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 

@@ -17,7 +17,7 @@ namespace {
 
 void reset_voice(Track& t) {
   t = Track{};
-  t.rate = 256;  // normal forward speed, 8.8 fixed point
+  t.rate = normal_rate;
   t.clock_source = -1;
   t.fade_target = ramp_unity;
   t.fade_gain = ramp_unity;

@@ -8,11 +8,13 @@
 
 #include "core/constants.h"
 #include "core/gain_table.h"
+#include "core/lock.h"
 #include "engine/engine_word.h"
 #include "pool/pool.h"
 
 constexpr int max_segments = 64;
 constexpr int ramp_unity = 512;      // linear gains and ramps: 512 = unity
+constexpr int32_t normal_rate = 256;  // Track::rate at normal forward speed, 8.8 fixed point
 constexpr int track_words = 240;     // the record is 240 32-bit words
 constexpr int64_t max_track_frames = int64_t(pool_blocks) * block_frames;
 
@@ -171,8 +173,8 @@ extern BlockCounts block_counts;
 // The one writer of every entry of the tables above (caller holds the engine lock, as for any
 // table write): stores value and counts the change when the entry lies in one of them. Entries
 // of other tables are stored as they are.
-void set_block_ref(int32_t*& entry, int32_t* value);
-void swap_block_refs(int32_t*& a, int32_t*& b);
+void set_block_ref(int32_t*& entry, int32_t* value) REQUIRES(engine_capability);
+void swap_block_refs(int32_t*& a, int32_t*& b) REQUIRES(engine_capability);
 // Counts every table afresh: checks and tests compare it with block_counts.
 BlockCounts recount_blocks();
 bool operator==(const BlockCounts& a, const BlockCounts& b);
@@ -183,7 +185,7 @@ void tracks_reset();
 
 // Copies voice into its fading record, which then fades out over 512 frames while voice fades in.
 // Caller holds the engine lock (or is the engine).
-void begin_crossfade(Track& voice, Track& fading);
+void begin_crossfade(Track& voice, Track& fading) REQUIRES(engine_capability);
 
 // Track state codes, 4 bits per track (track n in bits 4n..4n+3) in track_state_snapshot().
 enum TrackStateCode : int32_t {
@@ -196,7 +198,7 @@ enum TrackStateCode : int32_t {
 };
 
 // Caller holds the engine lock.
-uint32_t track_state_snapshot();
+uint32_t track_state_snapshot() REQUIRES(engine_capability);
 inline int track_state_code(uint32_t snapshot, int n) { return int((snapshot >> (4 * n)) & 0xF); }
 // "empty", "playing", "stopped", "recording", "overdubbing", "replacing"; "" for other codes.
 const char* track_state_word(int code);

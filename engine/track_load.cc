@@ -12,7 +12,6 @@ TrackFileHooks track_file_hooks;
 
 namespace {
 
-constexpr int32_t normal_rate = 256;
 constexpr int32_t max_loaded_rate = 4 * normal_rate;  // four times normal speed, either direction
 constexpr int32_t max_atten = 200;
 constexpr int32_t max_pan = 128;
@@ -68,8 +67,7 @@ int finish_track_load(int32_t t, const TrackFileWords& words, bool changed) {
     length = v.length;
     if (length <= 0 || track_in_role(t)) return loader_refused;
     const TrackFileWords w = playable(words, length);
-    v.position = 0;
-    v.position_fraction = 0;
+    reset_loop(v, length);
     v.word_1 = w.word_1;
     v.multiple = w.multiple;
     v.rate = w.rate;
@@ -81,18 +79,9 @@ int finish_track_load(int32_t t, const TrackFileWords& words, bool changed) {
     v.vsp = w.vsp;
     v.clock_source = w.clock_source;
     v.clock_period = w.clock_period;
-    v.segment_count = 1;
-    clear_trigger(v);
-    v.start_delay = 0;
-    v.stop_countdown = 0;
     v.fade_target = ramp_unity;
     v.fade_gain = ramp_unity;
-    int32_t targets[2];
-    level_targets(v.atten, v.pan, targets);
-    for (int c = 0; c < 2; c++) v.target_level[c] = v.current_level[c] = targets[c];
-    v.ramp_gain = ramp_unity;
-    v.ramp_end = ramp_unity;
-    v.ramp_step = 0;
+    set_levels_at_once(v);
     fades.track_level[t] = int16_t(-v.atten);
     fades.track_pan[t] = int16_t(v.pan);
     v.audio_changed = changed ? 1 : 0;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/lock.h"
 #include "engine/track.h"
 
 // The twelve 32-bit words of a track that its file keeps (word 1 and clock_period's two halves
@@ -24,7 +25,7 @@ struct TrackFileWords {
 };
 
 // The words of a track as a file keeps them. Caller holds the engine lock.
-TrackFileWords track_file_words(const Track& v);
+TrackFileWords track_file_words(const Track& v) REQUIRES(engine_capability);
 
 // The words an archived take (bare audio) loads with: normal speed, free running, the whole
 // loop as play window.

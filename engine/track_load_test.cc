@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/lock.h"
+#include "engine/transport.h"
 #include "pool/pool.h"
 
 void release_block_refs(std::span<int32_t*> table) {
@@ -46,6 +47,29 @@ bool track_in_role(int32_t t) {
 bool any_role_active() {
   const EngineState& s = engine_state;
   return s.record_track >= 0 || s.overdub_track >= 0 || s.replace_track >= 0;
+}
+
+void reset_loop(Track& v, int32_t length) {
+  expect_engine_lock(__func__);
+  v.length = length;
+  v.position = 0;
+  v.position_fraction = 0;
+  v.rate = normal_rate;
+  v.half_speed = 0;
+  v.loop_start = 0;
+  v.loop_end = length;
+  v.multiple = 0;
+  v.vsp = 0;
+  v.clock_source = sync_free;
+  v.clock_period = 0;
+  v.start_delay = 0;
+  v.stop_countdown = 0;
+  v.loop_count = 0;
+  v.drift_count = 0;
+  v.segment_count = 1;
+  v.scrambled = 0;
+  v.q_replace_steps = 0;
+  clear_trigger(v);
 }
 
 void release_track_blocks(int32_t t) { release_block_refs(track_blocks[t]); }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/lock.h"
 #include "engine/track.h"
 
 inline uint16_t track_bit(int32_t t) { return uint16_t(1u << t); }
@@ -43,6 +44,12 @@ inline void clear_trigger(Track& v) {
   v.trigger_action = 0;
   v.trigger_argument = 0;
 }
+
+// The fields every new loop starts with: length frames played from the start at normal speed as
+// one segment, free of any clock, with no start delay, stop countdown, trigger, scramble or
+// quantised replace pending. Callers then set what their loop differs in. Caller holds the engine
+// lock, and the track is on neither list.
+void reset_loop(Track& v, int32_t length) REQUIRES(engine_capability);
 
 // The whole loop as play window, in the track's direction.
 inline void set_play_window(Track& v) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/test_names.h"
+#include "tests/fixtures/test_names.h"
 #include "host/looper.h"
 
 namespace {

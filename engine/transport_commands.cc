@@ -15,20 +15,21 @@
 namespace {
 
 constexpr uint32_t active_code_bits = 0x0D;  // PLAY, RECORD, OVERDUB, REPLACE
-constexpr int normal_rate = 256;
 
 bool is_switched(int32_t t) { return (config.switched[t] & 1) != 0; }
 
 bool playing(int32_t t) { return on_list(engine_state.play_list, t); }
 
 // Every track restarts at its loop start. Caller holds the engine lock.
-void reanchor_all() {
+void reanchor_all() REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   for (Track& v : tracks) v.position = v.vsp;
 }
 
 // Every non-empty switched track is put in phase with track ref (-1: with phase 0). Caller holds
 // the engine lock.
-void realign_switched(int32_t ref) {
+void realign_switched(int32_t ref) REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   int64_t p = 0;
   if (valid_track_index(ref)) p = track_phase(tracks[ref]);
   for (int32_t j = 0; j < track_count; ++j) {
@@ -154,18 +155,10 @@ int fill_silent_loop(int32_t t) {
     EngineLockGuard lock;
     list_remove(engine_state.muted_list, t);
     length = source.length;
-    v.start_delay = 0;
-    v.stop_countdown = 0;
-    v.length = length;
-    v.segment_count = 1;
+    reset_loop(v, length);
     v.multiple = length;
-    v.position = 0;
     v.vsp = length - track_phase(source);
     v.clock_source = s;
-    v.rate = normal_rate;
-    v.half_speed = 0;
-    set_play_window(v);
-    v.position_fraction = 0;
   }
   // The loop's blocks and one beyond it, all silent. The track is on no list, so the engine does
   // not read them while they are cleared.

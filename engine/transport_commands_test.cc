@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 

@@ -33,6 +33,17 @@ void follow_clock_source(Track& v) {
   v.position = wrap_into_loop(phase + v.vsp, v.length);
 }
 
+// Ends whatever role t holds: a take closes as a loop (and the overdub it starts ends), an
+// overdub or a replace ends.
+void end_role(int32_t t, bool recording) {
+  if (recording) {
+    close_loop(t);
+    end_overdub(t);
+  }
+  end_replace(t);
+  end_overdub(t);
+}
+
 }  // namespace
 
 int play_track(int32_t t) {
@@ -54,12 +65,7 @@ int play_track(int32_t t) {
   }
   if (in_role) {
     console_printf("Attempt to play recording track. Track %d\n", t + 1);
-    if (recording) {
-      close_loop(t);
-      end_overdub(t);
-    }
-    end_replace(t);
-    end_overdub(t);
+    end_role(t, recording);
     return 0;
   }
   if (playing) {
@@ -134,12 +140,7 @@ int stop_track(int32_t t, int32_t keep_playing) {
     EngineLockGuard lock;
     recording = engine_state.record_track == t;
   }
-  if (recording) {
-    close_loop(t);
-    end_overdub(t);
-  }
-  end_replace(t);
-  end_overdub(t);
+  end_role(t, recording);
   {
     EngineLockGuard lock;
     clear_trigger(tracks[t]);

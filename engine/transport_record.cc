@@ -21,7 +21,8 @@ constexpr int32_t blocks_under_lock = 2;  // a closed loop's first new blocks, t
 
 // The record gain ramps up from silence while the role register names the track. Caller holds
 // the engine lock.
-void punch_in(EngineWord<int32_t>& role, int32_t t) {
+void punch_in(EngineWord<int32_t>& role, int32_t t) REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   EngineState& s = engine_state;
   s.record_gain_end = s.record_gain_full;
   s.record_gain = 0;
@@ -29,8 +30,16 @@ void punch_in(EngineWord<int32_t>& role, int32_t t) {
   role = t;
 }
 
+// Overdub and replace start on a playing track while no track records, overdubs or replaces.
+// Caller holds the engine lock.
+bool can_take_role(int32_t t) REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
+  return on_list(engine_state.play_list, t) && !any_role_active();
+}
+
 // The record gain ramps down to silence. Caller holds the engine lock.
-void punch_out() {
+void punch_out() REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   EngineState& s = engine_state;
   s.record_gain_step = -1;
   s.record_gain = s.record_gain_full;
@@ -140,24 +149,17 @@ int start_record(int32_t t, int32_t mode, int32_t beats) {
   bool became_source = false;
   {
     EngineLockGuard lock;
-    v.length = 0;
     if (s.clock_source_track < 0) {
       s.clock_source_track = t;
       became_source = true;
     }
-    v.clock_period = 0;
+    // A new take keeps the track's speed (it records forward, below).
+    const int32_t rate = v.rate;
+    const int32_t half_speed = v.half_speed;
+    reset_loop(v, 0);
+    v.rate = rate;
+    v.half_speed = half_speed;
     v.clock_source = mode;
-    v.multiple = 0;
-    v.vsp = 0;
-    v.start_delay = 0;
-    v.stop_countdown = 0;
-    v.loop_count = 0;
-    v.drift_count = 0;
-    v.segment_count = 1;
-    v.position_fraction = 0;
-    v.scrambled = 0;
-    v.q_replace_steps = 0;
-    clear_trigger(v);
   }
   if (mode >= 0) {
     sync_to_clock_source(v, t);
@@ -174,12 +176,7 @@ int start_record(int32_t t, int32_t mode, int32_t beats) {
     v.loop_start = 0;
     v.loop_end = 0;
     v.rate = non_negative(v.rate);
-    int32_t targets[2];
-    level_targets(v.atten, v.pan, targets);
-    for (int c = 0; c < 2; c++) v.target_level[c] = v.current_level[c] = targets[c];
-    v.ramp_gain = ramp_unity;
-    v.ramp_end = ramp_unity;
-    v.ramp_step = 0;
+    set_levels_at_once(v);
     punch_in(s.record_track, t);
   }
   if (beats > 0 && v.multiple > 0) {
@@ -306,7 +303,7 @@ int start_overdub(int32_t t) {
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
+    if (!can_take_role(t)) return status_refused;
   }
   undo_save(v, t, undo_incremental);
   {
@@ -351,7 +348,7 @@ int begin_replace(int32_t t, int32_t keep) {
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
+    if (!can_take_role(t)) return status_refused;
     list_remove(s.play_list, t);
     punch_in(s.replace_track, t);
     // The old audio fades out of what is written back while the input fades in.
@@ -365,10 +362,9 @@ int begin_replace(int32_t t, int32_t keep) {
 int start_replace(int32_t t, int32_t keep) {
   if (!valid_track_index(t)) return status_refused;
   Track& v = tracks[t];
-  EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
+    if (!can_take_role(t)) return status_refused;
     v.q_replace_steps = 0;
   }
   undo_save(v, t, undo_incremental);
@@ -383,7 +379,6 @@ namespace {
 // the track's speed, and on top the second a fade is given. A voice that cannot move at all (it
 // stands on a missing block, or the engine ended its role) never reaches the step.
 int64_t step_wait_limit(const Track& v) {
-  constexpr int64_t normal_rate = 256;  // 8.8 fixed point
   const int64_t rate = v.rate < 0 ? -int64_t(v.rate) : int64_t(v.rate);
   const int64_t pass = rate > 0 ? int64_t(v.length) * normal_rate / rate : 0;
   return std::min<int64_t>(pass + fade_timeout_frames, INT32_MAX);
@@ -425,7 +420,7 @@ int start_q_replace(int32_t t, int32_t steps, int32_t keep) {
   EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    if (!on_list(s.play_list, t) || any_role_active()) return status_refused;
+    if (!can_take_role(t)) return status_refused;
     if (steps <= 1 || v.length >= max_quantised_length) return status_refused;
   }
   undo_save(v, t, undo_incremental);
@@ -449,7 +444,7 @@ int start_q_replace(int32_t t, int32_t steps, int32_t keep) {
     if (replacing != t) v.q_replace_steps = 0;
   }
   if (replacing != t)
-    console_printf("Q Replace error: replace track %d not equal to %d\n", replacing, t);
+    console_printf("Q Replace error: replace track %d not equal to %d\n", replacing + 1, t + 1);
   return 0;
 }
 
@@ -480,7 +475,7 @@ int end_replace(int32_t t) {
       replacing = s.replace_track;
     }
     if (replacing == t)
-      console_printf("Replace end error: replace track %d is %d\n", replacing, t);
+      console_printf("Replace end error: replace track %d is %d\n", replacing + 1, t + 1);
   }
   EngineLockGuard lock;
   v.q_replace_steps = 0;

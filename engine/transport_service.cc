@@ -53,7 +53,7 @@ void repair_muted_list() {
     if (highest >= 0) list_remove(engine_state.muted_list, highest);
   }
   for (int32_t t = 0; t < track_count; t++)
-    if (found[t] != nullptr) console_printf(found[t], t);
+    if (found[t] != nullptr) console_printf(found[t], t + 1);
 }
 
 void retire_fading_voices() {
@@ -165,22 +165,8 @@ int erase_track(int32_t t) {
     list_remove(s.muted_list, t);
     if (engine.clock_out_track == t) engine.clock_out_track = 0;
     s.bounce_active = 0;
-    v.length = 0;
-    v.position = 0;
-    v.position_fraction = 0;
-    v.rate = 256;
-    v.half_speed = 0;
-    v.loop_start = 0;
-    v.loop_end = 0;
-    v.vsp = 0;
-    v.clock_source = sync_free;
-    clear_trigger(v);
+    reset_loop(v, 0);
     v.midi_error = 0;
-    v.start_delay = 0;
-    v.stop_countdown = 0;
-    v.segment_count = 1;
-    v.scrambled = 0;
-    v.q_replace_steps = 0;
   }
   release_track_blocks(t);
   release_unscramble_blocks(t);
@@ -236,7 +222,7 @@ int append_track_audio(const int32_t* frames, int32_t byte_count) {
     length = v.length;
     v.position = length >= load_preroll ? length - load_preroll : 0;
     v.position_fraction = 0;
-    v.rate = 256;
+    v.rate = normal_rate;
     v.half_speed = 0;
     set_play_window(v);
     v.segment_count = 1;

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/test_names.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/test_names.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "engine/timing.h"
 
 namespace {
@@ -370,9 +370,9 @@ TEST_F(TransportTest, UpdateRepairsMutedTracksThatAreActive) {
   engine_state.replace_track = 6;
   transport_update();
   EXPECT_EQ(console_text(),
-            "Track on muted list and playing, 1\n"
-            "Track on muted list and playing, 4\n"
-            "Track on muted list and replacing, 6\n");
+            "Track on muted list and playing, 2\n"
+            "Track on muted list and playing, 5\n"
+            "Track on muted list and replacing, 7\n");
   EXPECT_EQ(engine_state.muted_list, track_bit(1) | track_bit(4));
   transport_update();
   transport_update();
@@ -475,7 +475,7 @@ TEST_F(TransportTest, QuantisedReplaceGivesUpOnAStepTheVoiceCannotReach) {
   held.blocks.push_back(track_blocks[0][0]);
   set_block_ref(track_blocks[0][0], nullptr);  // the voice stands still at 100; the step is at 8192
   ASSERT_EQ(start_q_replace(0, 4, 0), 0);
-  EXPECT_EQ(console_text(), "Q Replace error: replace track -1 not equal to 0\n");
+  EXPECT_EQ(console_text(), "Q Replace error: replace track 0 not equal to 1\n");
   EXPECT_EQ(tracks[0].trigger_position, -1);
   EXPECT_EQ(tracks[0].trigger_action, action_none);
   EXPECT_EQ(tracks[0].q_replace_steps, 0);

@@ -74,7 +74,7 @@ void copy_block(int32_t* dst, int32_t n, int32_t b) {
 
 // Undoing: the level's blocks go into the track and the track's into the redo slot (emptied
 // before), up to the first index where neither the level nor the track holds a block.
-void restore_level_blocks(UndoLevel& level, int32_t n) {
+void restore_level_blocks(UndoLevel& level, int32_t n) REQUIRES(engine_capability) {
   int32_t** track = track_blocks[n];
   for (int32_t i = 0; i < undo_level_blocks; i++) {
     if (level.blocks[i] == nullptr && track[i] == nullptr) break;
@@ -86,7 +86,7 @@ void restore_level_blocks(UndoLevel& level, int32_t n) {
 
 // Redoing exchanges the slot with the track until both hold no block at an index, so a second
 // redo exchanges them back.
-void exchange_redo_blocks(int32_t n) {
+void exchange_redo_blocks(int32_t n) REQUIRES(engine_capability) {
   int32_t** track = track_blocks[n];
   for (int32_t i = 0; i < undo_level_blocks; i++) {
     if (redo_blocks[i] == nullptr && track[i] == nullptr) break;

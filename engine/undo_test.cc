@@ -4,7 +4,7 @@
 
 #include "engine/editing.h"
 #include "core/lock_statistics.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 

@@ -11,7 +11,7 @@ constexpr int32_t drift_limit = 2000;       // the largest correction applied at
 
 // Restart of a MIDI-clock track at the end of its stop countdown: the old pass fades out in the
 // second fading voice while the track starts again from frame 0 after start_after frames.
-void restart_clock_track(Track& t, int n) {
+void restart_clock_track(Track& t, int n) REQUIRES(engine_capability) {
   t.start_delay = t.start_after;
   begin_crossfade(t, fading_voices_2[n]);
   engine_state.fading_list_2 |= uint16_t(1u << n);
@@ -61,7 +61,8 @@ void drift_check(Track& t, int mode, int n) {
 
 // The main voice at its stored frame: peak, silence of its segment, fade, shaping, mix, advance.
 [[gnu::always_inline]] inline void sound_main_voice(Track& t, int n, int32_t* frame, bool silent,
-                                                    int32_t pair[2], int32_t sums[2]) {
+                                                    int32_t pair[2], int32_t sums[2])
+    REQUIRES(engine_capability) {
   int32_t left = frame[0];
   int32_t right = frame[1];
   if (left > t.peak) t.peak = left;

@@ -107,11 +107,11 @@ inline void mix_voice(int32_t pair[2], int32_t sums[2], const Track& v, int32_t 
 }
 
 // The MIDI-clock restart countdown and drift check of a track that follows MIDI clock.
-void clock_track_step(Track& t, int mode, int n);
+void clock_track_step(Track& t, int mode, int n) REQUIRES(engine_capability);
 // The clock-out pulse of the clock-out track at position.
 void clock_out_step(int n, int32_t position);
 
-inline void advance_main_voice(Track& t, int mode, int n) {
+inline void advance_main_voice(Track& t, int mode, int n) REQUIRES(engine_capability) {
   const int32_t step = t.position_fraction + t.rate;
   int32_t position = t.position + (step >> 8);
   t.position_fraction = step & 255;
@@ -136,5 +136,5 @@ inline void advance_main_voice(Track& t, int mode, int n) {
 // Main voice of a track in play_list, and fading or second fading voice V of track n: mix into
 // pair, and into sums when the voice is a bounce source. Out of line: one compact routine per
 // voice keeps the track record's address in a register.
-void play_main_voice(Track& t, int n, int32_t pair[2], int32_t sums[2]);
-void play_aux_voice(Track& v, int n, int32_t pair[2], int32_t sums[2]);
+void play_main_voice(Track& t, int n, int32_t pair[2], int32_t sums[2]) REQUIRES(engine_capability);
+void play_aux_voice(Track& v, int n, int32_t pair[2], int32_t sums[2]) REQUIRES(engine_capability);

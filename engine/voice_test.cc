@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/test_names.h"
-#include "engine/engine_test_fixture.h"
+#include "tests/fixtures/test_names.h"
+#include "tests/fixtures/engine_test_fixture.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 
 namespace {
 

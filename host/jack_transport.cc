@@ -101,11 +101,13 @@ void stop() { jack_transport_stop(host.client); }
 
 }  // namespace
 
-void jack_transport_install() {
-  transport_hooks.take_timebase = take_timebase;
-  transport_hooks.release_timebase = release_timebase;
-  transport_hooks.roll = roll;
-  transport_hooks.stop = stop;
+TransportHooks jack_transport_calls() {
+  TransportHooks calls;
+  calls.take_timebase = take_timebase;
+  calls.release_timebase = release_timebase;
+  calls.roll = roll;
+  calls.stop = stop;
+  return calls;
 }
 
 void jack_transport_period(jack_nframes_t frames, ClockInputEvents& events) {

@@ -6,9 +6,10 @@
 #include <jack/jack.h>
 
 #include "midi/clock.h"
+#include "midi/transport_clock.h"
 
-// Installs the transport hooks (main thread, after the client opened).
-void jack_transport_install();
+// The JACK client's transport calls, for the transport hooks (install_hooks).
+TransportHooks jack_transport_calls();
 
 // Process thread, before the period's frames: in follow mode the master's position becomes the
 // period's clock events; otherwise the follower lets go of the transport.

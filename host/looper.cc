@@ -14,6 +14,7 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "host/audio_thread.h"
+#include "host/hooks.h"
 #include "host/main_loop.h"
 #include "host/quit.h"
 #include "host/summary_report.h"
@@ -104,10 +105,12 @@ void looper_reset() {
   web_reset();
   osc_reset();
 
-  pads_reset();  // after host_sysex_reset: points its identity replies here
+  pads_reset();
 
   main_loop_reset();
   audio_thread_reset();
   quit_reset();
   main_loop_hooks = MainLoopHooks{};
+
+  install_hooks();
 }

@@ -11,6 +11,10 @@
 #include "host/quit.h"
 #include "midi/midi_codes.h"
 
+namespace {
+constexpr int64_t idle_wait_ns = 50000000;  // 50 ms: a pass at least this often with nothing to do
+}
+
 MainLoop main_loop;
 MainLoopHooks main_loop_hooks;
 
@@ -114,13 +118,7 @@ void main_loop_pass() {
     m.more_idle_work = 0;
     return;
   }
-  timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_nsec += 50000000;  // 50 ms
-  if (deadline.tv_nsec >= 1000000000) {
-    deadline.tv_nsec -= 1000000000;
-    deadline.tv_sec += 1;
-  }
+  const timespec deadline = deadline_after(idle_wait_ns);
   pthread_cond_timedwait(&main_loop_lock.cond, &main_loop_lock.mutex, &deadline);
 }
 

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/lock.h"
+
 struct MainLoop {
   std::atomic<int32_t> idle_enabled{0};    // the idle tick runs only when set
   std::atomic<int32_t> more_idle_work{0};  // dirty blocks remain: skip the next wait once
@@ -34,15 +36,15 @@ void main_loop_reset();
 int32_t now_ms();
 
 // One idle tick: the periodic services. Refused with "IDLE CHECKS ERROR" past two nested ticks.
-void idle_tick();
+void idle_tick() REQUIRES(main_loop_lock);
 // Runs idle_tick when idle_enabled; for handlers that wait inside the main thread.
-void idle_service();
+void idle_service() REQUIRES(main_loop_lock);
 
 // Handles one console byte: "m" MIDI statistics, "s" pool line and looper statistics.
 void console_command(int c);
 
 // One pass of the main loop (the caller holds main_loop_lock.mutex); waits up to 50 ms unless more
 // idle work is pending.
-void main_loop_pass();
+void main_loop_pass() REQUIRES(main_loop_lock);
 // Runs passes until a quit signal arrives (the main thread holds main_loop_lock.mutex).
-void main_loop_run();
+void main_loop_run() REQUIRES(main_loop_lock);

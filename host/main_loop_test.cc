@@ -104,9 +104,7 @@ TEST_F(MainLoopTest, WakeEndsTheLoopsWait) {
   std::atomic<int> result{-1};
   std::thread loop([&] {
     pthread_mutex_lock(&main_loop_lock.mutex);
-    timespec deadline;
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += 20;  // beyond the test's own deadline below
+    const timespec deadline = deadline_after(20000000000);  // beyond the test's own deadline
     result = pthread_cond_timedwait(&main_loop_lock.cond, &main_loop_lock.mutex, &deadline);
     pthread_mutex_unlock(&main_loop_lock.mutex);
   });

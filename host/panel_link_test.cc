@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "host/looper.h"
 #include "panel/input.h"
 

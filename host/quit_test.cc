@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/lock.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "engine/track.h"
 #include "host/looper.h"
 #include "host/main_loop.h"

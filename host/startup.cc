@@ -22,6 +22,7 @@
 #include "host/audio_thread.h"
 #include "host/connections.h"
 #include "host/data_directory.h"
+#include "host/hooks.h"
 #include "host/jack_host.h"
 #include "host/latency_service.h"
 #include "host/jack_transport.h"
@@ -92,8 +93,7 @@ void startup(const CommandLine& line) {
   // One looper per data directory: a second one stops here, before it touches anything.
   if (!lock_data_directory(stderr)) exit(1);
   host_open(line.server_name);
-  main_loop_hooks.midi_autoconnect = midi_autoconnect;
-  main_loop_hooks.connections_second = connections_second_service;
+  install_hooks({midi_autoconnect, connections_second_service, jack_transport_calls()});
   main_loop.idle_enabled = 0;
 
   config_load();
@@ -109,12 +109,8 @@ void startup(const CommandLine& line) {
   drum_samples_load_all();
   drum_bank_load();
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
-  storage_hooks.report_track_name = host_report_track_name;
   storage_start();
   button_start();
-  pads_reset();  // identity replies reach the pad controllers
-  datagram_hooks.upgrade_start = upgrade_request;
-  upgrade.hooks.arm_restart = [](int32_t seconds) { main_loop.restart_countdown = seconds; };
   generate_ostinato_rhythms();
 
   main_loop.idle_enabled = 1;
@@ -125,9 +121,7 @@ void startup(const CommandLine& line) {
   audio_thread_set_process_thread(jack_client_thread_id(host.client));
   latency_startup(line.latency);
   host_read_latency();
-  jack_transport_install();
   if (line.transport != 0) transport_set_mode(line.transport, line.transport_force);
-  editing_panel_hooks = {show_progress_line, leave_new_length_menu};
   panel_link_open(panel_socket_name);
   draw_menu();
   const int udp_port = network_start(line.udp_port);
@@ -149,5 +143,5 @@ void startup(const CommandLine& line) {
   console_printf("primary_gain: %d\n", int(config.all_main_level));
   console_printf("%s\n", zt4_version);
   print_ready_line(shown_server_name(line), udp_port);
-  pthread_mutex_lock(&main_loop_lock.mutex);
+  main_loop_lock_take();
 }

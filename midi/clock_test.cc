@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "config/config.h"
-#include "core/test_names.h"
+#include "tests/fixtures/test_names.h"
 #include "host/looper.h"
 #include "midi/midi_codes.h"
 #include "midi/midi_parser.h"

@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t queue_mask = midi_code_queue_size - 1;
 static_assert((midi_code_queue_size & queue_mask) == 0, "the code queue wraps by masking");
-constexpr int32_t kind_mask = 0xFF00;
 constexpr int controller_mask = 0x7F;
 constexpr int value_mask = 0x7F;
 

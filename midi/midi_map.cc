@@ -13,7 +13,7 @@ constexpr uint8_t status_control_change = 0xB0;
 constexpr uint8_t status_program_change = 0xC0;
 constexpr uint8_t status_system = 0xF0;
 constexpr uint8_t end_of_exclusive = 0xF7;
-constexpr uint8_t kind_mask = 0xF0;
+constexpr uint8_t status_kind_mask = 0xF0;
 constexpr uint8_t channel_mask = 0x0F;
 constexpr int data_mask = 0x7F;
 constexpr int switch_threshold = 64;  // bit 6 of the value: the switch is "on" from 64 up
@@ -55,7 +55,7 @@ bool dejitter_accepts(MidiMapState& m, int controller, int value) {
 }  // namespace
 
 void midi_echo(const uint8_t* message, int length) {
-  const uint8_t kind = message[0] & kind_mask;
+  const uint8_t kind = message[0] & status_kind_mask;
   const int data_bytes = echo_data_bytes(kind);
   if (data_bytes < 0 || length < 1 + data_bytes) return;
   uint8_t reply[echo_max_length];
@@ -75,7 +75,7 @@ int32_t midi_map(const uint8_t* message, int length) {
   if (status >= status_system || (status & channel_mask) != config.midi_channel) return 0;
   midi_echo(message, length);
 
-  const uint8_t kind = status & kind_mask;
+  const uint8_t kind = status & status_kind_mask;
   if (kind == status_program_change) {
     if (length < 2) return 0;
     return code_program_change + (message[1] & data_mask);

@@ -11,6 +11,7 @@ constexpr int32_t code_note_on = 0x9000;         // + note
 constexpr int32_t code_note_off = 0xA000;        // + note (also note on with velocity 0)
 constexpr int32_t code_control_change = 0xB000;  // + value + (controller << 16)
 constexpr int32_t code_program_change = 0xC000;  // + program
+constexpr int32_t kind_mask = 0xFF00;  // code & kind_mask: one of the four kinds above
 constexpr int code_controller_shift = 16;
 
 constexpr int midi_controller_count = 128;

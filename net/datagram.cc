@@ -203,9 +203,9 @@ void handle_datagram(const uint8_t* bytes, int length, const sockaddr_in& sender
       main_loop_lock.console_mailbox = uint32_t(d.value);
       break;
     case DatagramKind::host_sysex:
-      pthread_mutex_lock(&main_loop_lock.mutex);
+      main_loop_lock_take();
       host_sysex(bytes, length);
-      pthread_mutex_unlock(&main_loop_lock.mutex);
+      main_loop_lock_give();
       break;
     default:
       break;

@@ -137,6 +137,7 @@ class DatagramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     looper_reset();
+    datagram_hooks.upgrade_start = nullptr;  // no fetch starts: the datagram's check is tested
     config_defaults();
     sender.sin_family = AF_INET;
     sender.sin_port = htons(40000);

@@ -412,7 +412,6 @@ void host_sysex(const uint8_t* bytes, int length) {
 }
 
 void host_sysex_reset() {
-  storage_hooks.report_track_name = host_report_track_name;
   host_sysex_state.run_text = run_text_command;
   host_sysex_state.apc_found = nullptr;
   host_sysex_state.launchpad_found = nullptr;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "core/lock.h"
+
 // Host command numbers.
 enum HostCommand : int {
   host_cmd_upgrade_data = 0,
@@ -76,7 +78,7 @@ struct HostSysex {
 extern HostSysex host_sysex_state;
 
 // Handles one message of `length` bytes; replies go out through host_reply.
-void host_sysex(const uint8_t* bytes, int length);
+void host_sysex(const uint8_t* bytes, int length) REQUIRES(main_loop_lock);
 
 // Start-of-program hooks (command 27 runs text commands, no pad controllers) and stored byte.
 void host_sysex_reset();

@@ -7,7 +7,7 @@
 
 #include "midi/midi_queue.h"
 #include "net/host_sysex.h"
-#include "storage/storage_test_fixture.h"
+#include "tests/fixtures/storage_test_fixture.h"
 
 namespace {
 

@@ -58,9 +58,6 @@ void* network_thread(void* socket) {
 }
 
 int network_start(int port) {
-  midi_set_sysex_handler(host_sysex);
-  midi_set_echo_peer(remote_send);
-
   const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) {
     console_printf("socket failed\n");

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "host/looper.h"
 #include "host/main_loop.h"
 #include "net/host_sysex.h"

@@ -107,8 +107,6 @@ void pads_reset() {
   pads.poll_count = 0;
   pad_shadow_reset(PadKind::apc, pads.apc);
   pad_shadow_reset(PadKind::launchpad, pads.launchpad);
-  host_sysex_state.apc_found = apc_found;
-  host_sysex_state.launchpad_found = launchpad_found;
 }
 
 void pad_poll() {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/log_ring.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "host/looper.h"
 #include "midi/midi_queue.h"
 #include "net/host_sysex.h"

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "panel/audio_slots.h"
 #include "panel/handlers.h"
-#include "panel/panel_test_fixture.h"
+#include "tests/fixtures/panel_test_fixture.h"
 #include "storage/storage_thread.h"
 #include "storage/track_file.h"
 

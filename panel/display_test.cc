@@ -6,7 +6,7 @@
 #include "panel/display_state.h"
 #include "panel/handlers.h"
 #include "panel/menus.h"
-#include "panel/panel_test_fixture.h"
+#include "tests/fixtures/panel_test_fixture.h"
 #include "panel/selection.h"
 #include "panel/status_line.h"
 

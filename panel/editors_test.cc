@@ -5,7 +5,7 @@
 #include "panel/editors.h"
 #include "panel/function_table.h"
 #include "panel/menus.h"
-#include "panel/panel_test_fixture.h"
+#include "tests/fixtures/panel_test_fixture.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/editing.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "net/status_report.h"
 #include "panel/display_state.h"
 #include "panel/function_table.h"

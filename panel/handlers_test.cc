@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "config/presets.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "engine/track_params.h"
 #include "midi/midi_map.h"
 #include "panel/display_state.h"

@@ -2,6 +2,7 @@
 // their all-track and replay forms, erase, cue, replace, the clock source, MIDI Start.
 #include "config/config.h"
 #include "core/console.h"
+#include "engine/multiply.h"
 #include "engine/timing.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "engine/transport_commands.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"

@@ -16,7 +16,6 @@ PanelInput panel_input;
 
 namespace {
 
-constexpr int32_t kind_mask = 0xFF00;
 constexpr int32_t column_mask = 0xF0;    // bits 4-7: the key column
 constexpr int32_t third_column = 0x10;   // exchanged with the fourth on panel version 1
 constexpr int32_t fourth_column = 0x20;

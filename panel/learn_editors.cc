@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int32_t kind_mask = 0xFF00;
 constexpr int32_t number_mask = 0x7F;
 constexpr int32_t value_mask = 0xFF;
 constexpr int pedal_steps = 4;

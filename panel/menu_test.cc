@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "panel/handlers.h"
 #include "panel/menus.h"
-#include "panel/panel_test_fixture.h"
+#include "tests/fixtures/panel_test_fixture.h"
 #include "panel/selection.h"
 #include "panel/value_entry.h"
 #include "storage/mixer_file.h"

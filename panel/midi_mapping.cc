@@ -8,7 +8,6 @@ MidiMapping midi_mapping;
 
 namespace {
 
-constexpr int32_t kind_mask = 0xFF00;
 constexpr int32_t number_mask = 0x7F;
 constexpr int32_t track_mask = 0xFF;
 

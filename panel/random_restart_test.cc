@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 #include "panel/handlers.h"
 #include "panel/selection.h"
 

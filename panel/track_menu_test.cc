@@ -12,7 +12,7 @@
 #include "panel/handlers.h"
 #include "panel/handlers_drums.h"
 #include "panel/menus.h"
-#include "panel/panel_test_fixture.h"
+#include "tests/fixtures/panel_test_fixture.h"
 #include "panel/selection.h"
 #include "panel/text_command.h"
 #include "panel/value_entry.h"

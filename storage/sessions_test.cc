@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "storage/storage_test_fixture.h"
+#include "tests/fixtures/storage_test_fixture.h"
 
 namespace {
 

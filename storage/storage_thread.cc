@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/console.h"
+#include "core/deadline.h"
 #include "engine/track_ops.h"
 #include "storage/mixer_file.h"
 #include "storage/sessions.h"
@@ -71,9 +72,8 @@ void* storage_thread(void*) {
     storage_pass();
     s.passes.fetch_add(1);
     if (s.stop_requested.load()) break;
-    timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += 1;  // at least one pass a second even when nobody signals
+    // At least one pass a second even when nobody signals.
+    const timespec deadline = deadline_after(1000000000);
     pthread_cond_timedwait(&s.storage_cond, &s.storage_mutex, &deadline);
   }
   pthread_mutex_unlock(&s.storage_mutex);
@@ -105,11 +105,7 @@ void set_track_name(StorageThread& s, int32_t t, const char* name) {
 void storage_init() {
   StorageThread& s = storage;
   if (s.cond_ready) pthread_cond_destroy(&s.storage_cond);
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(&s.storage_cond, &attr);
-  pthread_condattr_destroy(&attr);
+  cond_init_monotonic(s.storage_cond);
   s.cond_ready = true;
   s.running = false;
   s.stop_requested = 0;
@@ -158,9 +154,6 @@ void storage_init() {
   s.free_bytes_fn = nullptr;
   s.clock_ms_fn = nullptr;
   s.wait_for_main_loop = nullptr;
-
-  config_hooks.write = request_config_write;
-  track_file_hooks.forget = forget_track_file;
 }
 
 void storage_start() {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "config/config.h"
-#include "core/test_workdir.h"
+#include "tests/fixtures/test_workdir.h"
 #include "host/looper.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/deadline.h"
 #include "core/lock.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
@@ -110,13 +111,7 @@ void wait_for_attach(StorageThread& s) {
       }
       continue;
     }
-    timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_nsec += attach_poll_ns;
-    if (deadline.tv_nsec >= 1000000000) {
-      deadline.tv_nsec -= 1000000000;
-      deadline.tv_sec += 1;
-    }
+    const timespec deadline = deadline_after(attach_poll_ns);
     pthread_cond_timedwait(&s.storage_cond, &s.storage_mutex, &deadline);
   }
 }

@@ -57,13 +57,14 @@ int64_t now_ms(const StorageThread& s) {
 int64_t file_bytes(int32_t length) { return track_header_bytes + int64_t(length) * bytes_per_frame; }
 
 // Still the loop the save began with: same length, no role. Caller holds the engine lock.
-bool unchanged(const SaveJob& job) {
+bool unchanged(const SaveJob& job) REQUIRES(engine_capability) {
   return tracks[job.track].length == job.length && !track_in_role(job.track);
 }
 
 // Takes the snapshot of track t under the lock the caller holds. An automatic save clears the
 // change mark at once, so changes made while it writes schedule another save.
-void take_job(SaveJob& job, int32_t t, int32_t slot, bool requested) {
+void take_job(SaveJob& job, int32_t t, int32_t slot, bool requested) REQUIRES(engine_capability) {
+  expect_engine_lock(__func__);
   Track& v = tracks[t];
   job = {t, slot, requested, v.audio_changed != 0, v.length, track_file_words(v)};
   if (!requested) {

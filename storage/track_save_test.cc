@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/storage_test_fixture.h"
+#include "tests/fixtures/storage_test_fixture.h"
 
 namespace {
 

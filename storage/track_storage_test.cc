@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "storage/storage_test_fixture.h"
+#include "tests/fixtures/storage_test_fixture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "drums/drum_machine.h"
-#include "engine/engine_test_fixture.h"
+#include "tests/fixtures/engine_test_fixture.h"
 #include "engine/listen_ring.h"
 
 extern "C" {

@@ -4,7 +4,7 @@
 #include <pthread.h>
 
 #include "core/lock.h"
-#include "engine/looper_test_fixture.h"
+#include "tests/fixtures/looper_test_fixture.h"
 
 namespace {
 
