@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int32_t normal_rate = 256;
 constexpr int32_t max_times = 4;
 
 constexpr char refused_off[] = "Capture refused: the capture ring is off (--capture-seconds 0)\n";

@@ -46,7 +46,7 @@ TEST(HooksTest, LooperResetWiresEveryUpwardCallAndResetsInstallNone) {
   EXPECT_EQ(storage_hooks.report_track_name, nullptr);
   EXPECT_EQ(host_sysex_state.apc_found, nullptr);
 
-  install_hooks({no_call, no_call});
+  install_hooks({no_call, no_call, {}});
   EXPECT_EQ(main_loop_hooks.midi_autoconnect, no_call);
   EXPECT_EQ(main_loop_hooks.connections_second, no_call);
   EXPECT_EQ(config_hooks.write, request_config_write);
