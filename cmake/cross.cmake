@@ -24,4 +24,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${ZT4_CROSS_TRIPLE})
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${ZT4_CROSS_TRIPLE}/pkgconfig:/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${qemu};-L;/usr/${ZT4_CROSS_TRIPLE})
+# The board's C library comes from its multiarch package (libc6:ARCH, which the development
+# packages bring), found by qemu through /lib/ld-linux-*.so like any program. qemu's -L with the
+# cross compiler's own copy in /usr/TRIPLE is not used: under qemu 7.2 it hangs threaded programs.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${qemu})
