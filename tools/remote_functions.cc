@@ -208,7 +208,8 @@ std::string function_call_text(const FunctionCall& call) {
     if (other.size() > name.size() && text.size() >= other.size() &&
         equal_ignoring_case(text.substr(0, other.size()), other)) {
       const size_t digits = name.size() + 1 + (call.number < 0 ? 1 : 0);
-      return text.insert(digits, "0");
+      text.insert(text.begin() + std::ptrdiff_t(digits), '0');
+      return text;
     }
   }
   return text;
