@@ -1,6 +1,7 @@
 #include "panel/function_names.h"
 
 #include <cctype>
+#include <cstddef>
 
 #include "panel/function_table.h"
 
@@ -50,7 +51,10 @@ std::string function_call_text(int row, bool has_number, int32_t number) {
     if (other.size() > name.size() && text.size() >= other.size() &&
         equal_ignoring_case(text.substr(0, other.size()), other)) {
       const size_t digits = name.size() + 1 + (number < 0 ? 1 : 0);
-      return text.insert(digits, "0");
+      // One character inserted by position: an optimised build takes the string form for an
+      // overlapping copy and warns.
+      text.insert(text.begin() + std::ptrdiff_t(digits), '0');
+      return text;
     }
   }
   return text;

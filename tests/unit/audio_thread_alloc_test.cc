@@ -95,8 +95,9 @@ TEST_F(AudioThreadAllocTest, BusyEngineFramesAllocateNothing) {
 // The guard itself: a malloc in the looper's code is seen.
 TEST(AllocationGuard, CountsMallocAndOperatorNew) {
   counting = true;
-  void* p = malloc(16);
-  int* q = new int(1);
+  // Through volatile pointers, so an optimising build cannot drop an allocation it sees unused.
+  void* volatile p = malloc(16);
+  int* volatile q = new int(1);
   counting = false;
   free(p);
   delete q;
