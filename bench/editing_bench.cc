@@ -40,7 +40,8 @@ void inline_frame() {
 void prepare() {
   looper_reset();
   engine_wait.run_frame = inline_frame;
-  for (int32_t b = 0; b * block_frames < loop_frames; b++) set_block_ref(track_blocks[0][b], pool_alloc_any());
+  for (int32_t b = 0; b * block_frames < loop_frames; b++)
+    set_block_ref(track_blocks[0][b], pool_alloc_any());
   for (int32_t f = 0; f < loop_frames; f++) {
     const double t = f / 48000.0;
     int32_t* frame = frame_at(track_blocks[0], f);

@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr int input_frames = 4096;       // a repeating input signal
+constexpr int input_frames = 4096;          // a repeating input signal
 constexpr double frame_ns = 1e9 / 48000.0;  // 20833 ns
 
 struct BenchInput {
@@ -122,8 +122,7 @@ void drums_running() {
   int length;
   for (int i = 0; i < 30000; i++) {
     engine_process_sample(in, out_main, out_aux1, out_aux2);
-    while (midi_out_take_audio_lane(&length) != nullptr) {
-    }
+    while (midi_out_take_audio_lane(&length) != nullptr) {}
   }
 }
 
@@ -140,7 +139,8 @@ void run_frames(benchmark::State& state) {
     engine_process_sample(in, out_main, out_aux1, out_aux2);
     // The process callback's per-frame drain of the clock bytes.
     int length;
-    while (const uint8_t* bytes = midi_out_take_audio_lane(&length)) benchmark::DoNotOptimize(bytes);
+    while (const uint8_t* bytes = midi_out_take_audio_lane(&length))
+      benchmark::DoNotOptimize(bytes);
     benchmark::DoNotOptimize(out_main);
     i = (i + 1) & (input_frames - 1);
   }

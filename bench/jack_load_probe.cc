@@ -72,8 +72,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "jack_load_probe: cannot reach JACK server %s\n", argv[1]);
     return 1;
   }
-  probe.out_l = jack_port_register(probe.client, "out_l", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-  probe.out_r = jack_port_register(probe.client, "out_r", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  probe.out_l =
+      jack_port_register(probe.client, "out_l", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  probe.out_r =
+      jack_port_register(probe.client, "out_r", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
   if (probe.out_l == nullptr || probe.out_r == nullptr) return 1;
   jack_set_process_callback(probe.client, process, nullptr);
   jack_set_xrun_callback(probe.client, on_xrun, nullptr);
@@ -102,7 +104,8 @@ int main(int argc, char** argv) {
       open = false;
       const jack_nframes_t frames = jack_frame_time(probe.client) - frames_at_open;
       printf("window frames %u load_mean %.2f load_max %.2f xruns %d\n", unsigned(frames),
-             samples > 0 ? load_sum / double(samples) : 0.0, load_max, probe.xruns.load() - xruns_at_open);
+             samples > 0 ? load_sum / double(samples) : 0.0, load_max,
+             probe.xruns.load() - xruns_at_open);
       fflush(stdout);
     }
     if (open) {

@@ -59,7 +59,7 @@ constexpr int input_frames = 4096;
 std::atomic<bool> stopping{false};
 std::atomic<bool> paused{true};  // the hostile threads wait (the quiet reference run)
 
-std::atomic<int> parked{0};      // hostile threads waiting while paused
+std::atomic<int> parked{0};  // hostile threads waiting while paused
 
 // False once the run stops; waits while the hostile threads are paused.
 bool keep_going() {
@@ -171,8 +171,7 @@ void* audio_main(void*) {
     next += period_ns;
     // Woken at the period's start; a period that overran starts the next at once.
     timespec wake{time_t(next / 1000000000), long(next % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
-    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {}
     r.figures[p] = run_period(r.frames, period_ns, at);
   }
   return nullptr;
@@ -193,9 +192,10 @@ void run_audio_thread() {
   pthread_attr_destroy(&attributes);
   if (result != 0) {
     if (!told) {
-      printf("rt_stress: SCHED_FIFO refused (%s): the audio thread runs at normal priority, so "
-             "its figures include ordinary scheduling delays\n",
-             strerror(result));
+      printf(
+          "rt_stress: SCHED_FIFO refused (%s): the audio thread runs at normal priority, so "
+          "its figures include ordinary scheduling delays\n",
+          strerror(result));
       told = true;
     }
     result = pthread_create(&thread, nullptr, audio_main, nullptr);
@@ -242,8 +242,7 @@ void main_loop_role() {
     stretch_track(stretch_source, stretch_destination, 1.5f);
     erase_track(stretch_destination);
     transport_update();
-    while (pool_clean_one() > 0 && !stopping.load(std::memory_order_relaxed)) {
-    }
+    while (pool_clean_one() > 0 && !stopping.load(std::memory_order_relaxed)) {}
     erase_track(reload_track);
   }
 }
@@ -295,9 +294,9 @@ Summary summarise(const std::vector<PeriodFigures>& f, int64_t period_ns) {
     turns.push_back(p.hand_overs);
   }
   const double percent = double(period_ns) / 100.0;
-  return {percentile(wall, 1.0) / percent,     percentile(wall, 0.999) / percent,
-          percentile(run, 1.0) / percent,      percentile(run, 0.999) / percent,
-          percentile(wait, 1.0) / percent,     percentile(hand_over, 1.0) / percent,
+  return {percentile(wall, 1.0) / percent, percentile(wall, 0.999) / percent,
+          percentile(run, 1.0) / percent,  percentile(run, 0.999) / percent,
+          percentile(wait, 1.0) / percent, percentile(hand_over, 1.0) / percent,
           percentile(turns, 1.0)};
 }
 
@@ -394,17 +393,18 @@ int main(int argc, char** argv) {
   hostile.emplace_back(waveform_reader);
   hostile.emplace_back(storage_role);
 
-  printf("rt_stress: %lld s per run. Callback time as a share of the period: wall (all of it),\n"
-         "run (the audio thread's CPU time less its lock waits), lock wait (wall, at the start\n"
-         "and in hand-overs), hand-over (wall, in hand-overs), turns (hand-overs in one period);\n"
-         "wall less run is lock wait plus preemption by the machine's other work\n",
-         (long long)seconds);
+  printf(
+      "rt_stress: %lld s per run. Callback time as a share of the period: wall (all of it),\n"
+      "run (the audio thread's CPU time less its lock waits), lock wait (wall, at the start\n"
+      "and in hand-overs), hand-over (wall, in hand-overs), turns (hand-overs in one period);\n"
+      "wall less run is lock wait plus preemption by the machine's other work\n",
+      (long long)seconds);
   printf("%-6s %-10s %9s %9s %9s %9s %9s %9s %6s\n", "period", "design", "wall max", "wall 99.9",
          "run max", "run 99.9", "wait max", "hand max", "turns");
   for (const uint32_t frames : {64u, 256u}) {
     // The quiet reference (no hostile thread), then each design under the hostile load.
-    for (const int32_t budget : {hand_over_budget_default - 1000, hand_over_unbounded,
-                                 hand_over_budget_default}) {
+    for (const int32_t budget :
+         {hand_over_budget_default - 1000, hand_over_unbounded, hand_over_budget_default}) {
       const bool quiet = budget < hand_over_unbounded;
       paused = quiet;
       // The quiet run starts once every hostile thread has finished what it was doing.
@@ -427,8 +427,8 @@ int main(int argc, char** argv) {
       } else {
         snprintf(design, sizeof design, "budget %d%%", int(budget));
       }
-      printf("%-6u %-10s %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %6.0f\n", frames,
-             design, s.wall_max, s.wall_p999, s.run_max, s.run_p999, s.wait_max, s.hand_over_max,
+      printf("%-6u %-10s %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %6.0f\n", frames, design,
+             s.wall_max, s.wall_p999, s.run_max, s.run_p999, s.wait_max, s.hand_over_max,
              s.turns_max);
       print_lock_sites();
       fflush(stdout);

@@ -27,7 +27,8 @@
 namespace {
 
 constexpr int32_t loop_frames = 60 * frames_per_second;
-constexpr double file_megabytes = (track_header_bytes + double(loop_frames) * bytes_per_frame) / 1e6;
+constexpr double file_megabytes =
+    (track_header_bytes + double(loop_frames) * bytes_per_frame) / 1e6;
 
 // Outermost holds of the engine lock by this (the only) thread, for the part being measured.
 struct LockTimes {
@@ -101,8 +102,8 @@ void BM_save_60s_loop(benchmark::State& state) {
   }
   if (storage.track_names[0][0] != 't') state.SkipWithError("the loop was not saved");
   state.SetBytesProcessed(int64_t(state.iterations() * file_megabytes * 1e6 * (archive ? 2 : 1)));
-  state.counters["MB/s"] = benchmark::Counter(file_megabytes * (archive ? 2 : 1) * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
+  state.counters["MB/s"] = benchmark::Counter(
+      file_megabytes * (archive ? 2 : 1) * double(state.iterations()), benchmark::Counter::kIsRate);
   report(state, meter.storage_part, "");
 }
 
@@ -117,8 +118,7 @@ void BM_load_60s_loop(benchmark::State& state) {
     meter.counting = &meter.setup;
     erase_track(0);
     storage.forget_mask = 0;  // keep the file
-    while (pool_clean_one() > 0) {
-    }
+    while (pool_clean_one() > 0) {}
     if (cold) {
       const int fd = open("track1.dat", O_RDONLY);
       posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
@@ -130,14 +130,26 @@ void BM_load_60s_loop(benchmark::State& state) {
     pass();
   }
   if (tracks[0].length != loop_frames) state.SkipWithError("the loop was not loaded");
-  state.counters["MB/s"] = benchmark::Counter(file_megabytes * double(state.iterations()),
-                                              benchmark::Counter::kIsRate);
+  state.counters["MB/s"] =
+      benchmark::Counter(file_megabytes * double(state.iterations()), benchmark::Counter::kIsRate);
   report(state, meter.storage_part, "");
   report(state, meter.attach_part, "attach_");
 }
 
-BENCHMARK(BM_save_60s_loop)->ArgName("archive")->Arg(0)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_load_60s_loop)->ArgName("cold")->Arg(0)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_save_60s_loop)
+    ->ArgName("archive")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_load_60s_loop)
+    ->ArgName("cold")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -32,8 +32,15 @@ BENCHMARK(BM_SignatureCheck)->Unit(benchmark::kMillisecond);
 void BM_Lz77Expand(benchmark::State& state) {
   // A 512 KiB image of 16-byte runs: one literal and one 15-byte copy per token pair.
   constexpr uint32_t length = 524288;
-  Bytes in = {'L', 'Z', '7', '7', uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16),
-              uint8_t(length >> 24), 4};
+  Bytes in = {'L',
+              'Z',
+              '7',
+              '7',
+              uint8_t(length),
+              uint8_t(length >> 8),
+              uint8_t(length >> 16),
+              uint8_t(length >> 24),
+              4};
   for (uint32_t i = 0; i < length; i += 16) {
     in.insert(in.end(), {0, 0, uint8_t(i >> 4)});
     const uint16_t w = (1 << 4) + 13;  // distance 1, count 14

@@ -72,10 +72,8 @@ TEST_F(BackupTest, RestoreRefusesAMissingCorruptOrForeignBackup) {
   const char* checksum = "Config checksum mismatch.  Using default config.\n";
   const char* version = "Config version mismatch.  Using default config.\n";
   const Case cases[] = {
-      {"missing", " Failed verify", checksum},
-      {"corrupt", " Failed verify", checksum},
-      {"short", " Failed verify", checksum},
-      {"version 3", " Failed version", version},
+      {"missing", " Failed verify", checksum},   {"corrupt", " Failed verify", checksum},
+      {"short", " Failed verify", checksum},     {"version 3", " Failed version", version},
       {"version 1", " Failed version", version},
   };
   for (const Case& c : cases) {

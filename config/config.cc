@@ -19,8 +19,8 @@ namespace {
 constexpr int16_t switched_default[track_count] = {0, 0, 0, 1, 1, 1, 1, 0};
 constexpr int16_t reserved_68_default = 770;  // 0x0302, kept so stored files keep their bytes
 constexpr int16_t quant_cc_default = 126;
-constexpr int cc_bounce = 119;        // always reaches the general-use handler
-constexpr int16_t cc_general_use = 0; // controller function "General Use"
+constexpr int cc_bounce = 119;         // always reaches the general-use handler
+constexpr int16_t cc_general_use = 0;  // controller function "General Use"
 constexpr int16_t cc_travel_top = 127;
 constexpr int16_t feedback_full = 100;  // percent
 
@@ -77,9 +77,10 @@ void keep_refused_file() {
   if (rename(config_file_name, config_refused_file_name) == 0) {
     console_printf("The refused configuration is kept as %s\n", config_refused_file_name);
   } else {
-    console_printf("The refused configuration cannot be kept as %s (%s): it is replaced at the "
-                   "next save\n",
-                   config_refused_file_name, strerror(errno));
+    console_printf(
+        "The refused configuration cannot be kept as %s (%s): it is replaced at the "
+        "next save\n",
+        config_refused_file_name, strerror(errno));
   }
 }
 

@@ -15,20 +15,20 @@ static_assert(std::endian::native == std::endian::little,
               "the record is stored and checksummed as little-endian words");
 
 constexpr int config_version = 2;
-constexpr int config_size = 9972;                  // bytes in the file
+constexpr int config_size = 9972;                   // bytes in the file
 constexpr int config_word_count = config_size / 2;  // 4986 16-bit words
-constexpr int config_list_length = 8;              // function ids per function list
+constexpr int config_list_length = 8;               // function ids per function list
 // 128 program changes, 128 controllers as switches, 128 notes, 128 spare.
 constexpr int config_list_count = 512;
 constexpr int config_cc_count = 128;
-constexpr int config_preset_count = 11;            // presets 0-10
+constexpr int config_preset_count = 11;  // presets 0-10
 constexpr int config_group_count = 10;
 constexpr int config_user_button_count = 4;
 
 // First list of each kind in midi_lists.
-constexpr int list_program_base = 0;    // list p = program change p
-constexpr int list_switch_base = 128;   // list 128 + c = controller c used as a switch
-constexpr int list_note_base = 256;     // list 256 + n = note n
+constexpr int list_program_base = 0;   // list p = program change p
+constexpr int list_switch_base = 128;  // list 128 + c = controller c used as a switch
+constexpr int list_note_base = 256;    // list 256 + n = note n
 
 constexpr char config_file_name[] = ".zt4.config.1";
 constexpr char config_refused_file_name[] = ".zt4.config.1.bad";  // the last file load refused
@@ -38,42 +38,42 @@ struct Preset {
   int16_t levels[track_count];     // 0 = full, negative = attenuation
   int16_t feedbacks[track_count];  // percent, 100 = full
   int16_t pans[track_count];
-  int16_t main_level;                     // all_main_level at the time of saving
+  int16_t main_level;  // all_main_level at the time of saving
 };
 static_assert(sizeof(Preset) == 50);
 
 struct ConfigRecord {
   uint16_t version;
-  uint16_t checksum;         // Internet checksum: the words of a valid record sum to 0xFFFF
-  uint32_t ip_address;       // first octet in the most significant byte
+  uint16_t checksum;    // Internet checksum: the words of a valid record sum to 0xFFFF
+  uint32_t ip_address;  // first octet in the most significant byte
   uint32_t gateway_address;
   uint32_t netmask;
   uint32_t dns_server;
   int16_t switched[track_count];  // bit 0: track belongs to the switched set
-  int16_t reserved_36[7];                // bytes 36-49, cleared by the version-1 upgrade
-  int16_t mono_input_mode;               // 0 off, 1 on
-  uint16_t zt6_display;                  // 0 "old", 1 "new"
-  int16_t midi_clock_in;                 // set by the host: 0xF8 on MIDIIN drives the clock
-  int16_t brightness;                    // 0, 3 or 7
-  int16_t mono_aux_out;                  // 0 off, 1 on
-  int16_t drum_audio_port;               // 0 main, 1 aux 1, 2 aux 2
-  int16_t drums_clock_out;               // 0 internal, 1 internal + MIDI out, 2 off
-  int16_t track_file_set;                // nonzero: track files are "track%d-%d.dat"
-  int16_t cc_trace;                      // cleared at every load
-  int16_t reserved_68;                   // 770 in the defaults
-  int16_t quant_cc;                      // 1-127
-  int16_t cc_dejitter;                   // 0-4
-  int16_t rnd_restart_min;               // 0-200
-  int16_t rnd_restart_max;               // 0-200
-  int16_t loop_start_flash;              // 0 none, 1 red, 2 yellow
-  int16_t switch_priority;               // 0 switch track, 1 clock source track
-  int16_t all_aux_level;                 // -8..8, 6 dB steps
-  int16_t all_main_level;                // -8..8, 6 dB steps ("primary_gain")
-  int16_t noise_gate_level;              // gate threshold is 1 << level
-  int16_t noise_gate_delay;              // gate delay is 50 frames per unit
-  int16_t record_trigger;                // 0-23
-  int16_t wet_only;                      // 0 wet + dry, 1 wet only
-  int16_t midi_channel;                  // 0-15, shown 1-16
+  int16_t reserved_36[7];         // bytes 36-49, cleared by the version-1 upgrade
+  int16_t mono_input_mode;        // 0 off, 1 on
+  uint16_t zt6_display;           // 0 "old", 1 "new"
+  int16_t midi_clock_in;          // set by the host: 0xF8 on MIDIIN drives the clock
+  int16_t brightness;             // 0, 3 or 7
+  int16_t mono_aux_out;           // 0 off, 1 on
+  int16_t drum_audio_port;        // 0 main, 1 aux 1, 2 aux 2
+  int16_t drums_clock_out;        // 0 internal, 1 internal + MIDI out, 2 off
+  int16_t track_file_set;         // nonzero: track files are "track%d-%d.dat"
+  int16_t cc_trace;               // cleared at every load
+  int16_t reserved_68;            // 770 in the defaults
+  int16_t quant_cc;               // 1-127
+  int16_t cc_dejitter;            // 0-4
+  int16_t rnd_restart_min;        // 0-200
+  int16_t rnd_restart_max;        // 0-200
+  int16_t loop_start_flash;       // 0 none, 1 red, 2 yellow
+  int16_t switch_priority;        // 0 switch track, 1 clock source track
+  int16_t all_aux_level;          // -8..8, 6 dB steps
+  int16_t all_main_level;         // -8..8, 6 dB steps ("primary_gain")
+  int16_t noise_gate_level;       // gate threshold is 1 << level
+  int16_t noise_gate_delay;       // gate delay is 50 frames per unit
+  int16_t record_trigger;         // 0-23
+  int16_t wet_only;               // 0 wet + dry, 1 wet only
+  int16_t midi_channel;           // 0-15, shown 1-16
   int16_t midi_lists[config_list_count][config_list_length];  // function lists, -1 ends a list
   int16_t cc_max[config_cc_count];
   int16_t cc_min[config_cc_count];
@@ -89,8 +89,8 @@ struct ConfigRecord {
   int16_t pedal_mode;                  // 0 change now, 1 catch first
   int16_t track_follows_cc;            // 0 no, 1 yes
   int16_t reserved_9400;
-  int16_t fade_time;                   // 1-100
-  int16_t volume_minimum;              // -128..-10
+  int16_t fade_time;       // 1-100
+  int16_t volume_minimum;  // -128..-10
   int16_t q_steps[track_count];
   Preset presets[config_preset_count];
 };
@@ -158,7 +158,7 @@ struct ConfigLive {
   int16_t mix_level[track_count];     // 0 = full, negative = attenuation
   int16_t mix_feedback[track_count];  // percent
   int16_t mix_pan[track_count];
-  int16_t mix_spare[track_count];     // kept at 100 beside the mix; no reader yet
+  int16_t mix_spare[track_count];  // kept at 100 beside the mix; no reader yet
   // Last value seen by the controller-as-switch test, -1 when none since the last load.
   int16_t cc_switch_value[config_cc_count];
   // errno of the last failed write of the file, 0 after a success (storage thread).

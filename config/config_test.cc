@@ -118,8 +118,9 @@ TEST_F(ConfigTest, DefaultsFillEveryFieldAndTheLiveMix) {
 TEST_F(ConfigTest, MissingFileGivesDefaultsAndIsWrittenValidAtTheFirstSave) {
   config_load();
   // A first start says plainly, once, that there is nothing yet: nothing was refused.
-  EXPECT_EQ(take_console_output(), "Size of config 9972\n"
-                                   "no configuration yet: using defaults\n");
+  EXPECT_EQ(take_console_output(),
+            "Size of config 9972\n"
+            "no configuration yet: using defaults\n");
   EXPECT_FALSE(std::filesystem::exists(config_refused_file_name));
   EXPECT_EQ(config_dirty.load(), 1);
   EXPECT_EQ(config.all_main_level, -2);
@@ -148,15 +149,18 @@ TEST_F(ConfigTest, AFailedSaveIsReportedOncePerKindOfFailure) {
     int error;
     const char* printed;
   } saves[] = {
-      {ENOSPC, "Cannot save the configuration in .zt4.config.1: No space left on device; the next "
-               "change tries again\n"},
+      {ENOSPC,
+       "Cannot save the configuration in .zt4.config.1: No space left on device; the next "
+       "change tries again\n"},
       {ENOSPC, ""},
-      {EIO, "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
-            "tries again\n"},
+      {EIO,
+       "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
+       "tries again\n"},
       {0, "The configuration is saved again\n"},
       {0, ""},
-      {EIO, "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
-            "tries again\n"},
+      {EIO,
+       "Cannot save the configuration in .zt4.config.1: Input/output error; the next change "
+       "tries again\n"},
   };
   for (const auto& save : saves) {
     write_failure = save.error;
@@ -204,8 +208,8 @@ TEST_P(CorruptFileTest, IsRefusedWithTheChecksumMessage) {
 
   config_load();
   // The refused file is kept aside before the defaults are saved over it.
-  EXPECT_EQ(take_console_output(), std::string("Size of config 9972\n") + checksum_message +
-                                       refused_message);
+  EXPECT_EQ(take_console_output(),
+            std::string("Size of config 9972\n") + checksum_message + refused_message);
   EXPECT_EQ(read_whole_file(config_refused_file_name),
             std::string(reinterpret_cast<const char*>(&bad), c.length));
   EXPECT_FALSE(std::filesystem::exists(config_file_name));
@@ -246,10 +250,10 @@ TEST_P(UnknownVersionTest, IsRefusedWithTheVersionMessage) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, UnknownVersionTest,
                          testing::Values(uint16_t(0), uint16_t(3), uint16_t(0xFFFF)),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("version", c);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("version", c);
+                         });
 
 TEST_F(ConfigTest, VersionOneIsUpgradedKeepingItsListsAndSavedAsVersionTwo) {
   ConfigRecord r = valid_record();
@@ -341,10 +345,10 @@ INSTANTIATE_TEST_SUITE_P(Values, BrightnessTest,
                                          BrightnessCase{7, 7}, BrightnessCase{1, 0},
                                          BrightnessCase{5, 0}, BrightnessCase{-3, 0},
                                          BrightnessCase{8, 0}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("stored", c.stored);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("stored", c.stored);
+                         });
 
 TEST_F(ConfigTest, LoadResetsTheControllerSwitchValues) {
   config_live.cc_switch_value[64] = 100;

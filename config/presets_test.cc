@@ -44,8 +44,8 @@ TEST_F(PresetTest, EveryPresetRoundTrips) {
 
     ASSERT_EQ(preset_use(n), 0);
     EXPECT_EQ(0, memcmp(config_live.mix_level, expected.mix_level, sizeof expected.mix_level));
-    EXPECT_EQ(0, memcmp(config_live.mix_feedback, expected.mix_feedback,
-                        sizeof expected.mix_feedback));
+    EXPECT_EQ(
+        0, memcmp(config_live.mix_feedback, expected.mix_feedback, sizeof expected.mix_feedback));
     EXPECT_EQ(0, memcmp(config_live.mix_pan, expected.mix_pan, sizeof expected.mix_pan));
     EXPECT_EQ(config.all_main_level, expected_main);
   }

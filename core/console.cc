@@ -71,7 +71,8 @@ void emit_decimal(Output& out, int64_t value, bool plus, bool zero_pad, int widt
 
 // The low `digits` hexadecimal digits, upper case, most significant first.
 void emit_hex(Output& out, uint64_t value, int digits) {
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) emit(out, hex_digits[(value >> shift) & 0xF]);
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    emit(out, hex_digits[(value >> shift) & 0xF]);
 }
 
 // Eight digits, or as many as a wider (64-bit address) value needs.
@@ -117,27 +118,13 @@ void format(Output& out, Dialect dialect, const char* f, va_list args) {
     if (conversion == '\0') break;
     f++;
     switch (conversion) {
-      case 'd':
-        emit_decimal(out, va_arg(args, int), plus, zero_pad, width);
-        break;
-      case 'x':
-        emit_hex(out, va_arg(args, unsigned int), 8);
-        break;
-      case 'h':
-        emit_hex(out, va_arg(args, unsigned int), 4);
-        break;
-      case 'b':
-        emit_hex(out, va_arg(args, unsigned int), 2);
-        break;
-      case 'c':
-        emit(out, char(va_arg(args, int)));
-        break;
-      case 's':
-        emit_string(out, va_arg(args, const char*));
-        break;
-      case '%':
-        emit(out, '%');
-        break;
+      case 'd': emit_decimal(out, va_arg(args, int), plus, zero_pad, width); break;
+      case 'x': emit_hex(out, va_arg(args, unsigned int), 8); break;
+      case 'h': emit_hex(out, va_arg(args, unsigned int), 4); break;
+      case 'b': emit_hex(out, va_arg(args, unsigned int), 2); break;
+      case 'c': emit(out, char(va_arg(args, int))); break;
+      case 's': emit_string(out, va_arg(args, const char*)); break;
+      case '%': emit(out, '%'); break;
       default:
         if (dialect == Dialect::buffer) {
           emit(out, conversion);  // unknown letters (including 'i' and 'l') print as themselves

@@ -16,8 +16,8 @@ namespace {
 
 constexpr uint32_t buffer_mask = console_buffer_size - 1;
 static_assert((console_buffer_size & buffer_mask) == 0, "the buffer wraps by masking");
-constexpr long idle_wait_ns = 200000000;    // the output thread looks again at least every 0.2 s
-constexpr long flush_poll_ns = 5000000;     // 5 ms between looks while flushing
+constexpr long idle_wait_ns = 200000000;  // the output thread looks again at least every 0.2 s
+constexpr long flush_poll_ns = 5000000;   // 5 ms between looks while flushing
 constexpr double exit_flush_seconds = 1;
 constexpr int notice_max = 64;
 
@@ -83,7 +83,8 @@ void* output_thread(void*) {
       continue;
     }
     const uint32_t start = read & buffer_mask;
-    const uint32_t run = pending < console_buffer_size - start ? pending : console_buffer_size - start;
+    const uint32_t run =
+        pending < console_buffer_size - start ? pending : console_buffer_size - start;
     const ssize_t n = write(o.fd, o.bytes + start, run);
     if (n > 0) {
       o.read_count.store(read + uint32_t(n), std::memory_order_release);

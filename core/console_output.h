@@ -19,8 +19,8 @@ constexpr uint32_t console_piece_max = 1024;     // a longer piece of text is qu
 struct ConsoleOutput {
   char bytes[console_buffer_size];
   // Free-running byte counts; the buffer holds write_count - read_count bytes.
-  std::atomic<uint32_t> write_count{0};  // advanced by printers (under console_log.mutex)
-  std::atomic<uint32_t> read_count{0};   // advanced by the output thread
+  std::atomic<uint32_t> write_count{0};    // advanced by printers (under console_log.mutex)
+  std::atomic<uint32_t> read_count{0};     // advanced by the output thread
   std::atomic<uint32_t> dropped_lines{0};  // dropped since the last notice
   std::atomic<uint32_t> dropped_total{0};  // dropped since start-up
   std::atomic<bool> running{false};
@@ -29,7 +29,7 @@ struct ConsoleOutput {
   int fd = 1;
   pthread_t thread{};
   pthread_mutex_t wake_mutex = PTHREAD_MUTEX_INITIALIZER;  // never held across a write
-  pthread_cond_t wake;  // timed on the monotonic clock
+  pthread_cond_t wake;                                     // timed on the monotonic clock
   ConsoleOutput() { cond_init_monotonic(wake); }
 };
 

@@ -81,7 +81,7 @@ TEST_F(ConsoleOutputTest, AnUnreadPipeNeverBlocksAndTheDroppedLinesAreCounted) {
 TEST_F(ConsoleOutputTest, FlushWaitsForTheReaderOnlyAsLongAsItIsAllowed) {
   console_output_start(fds_[1]);
   for (int i = 0; i < 2000; i++) console_printf("%s\n", line_text);  // fills pipe and buffer
-  EXPECT_FALSE(console_output_flush(0.1));  // nobody reads: gives up
+  EXPECT_FALSE(console_output_flush(0.1));                           // nobody reads: gives up
 
   std::atomic<bool> stop{false};
   std::thread reader([&] {

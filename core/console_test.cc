@@ -107,7 +107,7 @@ TEST(FormatToTest, UnknownLettersPrintThemselvesAndConsumeNothing) {
   EXPECT_STREQ(buffer, "i ld q 7");
   format_to(buffer, "%5s|%s|%c", "ab", "", 'z');
   EXPECT_STREQ(buffer, "ab||z");  // strings are never widened
-  format_to(buffer, "a\nb%");       // no carriage return, a trailing '%' ends the text
+  format_to(buffer, "a\nb%");     // no carriage return, a trailing '%' ends the text
   EXPECT_STREQ(buffer, "a\nb");
 }
 
@@ -141,11 +141,13 @@ TEST_F(ConsoleTest, ConsoleConversions) {
 
 TEST_F(ConsoleTest, LongConversionsAndArgumentUse) {
   StdoutCapture capture;
-  console_printf("%ld|%ld|%lx|%lx|%lx\n", 5000000000L, long(INT32_MIN), 0x1234L, 0x7F0012345678L, -1L);
+  console_printf("%ld|%ld|%lx|%lx|%lx\n", 5000000000L, long(INT32_MIN), 0x1234L, 0x7F0012345678L,
+                 -1L);
   // Unknown conversions consume no argument; 'l' before another letter is itself unknown.
   console_printf("%q%d %lq %s\n", 3, "str");
   console_printf("%s|%s", static_cast<const char*>(nullptr), "x");
-  EXPECT_EQ(capture.text(), "5000000000|NaN|00001234|7F0012345678|FFFFFFFFFFFFFFFF\r\n3 q str\r\n|x");
+  EXPECT_EQ(capture.text(),
+            "5000000000|NaN|00001234|7F0012345678|FFFFFFFFFFFFFFFF\r\n3 q str\r\n|x");
 }
 
 TEST_F(ConsoleTest, LineEndGetsCarriageReturnOnStandardOutputOnly) {
@@ -172,7 +174,9 @@ TEST_F(ConsoleTest, ReadersDrainTheirRingsIndependently) {
 
 TEST_F(ConsoleTest, ConcurrentCallsKeepTheirTextTogether) {
   auto writer = [](char letter) {
-    for (int i = 0; i < 300; i++) console_printf("%c%c%c%c%c%c%c%c\n", letter, letter, letter, letter, letter, letter, letter, letter);
+    for (int i = 0; i < 300; i++)
+      console_printf("%c%c%c%c%c%c%c%c\n", letter, letter, letter, letter, letter, letter, letter,
+                     letter);
   };
   {
     StdoutCapture quiet;

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-constexpr int track_count = 8;             // tracks 0..7 inside; users and the protocol say 1..8
-constexpr int frames_per_second = 48000;   // the JACK server's rate; every length is in frames
-constexpr char zt4_version[] = "V3.07";    // printed at start-up, reported to the remote
+constexpr int track_count = 8;            // tracks 0..7 inside; users and the protocol say 1..8
+constexpr int frames_per_second = 48000;  // the JACK server's rate; every length is in frames
+constexpr char zt4_version[] = "V3.07";   // printed at start-up, reported to the remote
 
 // Status codes: 0 success, negative failure.
 constexpr int32_t status_ok = 0;

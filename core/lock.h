@@ -65,8 +65,8 @@ inline void engine_hand_over_if_wanted(pthread_mutex_t* mutex, int64_t& until_ns
 // Their bodies are outside the analysis: they take and let go of the mutex only at the outermost
 // level of the thread's depth count, which the analysis cannot follow; to every caller they
 // acquire and release the engine lock.
-void engine_lock(CallSite where = CallSite::current()) ACQUIRE(engine_capability)
-    NO_THREAD_SAFETY_ANALYSIS;
+void engine_lock(CallSite where = CallSite::current())
+    ACQUIRE(engine_capability) NO_THREAD_SAFETY_ANALYSIS;
 // Prints "BUG: jack_release_lock" and exits with status 1 when the thread holds no lock.
 void engine_unlock() RELEASE(engine_capability) NO_THREAD_SAFETY_ANALYSIS;
 // Depth of the engine lock held by the calling thread.
@@ -112,8 +112,8 @@ extern MainLoopLock main_loop_lock;
 
 // The main loop's lock, taken and let go where the analysis can see it (the pthread calls inside
 // carry no annotations of their own).
-inline void main_loop_lock_take() ACQUIRE(main_loop_lock) EXCLUDES(engine_capability)
-    NO_THREAD_SAFETY_ANALYSIS {
+inline void main_loop_lock_take() ACQUIRE(main_loop_lock)
+    EXCLUDES(engine_capability) NO_THREAD_SAFETY_ANALYSIS {
   pthread_mutex_lock(&main_loop_lock.mutex);
 }
 inline void main_loop_lock_give() RELEASE(main_loop_lock) NO_THREAD_SAFETY_ANALYSIS {

@@ -55,9 +55,8 @@ void lock_statistics_callback(int64_t took_ns, uint32_t frames) {
   s.callbacks.store(s.callbacks.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   int64_t longest = s.callback_longest_ns.load(std::memory_order_relaxed);
   // The report may clear the figure meanwhile; the exchange never waits.
-  while (took_ns > longest &&
-         !s.callback_longest_ns.compare_exchange_weak(longest, took_ns, std::memory_order_relaxed)) {
-  }
+  while (took_ns > longest && !s.callback_longest_ns.compare_exchange_weak(
+                                  longest, took_ns, std::memory_order_relaxed)) {}
   if (took_ns >= longest) s.callback_frames.store(frames, std::memory_order_relaxed);
   s.callback_busy_ns.fetch_add(took_ns, std::memory_order_relaxed);
   s.callback_frames_total.fetch_add(frames, std::memory_order_relaxed);

@@ -19,9 +19,7 @@ TEST(LockHoldProbeTest, TimesOnlyTheOutermostHoldsOfItsThread) {
     EngineLockGuard inner;  // a nested hold is part of the outer one
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  {
-    EngineLockGuard brief;
-  }
+  { EngineLockGuard brief; }
   const int64_t longest = lock_hold_probe_stop();
   EXPECT_GE(longest, 2000000);
 
@@ -84,12 +82,8 @@ TEST(LockStatisticsTest, ChargesEachOutermostHoldToItsCallSiteAndClearsOnTake) {
 TEST(LockStatisticsTest, TheReportShowsTheFourLongestSitesLongestFirst) {
   lock_statistics_reset();
   const CallSite sites[] = {
-      CallSite::current(),
-      CallSite::current(),
-      CallSite::current(),
-      CallSite::current(),
-      CallSite::current(),
-      CallSite::current(),
+      CallSite::current(), CallSite::current(), CallSite::current(),
+      CallSite::current(), CallSite::current(), CallSite::current(),
   };
   const int64_t held[] = {3000, 9000, 1000, 7000, 5000, 2000};
   pthread_mutex_lock(engine_mutex());  // as engine_unlock records them
@@ -173,9 +167,7 @@ TEST(EngineHandOverTest, AThreadThatAsksGetsTheLockBetweenTwoFramesOfAPeriod) {
 TEST(EngineHandOverTest, ASpentBudgetKeepsTheLockToTheEndOfThePeriod) {
   StandInPeriod period;
   const std::atomic<bool> never{false};
-  std::thread audio([&] {
-    period.run(lock_clock_ns() - 1, never, std::chrono::milliseconds(50));
-  });
+  std::thread audio([&] { period.run(lock_clock_ns() - 1, never, std::chrono::milliseconds(50)); });
   while (!period.holds) std::this_thread::yield();
   engine_lock();
   EXPECT_TRUE(period.over.load());
@@ -190,9 +182,8 @@ TEST(EngineHandOverTest, BackToBackHoldsGetOneTurnPerHandOver) {
   StandInPeriod period;
   std::atomic<bool> done{false};
   std::atomic<int> turns{0};
-  std::thread audio([&] {
-    period.run(lock_clock_ns() + int64_t(60e9), done, std::chrono::seconds(30));
-  });
+  std::thread audio(
+      [&] { period.run(lock_clock_ns() + int64_t(60e9), done, std::chrono::seconds(30)); });
   while (!period.holds) std::this_thread::yield();
   for (int i = 0; i < 200; i++) {
     EngineLockGuard lock;
@@ -210,10 +201,10 @@ TEST(EngineHandOverTest, TheBudgetIsAPercentageOrUnbounded) {
     int32_t budget;  // after the call
     bool refused;
   };
-  const Case cases[] = {{"40", 40, false},         {"unbounded", hand_over_unbounded, false},
-                        {"0", 0, false},           {"101", 0, true},
-                        {"-5", 0, true},           {"25%", 0, true},
-                        {"", 0, true},             {"100", 100, false}};
+  const Case cases[] = {{"40", 40, false}, {"unbounded", hand_over_unbounded, false},
+                        {"0", 0, false},   {"101", 0, true},
+                        {"-5", 0, true},   {"25%", 0, true},
+                        {"", 0, true},     {"100", 100, false}};
   for (const Case& c : cases) {
     EXPECT_EQ(engine_hand_over_budget_set(c.text) != nullptr, c.refused) << c.text;
     EXPECT_EQ(engine_hand_over_budget.load(), c.budget) << c.text;

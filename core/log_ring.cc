@@ -30,8 +30,8 @@ int log_ring_pending(const LogRing& ring) {
 
 void console_log_reset() {
   std::lock_guard<std::mutex> hold(console_log.mutex);
-  for (LogRing* ring : {&console_log.udp_log_ring, &console_log.sysex_log_ring,
-                         &console_log.web_log_ring}) {
+  for (LogRing* ring :
+       {&console_log.udp_log_ring, &console_log.sysex_log_ring, &console_log.web_log_ring}) {
     ring->write_index.store(0, std::memory_order_relaxed);
     ring->read_index.store(0, std::memory_order_relaxed);
   }

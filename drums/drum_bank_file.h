@@ -14,8 +14,10 @@ constexpr uint16_t drum_bank_format = 1;
 // bpm (4 bytes), all_gain, gain[8], pan[8] and steps[192] (2 bytes each), all little-endian.
 constexpr int drum_bank_header_bytes = 12;
 constexpr int drum_pattern_bytes = 4 + 2 * (1 + drum_count + drum_count + drum_steps);
-constexpr int drum_bank_file_bytes = drum_bank_header_bytes + drum_pattern_count * drum_pattern_bytes;
-constexpr int drum_bank_save_delay = 100;  // ten-millisecond ticks between the last edit and the save
+constexpr int drum_bank_file_bytes =
+    drum_bank_header_bytes + drum_pattern_count * drum_pattern_bytes;
+constexpr int drum_bank_save_delay =
+    100;  // ten-millisecond ticks between the last edit and the save
 
 struct DrumBankStore {
   std::atomic<int32_t> dirty{0};  // an edit is not saved yet

@@ -79,11 +79,31 @@ TEST_F(DrumBankFileTest, DamagedBanksAreRefusedAndLeaveTheBankAsItWas) {
       {"magic", [](auto& b) { b[0] = 'X'; }, "not a drum bank"},
       {"format", [](auto& b) { b[4] = 2; }, "unknown format"},
       {"one bit", [](auto& b) { b[5000] ^= 0x10; }, "checksum mismatch"},
-      {"pattern number", [](auto& b) { b[8] = 64; restamp(b); }, "bad pattern number"},
+      {"pattern number",
+       [](auto& b) {
+         b[8] = 64;
+         restamp(b);
+       },
+       "bad pattern number"},
       // pattern 0 starts at byte 12: bpm, all_gain, gain[8], pan[8]
-      {"tempo", [](auto& b) { b[12] = 59; restamp(b); }, "tempo out of range"},
-      {"all gain", [](auto& b) { b[16] = 1; restamp(b); }, "gain out of range"},
-      {"pan", [](auto& b) { b[18 + 16] = 97; restamp(b); }, "pan out of range"},
+      {"tempo",
+       [](auto& b) {
+         b[12] = 59;
+         restamp(b);
+       },
+       "tempo out of range"},
+      {"all gain",
+       [](auto& b) {
+         b[16] = 1;
+         restamp(b);
+       },
+       "gain out of range"},
+      {"pan",
+       [](auto& b) {
+         b[18 + 16] = 97;
+         restamp(b);
+       },
+       "pan out of range"},
   };
   for (const Damage& d : damages) {
     std::vector<uint8_t> bytes = encoded(sample_bank());
@@ -138,9 +158,9 @@ TEST_F(DrumBankFileTest, EditsAreSavedASecondAfterTheLastOne) {
   drum_bank_save_service();
   const std::string stored = read_whole_file(drum_bank_file_name);
   DrumBank bank{};
-  ASSERT_EQ(drum_bank_decode(reinterpret_cast<const uint8_t*>(stored.data()), int(stored.size()),
-                             bank),
-            nullptr);
+  ASSERT_EQ(
+      drum_bank_decode(reinterpret_cast<const uint8_t*>(stored.data()), int(stored.size()), bank),
+      nullptr);
   EXPECT_EQ(bank.current_pattern, 1);
   EXPECT_EQ(bank.patterns[1].bpm, 120);
   EXPECT_EQ(bank.patterns[1].steps[5], 0x80);

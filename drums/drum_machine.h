@@ -10,38 +10,38 @@
 
 constexpr int drum_count = 8;
 constexpr int drum_pattern_count = 64;
-constexpr int drum_steps = 192;           // two 4/4 measures of 24 steps per beat
+constexpr int drum_steps = 192;  // two 4/4 measures of 24 steps per beat
 constexpr int drum_steps_per_measure = 96;
 constexpr int drum_steps_per_beat = 24;
 constexpr int drum_release_frames = 512;  // a voice retriggered on the next step fades this long
 constexpr int32_t drum_bpm_min = 60;
 constexpr int32_t drum_bpm_max = 200;
 constexpr int32_t drum_bpm_default = 120;
-constexpr int32_t drum_gain_min = -96;    // dB
+constexpr int32_t drum_gain_min = -96;  // dB
 constexpr int32_t drum_pan_limit = 96;
-constexpr int drum_voice_blocks = 16;     // a sample holds up to 131072 frames (2.7 s)
+constexpr int drum_voice_blocks = 16;  // a sample holds up to 131072 frames (2.7 s)
 constexpr int32_t drum_voice_max_frames = drum_voice_blocks * block_frames;
 
 struct DrumPattern {
-  int32_t bpm;                  // 60..200 when set; 0 = never set
-  uint16_t steps[drum_steps];   // bit i triggers drum i + 1; playback reads bits 0..7
-  int16_t gain[drum_count];     // dB, -96..0
-  int16_t pan[drum_count];      // -96..96, negative = left
-  int16_t all_gain;             // dB, -96..0
+  int32_t bpm;                 // 60..200 when set; 0 = never set
+  uint16_t steps[drum_steps];  // bit i triggers drum i + 1; playback reads bits 0..7
+  int16_t gain[drum_count];    // dB, -96..0
+  int16_t pan[drum_count];     // -96..96, negative = left
+  int16_t all_gain;            // dB, -96..0
 };
 
 struct DrumBank {
   DrumPattern patterns[drum_pattern_count];
-  int32_t current_pattern;      // 0..63; above 63 silences the drum machine
+  int32_t current_pattern;  // 0..63; above 63 silences the drum machine
 };
 
 struct DrumVoice {
-  int32_t slot;                 // -1 when the voice holds no sample
-  int32_t position;             // next frame to play
-  int32_t length;               // sample frames, 0 = empty
-  int32_t ready;                // the sample may be triggered
+  int32_t slot;      // -1 when the voice holds no sample
+  int32_t position;  // next frame to play
+  int32_t length;    // sample frames, 0 = empty
+  int32_t ready;     // the sample may be triggered
   int32_t playing;
-  int32_t release;              // frames of release fade left, 0..512
+  int32_t release;                     // frames of release fade left, 0..512
   int32_t* blocks[drum_voice_blocks];  // stereo frames, 8192 per block
 };
 
@@ -49,14 +49,14 @@ struct DrumVoice {
 struct DrumTiming {
   int32_t step_start[drum_steps];
   int32_t release_start[drum_steps];
-  int32_t loop_length;          // samples in the two-measure pattern
+  int32_t loop_length;  // samples in the two-measure pattern
   float samples_per_step;
 };
 
 struct DrumTransport {
   int32_t running;
-  int32_t counter;              // sample within the pattern, 0..loop_length-1
-  int32_t step;                 // 0..191
+  int32_t counter;  // sample within the pattern, 0..loop_length-1
+  int32_t step;     // 0..191
 };
 
 struct DrumMachine {
@@ -67,7 +67,7 @@ struct DrumMachine {
   DrumTiming timing[2];
   int32_t active;
   DrumTransport transport;
-  uint32_t sounding;            // bit i: voice i plays or releases
+  uint32_t sounding;  // bit i: voice i plays or releases
 };
 
 extern DrumMachine drums;

@@ -114,17 +114,15 @@ TEST_P(DrumTempoChangeTest, ThePassKeepsEveryStepOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Changes, DrumTempoChangeTest,
                          testing::Values(TempoChange{120, 60, 12345},
-                                         TempoChange{120, 60, 10000},    // a step start due
-                                         TempoChange{120, 121, 10001},   // just after one
-                                         TempoChange{121, 120, 9919},
-                                         TempoChange{97, 133, 150001},
+                                         TempoChange{120, 60, 10000},   // a step start due
+                                         TempoChange{120, 121, 10001},  // just after one
+                                         TempoChange{121, 120, 9919}, TempoChange{97, 133, 150001},
                                          TempoChange{120, 137, 191700},  // after the last release
-                                         TempoChange{200, 60, 57599},
-                                         TempoChange{60, 200, 383999}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("bpm", c.from, "to", c.to, "at", c.at);
-    });
+                                         TempoChange{200, 60, 57599}, TempoChange{60, 200, 383999}),
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("bpm", c.from, "to", c.to, "at", c.at);
+                         });
 
 TEST_F(DrumTest, DrumOnConsecutiveStepsFadesOutAndRestarts) {
   drum_set_tempo(120);
@@ -189,11 +187,10 @@ TEST_P(DrumMixTest, GainAndPanPickGainTableEntries) {
   EXPECT_EQ(out.second, int32_t((int64_t(sample_right(50) >> 4) * r.multiplier) >> r.shift));
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, DrumMixTest,
-                         testing::Values(MixCase{0, 0, 0, 0, 0}, MixCase{-6, -3, 10, 19, 9},
-                                         MixCase{-6, -3, -10, 9, 19},
-                                         MixCase{-96, -96, 96, 288, 192},
-                                         MixCase{-96, -96, -96, 192, 288}),
+INSTANTIATE_TEST_SUITE_P(
+    Settings, DrumMixTest,
+    testing::Values(MixCase{0, 0, 0, 0, 0}, MixCase{-6, -3, 10, 19, 9}, MixCase{-6, -3, -10, 9, 19},
+                    MixCase{-96, -96, 96, 288, 192}, MixCase{-96, -96, -96, 192, 288}),
     [](const auto& info) {
       const auto& c = info.param;
       return param_case_name("all_gain", c.all_gain, "gain", c.gain, "pan", c.pan);
@@ -232,10 +229,10 @@ TEST_P(DrumClockOutTest, OnePassOfThePattern) {
 INSTANTIATE_TEST_SUITE_P(Modes, DrumClockOutTest,
                          testing::Values(ClockCase{0, 0, 192}, ClockCase{1, 192, 192},
                                          ClockCase{2, 0, 0}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("mode", c.drums_clock_out);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("mode", c.drums_clock_out);
+                         });
 
 TEST_F(DrumTest, StartPrimesTheFollowerUnlessItsClockIsOffOrAnOutsideClockLeads) {
   drum_set_tempo(100);

@@ -86,7 +86,8 @@ DrumSampleData decode_open(SNDFILE* file, const SF_INFO& info) {
   raw.resize(size_t(chunk) * size_t(channels));
   sf_count_t total = 0;
   while (total < wanted) {
-    const sf_count_t n = sf_readf_float(file, raw.data(), chunk < wanted - total ? chunk : wanted - total);
+    const sf_count_t n =
+        sf_readf_float(file, raw.data(), chunk < wanted - total ? chunk : wanted - total);
     if (n <= 0) break;
     for (sf_count_t i = 0; i < n; i++) {
       const float left = raw[size_t(i * channels)];

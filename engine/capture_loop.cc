@@ -87,8 +87,8 @@ CaptureMoment take_moment() {
     m.source_rate = v.rate;
   }
   const bool drums_clock = drums.transport.running != 0 && c.clock_lock >= 0;
-  m.outside_clock = !drums_clock && config.midi_clock_in != 0 && c.outside_running != 0 &&
-                    c.clock_lock >= 0;
+  m.outside_clock =
+      !drums_clock && config.midi_clock_in != 0 && c.outside_running != 0 && c.clock_lock >= 0;
   m.bar_clock = (drums_clock || m.outside_clock) && c.clock_period > 0;
   if (m.bar_clock) {
     const int32_t beats = config.beats_per_measure >= 1 ? config.beats_per_measure : 4;
@@ -108,12 +108,9 @@ void release(int32_t* const* blocks, int32_t count) {
 
 const char* reference_text(CaptureReference reference) {
   switch (reference) {
-    case CaptureReference::clock_track:
-      return "in phase with the clock source track";
-    case CaptureReference::bars:
-      return "whole bars to the last bar start";
-    case CaptureReference::phrase:
-      break;
+    case CaptureReference::clock_track: return "in phase with the clock source track";
+    case CaptureReference::bars: return "whole bars to the last bar start";
+    case CaptureReference::phrase: break;
   }
   return "the phrase just played";
 }
@@ -177,8 +174,8 @@ CaptureSpan find_phrase(const ListenRing& r, const CaptureMoment& m) {
     first = a;
   }
   // Quiet since the ring started counts as quiet; otherwise the phrase is at most the ring.
-  uint64_t start = gap || oldest == 0 || first - oldest >= uint64_t(phrase_quiet_frames) ? first
-                                                                                          : oldest;
+  uint64_t start =
+      gap || oldest == 0 || first - oldest >= uint64_t(phrase_quiet_frames) ? first : oldest;
   // The gate opens over a few zero crossings: those quieter frames belong to the phrase.
   const uint64_t delay = uint64_t(m.gate_delay > 0 ? m.gate_delay : 0);
   while (start > oldest && first - start < delay) {

@@ -13,18 +13,18 @@ enum class CaptureReference : int32_t { clock_track, bars, phrase };
 
 // What the engine held at the press, copied under the engine lock at one frame boundary.
 struct CaptureMoment {
-  uint64_t written;        // frames the ring had taken
-  int64_t capacity;        // frames the ring holds, 0 when it is off
-  int32_t source;          // the clock source track (0-7), -1 when none has audio
-  int32_t source_length;   // its loop
-  int32_t source_phase;    // its phase (position - vsp) after the last frame
-  int32_t source_rate;     // its speed, 256 = normal forward
-  bool bar_clock;          // the drum machine or an outside clock is running
-  bool outside_clock;      // that clock comes from MIDI input
-  int32_t since_bar;       // frames counted since its last bar start (the follower's count)
-  int32_t bar_frames;      // one bar of it
-  int32_t gate_level;      // the noise gate's threshold
-  int32_t gate_delay;      // and its hold time in frames
+  uint64_t written;       // frames the ring had taken
+  int64_t capacity;       // frames the ring holds, 0 when it is off
+  int32_t source;         // the clock source track (0-7), -1 when none has audio
+  int32_t source_length;  // its loop
+  int32_t source_phase;   // its phase (position - vsp) after the last frame
+  int32_t source_rate;    // its speed, 256 = normal forward
+  bool bar_clock;         // the drum machine or an outside clock is running
+  bool outside_clock;     // that clock comes from MIDI input
+  int32_t since_bar;      // frames counted since its last bar start (the follower's count)
+  int32_t bar_frames;     // one bar of it
+  int32_t gate_level;     // the noise gate's threshold
+  int32_t gate_delay;     // and its hold time in frames
 };
 
 // The frames that become the loop: ring frames [end - length, end) (absolute, as the ring counts

@@ -190,9 +190,10 @@ TEST_F(CaptureTest, ClockSourceCaptureIsInPhaseWithTheSourceAndUndoErasesIt) {
   EXPECT_EQ(v.clock_source, 0);
   EXPECT_EQ(v.position, tracks[0].position);
   for (int32_t k = 0; k < v.length; k += 97)
-    ASSERT_TRUE(same(track_frame_of(1, k), ring_frame(source_start + uint64_t(k) < listen_ring.written.load()
-                                                          ? source_start + uint64_t(k)
-                                                          : source_start + uint64_t(k) - uint64_t(v.length))))
+    ASSERT_TRUE(same(track_frame_of(1, k),
+                     ring_frame(source_start + uint64_t(k) < listen_ring.written.load()
+                                    ? source_start + uint64_t(k)
+                                    : source_start + uint64_t(k) - uint64_t(v.length))))
         << "frame " << k;
   feed(12345);
   EXPECT_EQ(v.position, tracks[0].position);
@@ -243,8 +244,9 @@ TEST_F(CaptureTest, NothingUsableChangesNothing) {
   release_track_blocks(0);
   make_loop(0, 3 * second, true);
   EXPECT_EQ(capture_loop(1, 4), status_refused);
-  EXPECT_EQ(console_text(), "Track 2 captured: 192000 frames, in phase with the clock source track\n"
-                            "Capture refused: the capture ring does not hold the whole loop\n");
+  EXPECT_EQ(console_text(),
+            "Track 2 captured: 192000 frames, in phase with the clock source track\n"
+            "Capture refused: the capture ring does not hold the whole loop\n");
   // Every track holds a loop.
   for (int32_t t = 1; t < track_count; t++) make_loop(t, 1000);
   EXPECT_EQ(capture_loop(1, 1), status_refused);

@@ -18,7 +18,6 @@ EditingState editing_state;
 
 namespace {
 
-
 // One period of the test tone on the 2^24 full scale: a quarter wave rising to 8388598, mirrored
 // down to 0 at entry 22, then the negative half.
 constexpr std::array<int32_t, test_tone_period> build_test_tone() {

@@ -9,9 +9,9 @@
 
 // The texts an operation prints for each refusal of check_source_and_destination.
 struct EditMessages {
-  const char* numbers;            // a track outside 0-7
-  const char* destination_used;   // d holds audio, records or plays
-  const char* source_unusable;    // s is empty, records, overdubs or replaces
+  const char* numbers;           // a track outside 0-7
+  const char* destination_used;  // d holds audio, records or plays
+  const char* source_unusable;   // s is empty, records, overdubs or replaces
 };
 
 // status_ok, or status_refused after printing the message of the first failed test.

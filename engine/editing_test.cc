@@ -168,8 +168,8 @@ TEST_F(EditingTest, StretchRatioLimits) {
     int result;
     int32_t length;
   };
-  for (const Case& c : {Case{0.039f, -22, 0}, Case{0.04f, 0, 1920}, Case{2.1f, 0, 100799},
-                        Case{2.11f, -22, 0}}) {
+  for (const Case& c :
+       {Case{0.039f, -22, 0}, Case{0.04f, 0, 1920}, Case{2.1f, 0, 100799}, Case{2.11f, -22, 0}}) {
     console_text();
     EXPECT_EQ(stretch_track(0, 1, c.ratio), c.result) << c.ratio;
     EXPECT_EQ(tracks[1].length, c.length) << c.ratio;
@@ -191,8 +191,9 @@ TEST_F(EditingTest, StretchBelowTheSeamIsRefusedBeforeItStarts) {
   EXPECT_EQ(stretch_track(0, 7, 0.05f), -22);
   EXPECT_EQ(stretch_track(1, 7, 2.0f), -22);
   EXPECT_EQ(pitch_octave_up(1, 7), -22);
-  EXPECT_EQ(console_text(), "Stretch ratio out of range.\nStretch ratio out of range.\n"
-                            "Stretch ratio out of range.\n");
+  EXPECT_EQ(console_text(),
+            "Stretch ratio out of range.\nStretch ratio out of range.\n"
+            "Stretch ratio out of range.\n");
   EXPECT_EQ(pool_available(), available);
   EXPECT_EQ(tracks[7].length, 0);
   EXPECT_EQ(stretch_track(0, 7, 0.1f), 0);  // 1000 frames: enough
@@ -299,10 +300,10 @@ TEST_F(EditingTest, HalfSpeedAndIntervalsKeepTheDirection) {
   };
   auto half = [](int32_t t, int32_t) { return toggle_half_speed(t); };
   auto rev = [](int32_t t, int32_t) { return reverse_track(t); };
-  for (const Step& s : {Step{rev, 0, -256}, Step{half, 0, -128}, Step{half, 0, -256},
-                        Step{half, 0, -128}, Step{set_track_speed, 0, -64},
-                        Step{set_track_speed, 64, -128}, Step{half, 0, -256},
-                        Step{set_track_speed, 16, -160}, Step{rev, 0, 160}}) {
+  for (const Step& s :
+       {Step{rev, 0, -256}, Step{half, 0, -128}, Step{half, 0, -256}, Step{half, 0, -128},
+        Step{set_track_speed, 0, -64}, Step{set_track_speed, 64, -128}, Step{half, 0, -256},
+        Step{set_track_speed, 16, -160}, Step{rev, 0, 160}}) {
     ASSERT_EQ(s.op(0, s.argument), 0);
     EXPECT_EQ(tracks[0].rate, s.rate);
   }

@@ -124,10 +124,10 @@ void replace_frame(int n, const int32_t in[2], int32_t pair[2], int32_t offset)
   int32_t* target = written_frame(t, n, frame, offset);
   if (target != nullptr && target != frame) {
     // The frame behind the play head keeps its old audio at the same ramp and level.
-    kept_left = apply_gain(ramp == ramp_unity ? target[0] : scale_512(target[0], ramp),
-                           t.current_level[0]);
-    kept_right = apply_gain(ramp == ramp_unity ? target[1] : scale_512(target[1], ramp),
-                            t.current_level[1]);
+    kept_left =
+        apply_gain(ramp == ramp_unity ? target[0] : scale_512(target[0], ramp), t.current_level[0]);
+    kept_right =
+        apply_gain(ramp == ramp_unity ? target[1] : scale_512(target[1], ramp), t.current_level[1]);
   }
   if (target != nullptr) {
     target[0] = wrap_add(kept_left, in[0]);

@@ -9,9 +9,9 @@
 #include "engine/sample_math.h"
 #include "engine/track.h"
 
-constexpr int capture_ring_words = 4096;    // the last 2048 raw input frames, interleaved
-constexpr int clock_pulse_slots = 2400;     // clock-out pulse positions per track
-constexpr int drift_history_length = 100;   // phase errors kept per MIDI-clock track
+constexpr int capture_ring_words = 4096;   // the last 2048 raw input frames, interleaved
+constexpr int clock_pulse_slots = 2400;    // clock-out pulse positions per track
+constexpr int drift_history_length = 100;  // phase errors kept per MIDI-clock track
 
 // State the engine owns beside the track model.
 struct Engine {
@@ -20,8 +20,8 @@ struct Engine {
   int16_t gate_shift[2];        // right shift on passed samples: 24, 16, 8 or 0
   int32_t gate_last[2];         // last sample the gate passed
   int32_t capture_ring[capture_ring_words];
-  int32_t last_input[2];        // the frame offered to the recording role, before the record gain
-  int32_t clock_out_track;      // the track whose pulses become MIDI clock out
+  int32_t last_input[2];    // the frame offered to the recording role, before the record gain
+  int32_t clock_out_track;  // the track whose pulses become MIDI clock out
   int32_t clock_pulse_table[track_count][clock_pulse_slots];
   int32_t clock_pulse_index[track_count];
   int32_t clock_pulse_count[track_count];
@@ -43,7 +43,8 @@ void engine_reset();
 void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[2],
                            int32_t out_aux2[2]) REQUIRES(engine_capability);
 
-// Output gain in 6 dB steps, g in -8..8 (else status_refused, nothing changes). Takes the engine lock.
+// Output gain in 6 dB steps, g in -8..8 (else status_refused, nothing changes). Takes the engine
+// lock.
 int set_main_gain(int g);
 int set_aux_gain(int g);
 

@@ -128,11 +128,11 @@ class EngineChecksumTest : public EngineTest {
     sum.add_words(fading_voices, sizeof fading_voices);
     sum.add_words(fading_voices_2, sizeof fading_voices_2);
     const EngineState& s = engine_state;
-    for (int32_t w : {int32_t(s.record_track), int32_t(s.overdub_track), int32_t(s.replace_track),
-                      int32_t(s.play_list), int32_t(s.muted_list), int32_t(s.fading_list),
-                      int32_t(s.fading_list_2), int32_t(s.record_gain), s.record_gain_step,
-                      s.input_peak, s.output_peak, int32_t(s.input_peak_shown),
-                      int32_t(s.output_peak_shown)})
+    for (int32_t w :
+         {int32_t(s.record_track), int32_t(s.overdub_track), int32_t(s.replace_track),
+          int32_t(s.play_list), int32_t(s.muted_list), int32_t(s.fading_list),
+          int32_t(s.fading_list_2), int32_t(s.record_gain), s.record_gain_step, s.input_peak,
+          s.output_peak, int32_t(s.input_peak_shown), int32_t(s.output_peak_shown)})
       sum.add(uint32_t(w));
     sum.add_words(engine.last_input, sizeof engine.last_input);
     sum.add_words(engine.clock_pulse_index, sizeof engine.clock_pulse_index);
@@ -169,12 +169,8 @@ class EngineChecksumTest : public EngineTest {
         t.rate = rates[rng.below(6)];
         break;
       }
-      case 4:
-        s.play_list = uint16_t(s.play_list ^ bit);
-        break;
-      case 5:
-        s.muted_list = uint16_t(s.muted_list ^ bit);
-        break;
+      case 4: s.play_list = uint16_t(s.play_list ^ bit); break;
+      case 5: s.muted_list = uint16_t(s.muted_list ^ bit); break;
       case 6:
         begin_crossfade(t, fading_voices[n]);
         s.fading_list |= bit;

@@ -100,7 +100,7 @@ TEST_F(RoleTest, OverdubFollowsSegmentsAndEndsAtAMissingBlock) {
   t.segment_silent[0] = 1;
   engine_state.overdub_track = 1;
   EngineFrame f = run(160, 0);
-  EXPECT_EQ(f.main[0], 160);                          // silent segment: old audio not heard
+  EXPECT_EQ(f.main[0], 160);                         // silent segment: old audio not heard
   EXPECT_EQ(stored(1, 10)[0], test_left(10) + 160);  // but written through the mapping
 
   track_blocks[1][1] = nullptr;
@@ -138,10 +138,10 @@ TEST_P(ReplaceLevelTest, WritesAttenuatedOldAudioPlusInput) {
 INSTANTIATE_TEST_SUITE_P(Levels, ReplaceLevelTest,
                          testing::Values(ReplaceCase{0, 0}, ReplaceCase{6, 0}, ReplaceCase{6, 1},
                                          ReplaceCase{90, 0}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("level", c.level, "keep", c.keep_original);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("level", c.level, "keep", c.keep_original);
+                         });
 
 TEST_F(RoleTest, ReplaceOriginalIgnoresTheRamp) {
   give_audio(4, 100);
@@ -225,10 +225,10 @@ INSTANTIATE_TEST_SUITE_P(Gains, MainGainTest,
                                          MainGainCase{-2, 0, 1024}, MainGainCase{8, 0, 1048576},
                                          MainGainCase{-8, 0, 16}, MainGainCase{9, -22, 4096},
                                          MainGainCase{-9, -22, 4096}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("gain", c.gain, "result", c.result);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("gain", c.gain, "result", c.result);
+                         });
 
 TEST_F(RoleTest, AuxGainShiftsTheAuxOutputsOnly) {
   give_audio(0, 10);

@@ -14,7 +14,7 @@ namespace {
 
 constexpr int32_t max_atten = 200;
 constexpr int32_t max_pan = 128;
-constexpr int32_t max_target = 96;           // quietest target; 90 and above are silent anyway
+constexpr int32_t max_target = 96;  // quietest target; 90 and above are silent anyway
 // A step period is total / distance in units of 20 ms, counted in runs of the 10 ms service:
 // the walk takes about half the configured fade time.
 constexpr int32_t fade_period_unit = 20;

@@ -38,12 +38,11 @@ TEST_P(TargetTest, PanAttenuatesOneSide) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, TargetTest,
                          testing::Values(TargetCase{0, 0, 0, 0}, TargetCase{10, 20, 30, 10},
-                                         TargetCase{90, -10, 90, 96},
-                                         TargetCase{200, 128, 96, 96}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("atten", c.atten, "pan", c.pan);
-    });
+                                         TargetCase{90, -10, 90, 96}, TargetCase{200, 128, 96, 96}),
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("atten", c.atten, "pan", c.pan);
+                         });
 
 TEST_F(FadesTest, SettersRefuseOutOfRangeValues) {
   EXPECT_EQ(set_track_atten(-1, 10), -22);

@@ -59,7 +59,7 @@ TEST(NoiseGate, ClosesAfterDelayAndReopensWithShiftSteps) {
   g.e.gate_loud_count[0] = 126;  // open, no shift
   std::vector<int32_t> quiet = g.feed(100, 1002);
   for (int i = 0; i < 1001; i++) ASSERT_EQ(quiet[i], 100) << i;
-  EXPECT_EQ(quiet[1001], 0);  // closed
+  EXPECT_EQ(quiet[1001], 0);         // closed
   EXPECT_EQ(g.feed(-100, 5)[4], 0);  // stays closed while quiet
 
   const int32_t loud = 1 << 24;
@@ -69,8 +69,8 @@ TEST(NoiseGate, ClosesAfterDelayAndReopensWithShiftSteps) {
   // Each zero crossing takes 8 bits off the shift.
   struct Step {
     int32_t x, expected, shift;
-  } steps[] = {{loud, 1, 24},       {-loud, -256, 16}, {-loud, -256, 16},
-               {loud, 65536, 8},    {0, 0, 0},         {-loud, -loud, 0}};
+  } steps[] = {{loud, 1, 24},    {-loud, -256, 16}, {-loud, -256, 16},
+               {loud, 65536, 8}, {0, 0, 0},         {-loud, -loud, 0}};
   for (const Step& st : steps) {
     EXPECT_EQ(noise_gate(g.e, g.s, st.x, 0), st.expected) << st.x;
     EXPECT_EQ(g.e.gate_shift[0], st.shift) << st.x;

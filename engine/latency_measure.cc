@@ -75,6 +75,7 @@ RoundTrip find_round_trip(const int32_t* burst, int32_t burst_frames, const int3
     if ((d < best - peak_width || d > best + peak_width) && strength[size_t(d)] > runner_up)
       runner_up = strength[size_t(d)];
   const double peak = strength[size_t(best)];
-  if (peak < peak_threshold || peak < peak_margin * runner_up) return {RoundTripOutcome::no_peak, 0, peak};
+  if (peak < peak_threshold || peak < peak_margin * runner_up)
+    return {RoundTripOutcome::no_peak, 0, peak};
   return {RoundTripOutcome::found, best, peak};
 }

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr int32_t measure_burst_frames = 4096;  // 85 ms of noise: a sharp, unmistakable peak
+constexpr int32_t measure_burst_frames = 4096;    // 85 ms of noise: a sharp, unmistakable peak
 constexpr int32_t measure_burst_level = 1 << 22;  // a quarter of full scale
 // The longest round trip a measurement finds; the capture holds the burst that far late.
 constexpr int32_t max_measured_round_trip = 16384;

@@ -65,19 +65,21 @@ TEST_P(RoundTripFound, AtTheBurstsDelay) {
   EXPECT_NEAR(r.frames, c.delay + (c.smeared ? 1 : 0), c.smeared ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Delays, RoundTripFound,
-    testing::Values(DelayCase{0, 1.0, false, 0}, DelayCase{37, 0.5, false, 0},
-                    DelayCase{803, -0.25, false, 0},  // an inverting sound card
-                    DelayCase{2100, 0.1, true, 0.01}, DelayCase{max_measured_round_trip, 1.0, false, 0}),
-    [](const testing::TestParamInfo<DelayCase>& info) {
-      return param_case_name("delay", info.param.delay, "gain_percent", info.param.gain * 100,
-                             info.param.smeared ? "smeared" : "sharp", "noise_permille",
-                             info.param.noise * 1000);
-    });
+INSTANTIATE_TEST_SUITE_P(Delays, RoundTripFound,
+                         testing::Values(DelayCase{0, 1.0, false, 0}, DelayCase{37, 0.5, false, 0},
+                                         DelayCase{803, -0.25, false,
+                                                   0},  // an inverting sound card
+                                         DelayCase{2100, 0.1, true, 0.01},
+                                         DelayCase{max_measured_round_trip, 1.0, false, 0}),
+                         [](const testing::TestParamInfo<DelayCase>& info) {
+                           return param_case_name("delay", info.param.delay, "gain_percent",
+                                                  info.param.gain * 100,
+                                                  info.param.smeared ? "smeared" : "sharp",
+                                                  "noise_permille", info.param.noise * 1000);
+                         });
 
 TEST(RoundTripRefused, SilenceNoiseAndALateBurstShowNoPeak) {
-  EXPECT_EQ(find(Capture{}).outcome, RoundTripOutcome::silent);  // no cable
+  EXPECT_EQ(find(Capture{}).outcome, RoundTripOutcome::silent);                    // no cable
   EXPECT_EQ(find(arriving(0, 0, false, 0.1)).outcome, RoundTripOutcome::no_peak);  // noise alone
   EXPECT_EQ(find(arriving(max_measured_round_trip + 20, 1.0, false, 0)).outcome,
             RoundTripOutcome::no_peak);  // beyond the window

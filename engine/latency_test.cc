@@ -127,12 +127,11 @@ TEST_P(RoleOffsetTest, InputLandsCompensationFramesBehindThePlayHead) {
 INSTANTIATE_TEST_SUITE_P(
     Roles, RoleOffsetTest,
     testing::Values(RoleCase{Role::overdub, 300, 5000, 256},
-                    RoleCase{Role::overdub, 300, 100, 256},     // wraps behind the loop start
+                    RoleCase{Role::overdub, 300, 100, 256},  // wraps behind the loop start
                     RoleCase{Role::overdub, max_compensation_frames, 5000, 256},
-                    RoleCase{Role::overdub, 300, 5000, 128},    // half speed: half the frames
-                    RoleCase{Role::overdub, 300, 5000, -256},   // reverse: ahead in the loop
-                    RoleCase{Role::replace, 300, 5000, 256},
-                    RoleCase{Role::replace, 300, 100, 256},
+                    RoleCase{Role::overdub, 300, 5000, 128},   // half speed: half the frames
+                    RoleCase{Role::overdub, 300, 5000, -256},  // reverse: ahead in the loop
+                    RoleCase{Role::replace, 300, 5000, 256}, RoleCase{Role::replace, 300, 100, 256},
                     RoleCase{Role::replace, 300, 5000, -256}),
     role_case_name);
 
@@ -175,7 +174,7 @@ TEST_F(FirstTakeTest, TakeIsUnshiftedAndItsContinuationLandsAtTheLoopStart) {
   ASSERT_EQ(plain.length, compensated.length);
   EXPECT_EQ(plain.position_at_close, 0);
   EXPECT_EQ(compensated.position_at_close, compensation);
-  EXPECT_EQ(compensated.vsp, 0);  // the loop's start is still its first frame
+  EXPECT_EQ(compensated.vsp, 0);              // the loop's start is still its first frame
   EXPECT_EQ(compensated.audio, plain.audio);  // the seam is where it was without compensation
 }
 
@@ -289,17 +288,20 @@ TEST_F(LatencyTest, LineShowsTheFiguresAndTheLimit) {
   latency_set_reported(256, 512);
   latency_set_extra(35);
   latency_line(line, sizeof line);
-  EXPECT_STREQ(line, "Latency: capture 256, playback 512, extra 35 frames (16.7 ms); compensation on");
+  EXPECT_STREQ(line,
+               "Latency: capture 256, playback 512, extra 35 frames (16.7 ms); compensation on");
   EXPECT_EQ(latency.compensation.load(), 803);
   latency_set_enabled(false);
   latency_line(line, sizeof line);
-  EXPECT_STREQ(line, "Latency: capture 256, playback 512, extra 35 frames (16.7 ms); compensation off");
+  EXPECT_STREQ(line,
+               "Latency: capture 256, playback 512, extra 35 frames (16.7 ms); compensation off");
   EXPECT_EQ(latency.compensation.load(), 0);
   latency_set_enabled(true);
   latency_set_extra(20000);
   latency_line(line, sizeof line);
-  EXPECT_STREQ(line, "Latency: capture 256, playback 512, extra 20000 frames (333.3 ms); "
-                     "compensation on, limited to 16000 frames");
+  EXPECT_STREQ(line,
+               "Latency: capture 256, playback 512, extra 20000 frames (333.3 ms); "
+               "compensation on, limited to 16000 frames");
   EXPECT_EQ(latency.compensation.load(), max_compensation_frames);
   latency_set_extra(-1000);  // a driver that reports more than there is
   EXPECT_EQ(latency.compensation.load(), 0);

@@ -61,10 +61,9 @@ int32_t generate(OstinatoRhythm* out, int32_t capacity, int steps, int single_ga
 
 void generate_ostinato_rhythms() {
   OstinatoRhythms& o = ostinato_rhythms;
-  o.short_count = generate(o.short_bar, ostinato_short_count, ostinato_short_bar,
-                           short_bar_single_gaps);
-  o.long_count =
-      generate(o.long_bar, ostinato_long_count, ostinato_long_bar, long_bar_single_gaps);
+  o.short_count =
+      generate(o.short_bar, ostinato_short_count, ostinato_short_bar, short_bar_single_gaps);
+  o.long_count = generate(o.long_bar, ostinato_long_count, ostinato_long_bar, long_bar_single_gaps);
   console_printf("Pattern counts %d %d\n", int(o.short_count), int(o.long_count));
 }
 

@@ -15,11 +15,11 @@
 
 namespace {
 
-constexpr int32_t grain_frames = 3840;     // output frames per grain
-constexpr int32_t fade_frames = 960;       // cross-fade at the end of each grain
+constexpr int32_t grain_frames = 3840;  // output frames per grain
+constexpr int32_t fade_frames = 960;    // cross-fade at the end of each grain
 constexpr int32_t copied_frames = grain_frames - fade_frames;  // 2880 copied straight
-constexpr int32_t search_before = 1680;    // the search starts this far before the ideal place
-constexpr int32_t search_stride = 8;       // frames between candidates
+constexpr int32_t search_before = 1680;  // the search starts this far before the ideal place
+constexpr int32_t search_stride = 8;     // frames between candidates
 // Candidates 0, 8, ..., 720 frames after the search start: the last one ends exactly where the
 // window of 1680 frames (search_before) ends.
 constexpr int32_t search_candidates = 91;
@@ -103,8 +103,8 @@ int64_t stretch_audio(int32_t s, int32_t d, int64_t l, float ratio) {
       const int32_t* incoming = window + frame_words * (best - w);
       for (int32_t i = 0; i < fade_frames * frame_words; i++) {
         const int32_t j = i / frame_words;
-        const float mixed = float(incoming[i]) * float(j) +
-                            float(fade_source[i]) * float(fade_frames - j);
+        const float mixed =
+            float(incoming[i]) * float(j) + float(fade_source[i]) * float(fade_frames - j);
         faded[i] = int32_t(mixed / float(fade_frames));
       }
       write_frames(dst, o + copied_frames, faded, fade_frames);

@@ -11,8 +11,8 @@
 constexpr int32_t max_quantised_length = 8388608;
 constexpr int32_t max_clock_pulses = 2400;
 
-// Next quantisation boundary after the position of track t (0-7) for the given steps; status_refused when
-// the loop is empty or too long, or steps < 1.
+// Next quantisation boundary after the position of track t (0-7) for the given steps;
+// status_refused when the loop is empty or too long, or steps < 1.
 int32_t quant_step_boundary(int32_t t, int32_t steps);
 // The rounded length of a synchronised recording closed at recorded length l with unit s: the
 // next multiple of s more than 2 frames beyond l.

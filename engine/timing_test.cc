@@ -41,10 +41,10 @@ INSTANTIATE_TEST_SUITE_P(Loops, PulseTableTest,
                                          PulseCase{480000, 4, 384, 1250},
                                          PulseCase{100000, 3, 72, 1388},
                                          PulseCase{4000000, 4, 0, 0}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("length", c.length, "beats", c.beats);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("length", c.length, "beats", c.beats);
+                         });
 
 TEST_F(TimingTest, MidiClockedLoopsHaveNoPulses) {
   tracks[2].clock_source = sync_midi;
@@ -124,10 +124,10 @@ INSTANTIATE_TEST_SUITE_P(Counts, MultiplyPulseTest,
                                          MultiplyPulseCase{700, 4, 0},
                                          MultiplyPulseCase{600, 4, 2400},
                                          MultiplyPulseCase{0, 2, 0}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("count", c.count, "factor", c.factor);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("count", c.count, "factor", c.factor);
+                         });
 
 TEST_F(TimingTest, MultiplyOfAReversedLoopKeepsItsDirection) {
   make_loop(0, 1000);
@@ -187,10 +187,11 @@ INSTANTIATE_TEST_SUITE_P(Steps, BoundaryTest,
                                          BoundaryCase{8388608, 2, 0, 256, -22},
                                          BoundaryCase{0, 2, 0, 256, -22},
                                          BoundaryCase{1000, 0, 0, 256, -22}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("length", c.length, "steps", c.steps, "at", c.position, "rate", c.rate);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("length", c.length, "steps", c.steps, "at",
+                                                  c.position, "rate", c.rate);
+                         });
 
 TEST_F(TimingTest, SynchronisedLengthIsTheNextMultipleMoreThanTwoFramesAhead) {
   EXPECT_EQ(synchronised_length(99997, 100000), 100000);

@@ -36,7 +36,8 @@ int32_t* counter_of(int32_t* const* entry) {
   if (within(entry, unscramble_blocks, sizeof unscramble_blocks))
     return &block_counts.unscramble[(entry - &unscramble_blocks[0][0]) / pool_blocks];
   if (within(entry, undo_areas, sizeof undo_areas))
-    return &block_counts.undo[(reinterpret_cast<uintptr_t>(entry) - reinterpret_cast<uintptr_t>(undo_areas)) /
+    return &block_counts.undo[(reinterpret_cast<uintptr_t>(entry) -
+                               reinterpret_cast<uintptr_t>(undo_areas)) /
                               sizeof(UndoArea)];
   if (within(entry, redo_blocks, sizeof redo_blocks)) return &block_counts.redo;
   return nullptr;
@@ -67,7 +68,8 @@ BlockCounts recount_blocks() {
   for (int n = 0; n < track_count; n++) {
     c.track[n] = count_refs(track_blocks[n], pool_blocks);
     c.unscramble[n] = count_refs(unscramble_blocks[n], pool_blocks);
-    for (const UndoLevel& level : undo_areas[n].levels) c.undo[n] += count_refs(level.blocks, undo_level_blocks);
+    for (const UndoLevel& level : undo_areas[n].levels)
+      c.undo[n] += count_refs(level.blocks, undo_level_blocks);
   }
   c.redo = count_refs(redo_blocks, undo_level_blocks);
   return c;
@@ -75,7 +77,8 @@ BlockCounts recount_blocks() {
 
 bool operator==(const BlockCounts& a, const BlockCounts& b) {
   for (int n = 0; n < track_count; n++)
-    if (a.track[n] != b.track[n] || a.undo[n] != b.undo[n] || a.unscramble[n] != b.unscramble[n]) return false;
+    if (a.track[n] != b.track[n] || a.undo[n] != b.undo[n] || a.unscramble[n] != b.unscramble[n])
+      return false;
   return a.redo == b.redo;
 }
 

@@ -27,7 +27,8 @@ TrackFileWords playable(TrackFileWords w, int32_t length) {
   if (w.multiple < 0) w.multiple = 0;
   w.atten = clamp(w.atten, 0, max_atten);
   w.pan = clamp(w.pan, -max_pan, max_pan);
-  if (w.clock_source < lowest_clock_source || w.clock_source >= track_count) w.clock_source = sync_free;
+  if (w.clock_source < lowest_clock_source || w.clock_source >= track_count)
+    w.clock_source = sync_free;
   if (!std::isfinite(w.clock_period) || w.clock_period < 0) w.clock_period = 0;
   // A loop start offset further than one loop away means the same phase one loop nearer.
   if (w.vsp > length || w.vsp <= -length) w.vsp = wrap_into_loop(w.vsp, length);
@@ -45,8 +46,8 @@ TrackFileWords playable(TrackFileWords w, int32_t length) {
 }  // namespace
 
 TrackFileWords track_file_words(const Track& v) {
-  return {v.word_1, v.multiple, v.rate,  v.half_speed,   v.loop_end,     v.loop_start,
-          v.atten,  v.pan,      v.vsp,   v.clock_source, v.clock_period};
+  return {v.word_1, v.multiple, v.rate, v.half_speed,   v.loop_end,    v.loop_start,
+          v.atten,  v.pan,      v.vsp,  v.clock_source, v.clock_period};
 }
 
 TrackFileWords take_file_words(int32_t length) {

@@ -42,7 +42,7 @@ TEST_F(TrackLoadTest, AFinishedLoadIsAMutedLoopThatPlays) {
   EXPECT_EQ(v.audio_saved, 1);
   ASSERT_EQ(play_track(3), 0);
   run_frames(length + 10);
-  EXPECT_EQ(v.loop_count, 1);  // wrapped at the loop's end
+  EXPECT_EQ(v.loop_count, 1);                                 // wrapped at the loop's end
   EXPECT_EQ(finish_track_load(4, w, false), loader_refused);  // nothing handed over
 }
 
@@ -56,10 +56,46 @@ TEST_F(TrackLoadTest, WordsTheEngineCannotPlayFallBackToDefaults) {
   } const cases[] = {
       {"stopped", {0, 0, 0, 0, length, 0, 0, 0, 0, -1, 0}, 256, 0, length, 0, 0, -1, 0, 0},
       {"too fast", {0, 0, 5000, 0, length, 0, 0, 0, 0, -1, 0}, 256, 0, length, 0, 0, -1, 0, 0},
-      {"reverse, forward window", {0, 0, -256, 0, length, 0, 0, 0, 0, -1, 0}, -256, length - 1, -1, 0, 0, -1, 0, 0},
-      {"loud, wide", {0, 0, 256, 0, length, 0, 999, -999, 0, -1, 0}, 256, 0, length, 200, -128, -1, 0, 0},
-      {"no such source", {0, 0, 256, 0, length, 0, 0, 0, 0, 8, nan}, 256, 0, length, 0, 0, -1, 0, 0},
-      {"far offset", {0, 0, 256, 0, length, 0, 0, 0, 3 * length + 5, -2, 12.5}, 256, 0, length, 0, 0, -2, 5, 12.5},
+      {"reverse, forward window",
+       {0, 0, -256, 0, length, 0, 0, 0, 0, -1, 0},
+       -256,
+       length - 1,
+       -1,
+       0,
+       0,
+       -1,
+       0,
+       0},
+      {"loud, wide",
+       {0, 0, 256, 0, length, 0, 999, -999, 0, -1, 0},
+       256,
+       0,
+       length,
+       200,
+       -128,
+       -1,
+       0,
+       0},
+      {"no such source",
+       {0, 0, 256, 0, length, 0, 0, 0, 0, 8, nan},
+       256,
+       0,
+       length,
+       0,
+       0,
+       -1,
+       0,
+       0},
+      {"far offset",
+       {0, 0, 256, 0, length, 0, 0, 0, 3 * length + 5, -2, 12.5},
+       256,
+       0,
+       length,
+       0,
+       0,
+       -2,
+       5,
+       12.5},
   };
   for (const Case& c : cases) {
     erase_track(1);

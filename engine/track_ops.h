@@ -14,9 +14,7 @@ inline bool on_list(const EngineWord<uint16_t>& list, int32_t t) {
   return (list.load() & track_bit(t)) != 0;
 }
 inline void list_add(EngineWord<uint16_t>& list, int32_t t) { list |= track_bit(t); }
-inline void list_remove(EngineWord<uint16_t>& list, int32_t t) {
-  list &= uint16_t(~track_bit(t));
-}
+inline void list_remove(EngineWord<uint16_t>& list, int32_t t) { list &= uint16_t(~track_bit(t)); }
 
 inline bool valid_track_index(int32_t t) { return t >= 0 && t < track_count; }
 inline bool valid_track_number(int32_t k) { return k >= 1 && k <= track_count; }

@@ -49,8 +49,8 @@ TEST_F(TrackTest, ResetGivesEmptyForwardTracks) {
 TEST(GainTable, StepsAreOneDecibel) {
   struct Case {
     int index, multiplier, shift;
-  } cases[] = {{0, 256, 4}, {1, 228, 4}, {5, 143, 4}, {6, 256, 5}, {89, 143, 18}, {90, 0, 0},
-               {511, 0, 0}};
+  } cases[] = {{0, 256, 4},   {1, 228, 4}, {5, 143, 4}, {6, 256, 5},
+               {89, 143, 18}, {90, 0, 0},  {511, 0, 0}};
   for (const Case& c : cases) {
     EXPECT_EQ(gain_table[c.index].multiplier, c.multiplier) << c.index;
     EXPECT_EQ(gain_table[c.index].shift, c.shift) << c.index;
@@ -89,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SnapshotCase{-1, -1, -1, 0, 0xFF, 0x22222222}),
     [](const auto& info) {
       const auto& c = info.param;
-      return param_case_name("rec", c.record, "dub", c.overdub, "replace", c.replace, "play", c.play,
-                             "audio", c.with_audio);
+      return param_case_name("rec", c.record, "dub", c.overdub, "replace", c.replace, "play",
+                             c.play, "audio", c.with_audio);
     });
 
 TEST(TrackStateWord, NamesTheCodes) {

@@ -75,11 +75,11 @@ int append_track_block(int32_t t, int32_t* block, int32_t byte_count);
 void transport_update();
 
 struct TrackStatus {
-  uint32_t state;           // 4-bit state codes, track n in bits 4n..4n+3
-  int16_t clock_source;     // clock source track + 1 when it has audio, else 0
+  uint32_t state;        // 4-bit state codes, track n in bits 4n..4n+3
+  int16_t clock_source;  // clock source track + 1 when it has audio, else 0
   int32_t input_peak;
   int32_t output_peak;
-  int32_t phase[track_count];   // length while recording, else position - vsp wrapped
+  int32_t phase[track_count];  // length while recording, else position - vsp wrapped
   int32_t length[track_count];
   int16_t speed[track_count];   // |rate| × 25 / 16: 400 at normal speed
   int16_t tempo[track_count];   // beats per minute of a MIDI-clocked track, 0 otherwise

@@ -144,8 +144,7 @@ int retrigger_track(int32_t t, int32_t random) {
 int fill_silent_loop(int32_t t) {
   if (!valid_track_index(t)) return status_refused;
   const int32_t s = engine_state.clock_source_track;
-  if (track_in_role(t) || !valid_track_index(s) || s == t || tracks[s].length == 0 ||
-      playing(t)) {
+  if (track_in_role(t) || !valid_track_index(s) || s == t || tracks[s].length == 0 || playing(t)) {
     return status_refused;
   }
   Track& v = tracks[t];

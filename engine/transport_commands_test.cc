@@ -15,8 +15,8 @@ TEST_F(TransportCommandsTest, RetriggerCrossfadesAndRefusesWhileTheFadeRuns) {
   make_loop(0, 48000, true, 30000);
   tracks[0].ramp_gain = ramp_unity;
   ASSERT_EQ(retrigger_track(0, 0), 0);
-  EXPECT_EQ(tracks[0].position, 0);                // back at the loop start
-  EXPECT_EQ(fading_voices[0].position, 30000);     // the old pass keeps sounding
+  EXPECT_EQ(tracks[0].position, 0);             // back at the loop start
+  EXPECT_EQ(fading_voices[0].position, 30000);  // the old pass keeps sounding
   EXPECT_EQ(fading_voices[0].ramp_step, -1);
   EXPECT_TRUE(on_list(engine_state.fading_list, 0));
   console_text();

@@ -104,8 +104,8 @@ int quantised_play(int32_t t) {
     EngineLockGuard lock;
     if (on_list(s.play_list, t)) return 0;
     // A track that cannot run muted to its loop start is played (or refused) at once.
-    const bool at_once = s.play_list == 0 || track_in_role(t) || v.length == 0 ||
-                         !on_list(s.muted_list, t);
+    const bool at_once =
+        s.play_list == 0 || track_in_role(t) || v.length == 0 || !on_list(s.muted_list, t);
     if (!at_once) {
       clear_trigger(v);
       v.trigger_action = action_play;

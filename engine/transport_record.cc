@@ -64,8 +64,8 @@ int32_t close_offset(const Track& v) {
 
 // A position the play head must reach for the write head to stand at `position`.
 int32_t compensated_trigger(const Track& v, int32_t position) {
-  return wrap_into_loop(int64_t(position) + compensation_offset(latency.compensation.load(), v.rate),
-                        v.length);
+  return wrap_into_loop(
+      int64_t(position) + compensation_offset(latency.compensation.load(), v.rate), v.length);
 }
 
 // A recording that cannot go on leaves the track empty: no role, no blocks, not the clock source.
@@ -130,7 +130,8 @@ struct BlockRange {
 }  // namespace
 
 int start_record(int32_t t, int32_t mode, int32_t beats) {
-  if (!valid_track_index(t) || mode < sync_midi || mode >= track_count || beats < 0) return status_refused;
+  if (!valid_track_index(t) || mode < sync_midi || mode >= track_count || beats < 0)
+    return status_refused;
   Track& v = tracks[t];
   EngineState& s = engine_state;
   {

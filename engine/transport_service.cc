@@ -22,11 +22,11 @@ TrackLoader track_loader;
 
 namespace {
 
-constexpr int32_t bytes_per_frame = 8;      // two 32-bit samples
-constexpr int32_t load_preroll = 1000;      // a loaded loop starts this many frames before its end
+constexpr int32_t bytes_per_frame = 8;  // two 32-bit samples
+constexpr int32_t load_preroll = 1000;  // a loaded loop starts this many frames before its end
 constexpr uint8_t midi_start = 0xFA;
 constexpr int32_t frames_per_minute = 2880000;  // 60 × 48000
-constexpr int32_t speed_scale_num = 25;     // |rate| × 25 / 16: 400 at normal speed
+constexpr int32_t speed_scale_num = 25;         // |rate| × 25 / 16: 400 at normal speed
 constexpr int32_t speed_scale_den = 16;
 
 // A muted track that is also active: the message naming the first conflict, or null.
@@ -60,8 +60,7 @@ void retire_fading_voices() {
   EngineState& s = engine_state;
   EngineLockGuard lock;
   for (int32_t t = 0; t < track_count; t++) {
-    if (on_list(s.fading_list, t) && fading_voices[t].ramp_step == 0)
-      list_remove(s.fading_list, t);
+    if (on_list(s.fading_list, t) && fading_voices[t].ramp_step == 0) list_remove(s.fading_list, t);
     if (on_list(s.fading_list_2, t) && fading_voices_2[t].ramp_step == 0)
       list_remove(s.fading_list_2, t);
   }
@@ -76,9 +75,7 @@ void apply_wet_dry() {
 void execute_action(int32_t t, int32_t action, int32_t argument, int32_t overshoot) {
   EngineState& s = engine_state;
   switch (action) {
-    case action_play:
-      play_track(t);
-      break;
+    case action_play: play_track(t); break;
     case action_stop:
       release_cues(overshoot);
       mute_track(t);
@@ -86,12 +83,8 @@ void execute_action(int32_t t, int32_t action, int32_t argument, int32_t oversho
     case action_switch_play:
     case action_switch_record:
     case action_switch_solo:
-    case action_switch_free:
-      switch_step(t, action, argument);
-      break;
-    case action_replace:
-      begin_replace(t, argument);
-      break;
+    case action_switch_free: switch_step(t, action, argument); break;
+    case action_replace: begin_replace(t, argument); break;
     case action_end_replace: {
       bool replacing;
       {
@@ -110,8 +103,7 @@ void execute_action(int32_t t, int32_t action, int32_t argument, int32_t oversho
       if (playing) midi_enqueue(&midi_start, 1);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -293,8 +285,7 @@ void track_status_snapshot(TrackStatus& out) {
     const TrackWords& v = words[t];
     const int32_t length = v.length;
     out.length[t] = length;
-    out.phase[t] =
-        recording == t ? length : wrap_into_loop(int64_t(v.position) - v.vsp, length);
+    out.phase[t] = recording == t ? length : wrap_into_loop(int64_t(v.position) - v.vsp, length);
     const int32_t rate = v.rate < 0 ? -v.rate : v.rate;
     out.speed[t] = int16_t(rate * speed_scale_num / speed_scale_den);
     int32_t tempo = 0;

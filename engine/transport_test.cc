@@ -96,13 +96,12 @@ TEST_P(SyncCloseTest, RoundsToTheNextMultipleAndOverdubsTheRest) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, SyncCloseTest,
                          testing::Values(SyncCloseCase{150000, 200000},
-                                         SyncCloseCase{99997, 100000},
-                                         SyncCloseCase{99998, 200000},
+                                         SyncCloseCase{99997, 100000}, SyncCloseCase{99998, 200000},
                                          SyncCloseCase{99999, 200000}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("recorded", c.recorded, "length", c.length);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("recorded", c.recorded, "length", c.length);
+                         });
 
 TEST_F(TransportTest, SyncRecordingInTheFirstHalfCountsFromTheLastLoopStart) {
   clock_source_at(20000);
@@ -206,10 +205,10 @@ TEST_P(CloseExhaustionTest, ReturnsAllBlocksAndEmptiesTheTrack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SpareBlocks, CloseExhaustionTest, testing::Values(1, 4),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("spare", c);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("spare", c);
+                         });
 
 struct PlayRefusal {
   const char* name;
@@ -231,12 +230,12 @@ TEST_P(PlayRefusalTest, RefusesWithItsMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     States, PlayRefusalTest,
-    testing::Values(
-        PlayRefusal{"Empty", false, false, false, "Attempt to play empty track. Track 4\n"},
-        PlayRefusal{"Playing", true, true, false,
-                    "Attempt to play track that is already playing.  Track 4\n"},
-        PlayRefusal{"Unlisted", true, false, false,
-                    "Attempt to play track not on muted list.  Track 4\n"}),
+    testing::Values(PlayRefusal{"Empty", false, false, false,
+                                "Attempt to play empty track. Track 4\n"},
+                    PlayRefusal{"Playing", true, true, false,
+                                "Attempt to play track that is already playing.  Track 4\n"},
+                    PlayRefusal{"Unlisted", true, false, false,
+                                "Attempt to play track not on muted list.  Track 4\n"}),
     [](const testing::TestParamInfo<PlayRefusal>& info) { return info.param.name; });
 
 TEST_F(TransportTest, PlayOnARecordingTrackClosesItAndPlays) {
@@ -538,7 +537,7 @@ TEST_F(TransportTest, LoaderAppendsFramesAndMutesTheTrack) {
   EXPECT_EQ(v.loop_end, 20000);
   EXPECT_EQ(state_of(2), track_stopped);
   EXPECT_EQ(v.audio_changed, 1);
-  EXPECT_EQ(left_sample(2, 10000), 0);      // the second chunk starts over
+  EXPECT_EQ(left_sample(2, 10000), 0);        // the second chunk starts over
   EXPECT_EQ(left_sample(2, 8191), 2 * 8191);  // across the block boundary
   EXPECT_EQ(engine.clock_pulse_count[2], 96);
 

@@ -113,7 +113,8 @@ void undo_clear(int32_t n) {
 }
 
 int undo_save(Track& track, int32_t n, int32_t kind) {
-  if (!valid_track_index(n) || kind < undo_incremental || kind > undo_full_copy) return status_refused;
+  if (!valid_track_index(n) || kind < undo_incremental || kind > undo_full_copy)
+    return status_refused;
   UndoArea& area = undo_areas[n];
   UndoHeader& h = area.header;
   int32_t length;
@@ -167,9 +168,7 @@ int undo_save(Track& track, int32_t n, int32_t kind) {
       break;
     }
     case undo_length_only:
-    case undo_first_take:
-      release_level_blocks(level);
-      break;
+    case undo_first_take: release_level_blocks(level); break;
     case undo_full_copy: {
       if (!fill_block_refs(std::span<int32_t*>(level.blocks, size_t(count)))) {
         clear_level(level);

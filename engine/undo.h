@@ -22,8 +22,9 @@ constexpr int32_t undo_max_length = undo_level_blocks * block_frames;  // 148275
 // Releases every block of every level of track n (0-7) and empties its ring; the redo slot too
 // when it holds track n's audio.
 void undo_clear(int32_t n);
-// Saves a level of track n (0-7, track = tracks[n]) before an operation changes it: 0, status_refused for a
-// track too long for an audio level, status_no_blocks when a full copy finds no blocks.
+// Saves a level of track n (0-7, track = tracks[n]) before an operation changes it: 0,
+// status_refused for a track too long for an audio level, status_no_blocks when a full copy finds
+// no blocks.
 int undo_save(Track& track, int32_t n, int32_t kind);
 // Copies one block of the incremental save of track n, if one is running.
 void undo_save_step(int32_t n);

@@ -131,7 +131,7 @@ TEST_F(UndoTest, EraseDropsTheTracksRedoSlot) {
   ASSERT_EQ(erase_track(1), 0);
   EXPECT_EQ(engine_state.redo_track, -1);
   EXPECT_EQ(pool_available(), available + 2);  // the track's block and the redo slot's
-  make_loop(1, block_frames);  // a new take of the same length
+  make_loop(1, block_frames);                  // a new take of the same length
   fill_track(1, 333);
   EXPECT_EQ(redo(), status_refused);
   EXPECT_EQ(left_sample(1, 0), 333);
@@ -296,12 +296,14 @@ TEST_F(UndoTest, KeptBlockCountsEqualARecountAfterEveryStep) {
     std::function<void()> run;
   };
   const Step steps[] = {
-      {"record", [] {
+      {"record",
+       [] {
          ASSERT_EQ(start_record(0, sync_free, 0), 0);
          ASSERT_TRUE(run_until([] { return tracks[0].length >= 3 * block_frames + 100; }));
          ASSERT_EQ(close_loop(0), 0);
        }},
-      {"overdub", [] {
+      {"overdub",
+       [] {
          run_frames(2000);
          ASSERT_EQ(end_overdub(0), 0);
        }},

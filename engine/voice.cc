@@ -5,9 +5,10 @@
 
 namespace {
 
-constexpr int drift_check_position = 1024;  // frames into the loop where MIDI-clock drift is measured
-constexpr int32_t drift_tolerance = 20;     // phase errors up to this many frames are left alone
-constexpr int32_t drift_limit = 2000;       // the largest correction applied at one restart
+constexpr int drift_check_position =
+    1024;                                // frames into the loop where MIDI-clock drift is measured
+constexpr int32_t drift_tolerance = 20;  // phase errors up to this many frames are left alone
+constexpr int32_t drift_limit = 2000;    // the largest correction applied at one restart
 
 // Restart of a MIDI-clock track at the end of its stop countdown: the old pass fades out in the
 // second fading voice while the track starts again from frame 0 after start_after frames.
@@ -24,8 +25,8 @@ void drift_check(Track& t, int mode, int n) {
   const double beat = t.clock_period * clock_pulses_per_beat;
   int32_t q = 0;  // frames per beat
   if (beat > 0 && beat < 2147483647.0) q = int32_t(beat);
-  int64_t m = int64_t(clock_follower.beat_position) -
-              (int64_t(t.length) + drift_check_position - t.vsp);
+  int64_t m =
+      int64_t(clock_follower.beat_position) - (int64_t(t.length) + drift_check_position - t.vsp);
   if (m < -(q / 2)) {
     m += q;
   } else if (m > q / 2) {

@@ -55,8 +55,8 @@ inline void apply_fade(Track& t, int32_t* frame) {
     frame[1] = scale_512(frame[1], g);
     t.audio_changed = 1;
     const int32_t* saving = engine_state.saving_block;
-    if (saving != nullptr &&
-        uintptr_t(frame) - uintptr_t(saving) < uintptr_t(block_bytes)) [[unlikely]]
+    if (saving != nullptr && uintptr_t(frame) - uintptr_t(saving) < uintptr_t(block_bytes))
+        [[unlikely]]
       ++engine_state.saving_block_writes;
   }
   t.fade_gain = g < target ? g + 1 : g > target ? g - 1 : g;
@@ -74,8 +74,10 @@ inline bool levels_settled(const Track& v) {
 // Level approach and ramp on a voice's new samples; records them as its last samples.
 inline void shape_voice(Track& v, int32_t& left, int32_t& right) {
   if (!levels_settled(v)) {
-    v.current_level[0] = approach_level(v.current_level[0], v.target_level[0], left, v.last_sample[0]);
-    v.current_level[1] = approach_level(v.current_level[1], v.target_level[1], right, v.last_sample[1]);
+    v.current_level[0] =
+        approach_level(v.current_level[0], v.target_level[0], left, v.last_sample[0]);
+    v.current_level[1] =
+        approach_level(v.current_level[1], v.target_level[1], right, v.last_sample[1]);
   }
   int32_t g = v.ramp_gain;
   if (g != ramp_unity) {

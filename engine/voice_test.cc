@@ -13,9 +13,9 @@ TEST(SampleMath, Scale512) {
   struct Case {
     int32_t x, g, expected;
   } cases[] = {
-      {1000, 512, 1000},        {1000, 256, 500},          {-1000, 256, -500},
-      {-1, 1, -1},              {4194303, 511, 4186111},   {4194304, 256, 2097152},
-      {-4194304, 3, -24576},    {-4194305, 3, -24579},     {2147483647, 512, 2147483136},
+      {1000, 512, 1000},     {1000, 256, 500},        {-1000, 256, -500},
+      {-1, 1, -1},           {4194303, 511, 4186111}, {4194304, 256, 2097152},
+      {-4194304, 3, -24576}, {-4194305, 3, -24579},   {2147483647, 512, 2147483136},
       {1 << 30, 0, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(scale_512(c.x, c.g), c.expected) << c.x << " " << c.g;
@@ -26,9 +26,9 @@ TEST(SampleMath, ApplyGain) {
     int32_t x, k, expected;
   } cases[] = {
       {1000, 0, 992},  // the four low bits go
-      {16384, 6, 8192},        {16384, 1, 14592},  {-16384, 6, -8192},
-      {1 << 24, 89, 572},     {1 << 24, 90, 0},   {1 << 24, 511, 0},
-      {1 << 24, 512, 0},       {1 << 24, -1, 0},   {2147483647, 0, 2147483632},
+      {16384, 6, 8192},   {16384, 1, 14592}, {-16384, 6, -8192},
+      {1 << 24, 89, 572}, {1 << 24, 90, 0},  {1 << 24, 511, 0},
+      {1 << 24, 512, 0},  {1 << 24, -1, 0},  {2147483647, 0, 2147483632},
   };
   for (const Case& c : cases) EXPECT_EQ(apply_gain(c.x, c.k), c.expected) << c.x << " " << c.k;
 }
@@ -37,11 +37,10 @@ TEST(SampleMath, ApproachLevelMovesOnlyAtZeroCrossings) {
   struct Case {
     int32_t current, target, sample, last, expected;
   } cases[] = {
-      {0, 20, 5, 0, 8},      // last sample 0 counts as a crossing
-      {0, 20, 5, 3, 0},      // same side: no change
-      {0, 20, -5, 3, 8},     {0, 20, 0, -3, 8},  // 0 is on the non-negative side
-      {0, 20, 0, 3, 0},      {10, 4, -1, 1, 4},  {30, 4, -1, 1, 22},
-      {5, 5, -1, 1, 5},
+      {0, 20, 5, 0, 8},                      // last sample 0 counts as a crossing
+      {0, 20, 5, 3, 0},                      // same side: no change
+      {0, 20, -5, 3, 8}, {0, 20, 0, -3, 8},  // 0 is on the non-negative side
+      {0, 20, 0, 3, 0},  {10, 4, -1, 1, 4}, {30, 4, -1, 1, 22}, {5, 5, -1, 1, 5},
   };
   for (const Case& c : cases)
     EXPECT_EQ(approach_level(c.current, c.target, c.sample, c.last), c.expected)
@@ -84,10 +83,10 @@ INSTANTIATE_TEST_SUITE_P(Rates, RateTest,
                                          RateCase{128, {0, 0, 1, 1, 2, 2}, 3, 0},
                                          RateCase{384, {0, 1, 3, 4, 6, 7}, 9, 0},
                                          RateCase{64, {0, 0, 0, 0, 1, 1}, 1, 128}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("rate", c.rate);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("rate", c.rate);
+                         });
 
 TEST_F(VoiceTest, StartDelayHoldsTheVoiceStill) {
   give_audio(2, 1000);
@@ -383,8 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
     Errors, DriftErrorTest,
     testing::Values(DriftCase{30, 0, drift_length - 1024 - 30, 0, 30},
                     DriftCase{-30, 0, drift_length - 1024 - 30, 60, -30},
-                    DriftCase{20, 0, 0, 0, 20},
-                    DriftCase{-20, 0, 0, 0, -20},
+                    DriftCase{20, 0, 0, 0, 20}, DriftCase{-20, 0, 0, 0, -20},
                     DriftCase{21, 0, drift_length - 1024 - 21, 0, 21},
                     DriftCase{5000, 0, drift_length - 1024 - 2000, 0, 5000},
                     DriftCase{-5000, 0, drift_length - 1024 - 2000, 4000, -5000},

@@ -32,10 +32,10 @@
 
 namespace {
 
-constexpr size_t burst_bytes = 64;         // bytes delivered per audio period
-constexpr int frames_per_tick = 32;        // engine frames between two input polls
-constexpr int32_t wait_frame_limit = 4096; // inline frames before a wait gives up
-constexpr int clean_blocks = 64;           // zeroed blocks ready for recordings
+constexpr size_t burst_bytes = 64;          // bytes delivered per audio period
+constexpr int frames_per_tick = 32;         // engine frames between two input polls
+constexpr int32_t wait_frame_limit = 4096;  // inline frames before a wait gives up
+constexpr int clean_blocks = 64;            // zeroed blocks ready for recordings
 
 // Every kind of trigger is mapped: note n runs function id n, program p the ids p + 6 and p + 7,
 // controllers below 64 are switches running id c + 64, the others drive controller function

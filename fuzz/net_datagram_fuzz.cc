@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr int midi_sysex_max = 255;  // the MIDI parser's longest message
+constexpr int midi_sysex_max = 255;         // the MIDI parser's longest message
 constexpr int32_t wait_frame_limit = 4096;  // inline frames before an engine wait gives up
 constexpr int clean_blocks = 16;            // zeroed blocks ready for recordings
 

@@ -46,12 +46,11 @@ constexpr int frames_per_unit = 16;
 
 // Every scan code of the key map, the track keys' second actions and two unknown codes.
 constexpr int32_t scan_codes[] = {
-    key_none,      key_user_1,     key_user_2,    key_user_3,     key_user_4,   key_rec_dub,
-    key_erase,     key_play_stop,  key_stop_now,  key_back,       key_select,   key_all_tracks,
-    key_drum_menu, 0x2080,         0x2040,        0x2010,         0x2020,       0x4080,
-    0x4040,        0x4010,         0x4020,        0x2081,         0x2041,       0x2011,
-    0x2021,        0x4081,         0x4041,        0x4011,         0x4021,       0x1234,
-    0x0101,        key_back,       key_select,    key_select,
+    key_none,      key_user_1,   key_user_2, key_user_3, key_user_4,     key_rec_dub,   key_erase,
+    key_play_stop, key_stop_now, key_back,   key_select, key_all_tracks, key_drum_menu, 0x2080,
+    0x2040,        0x2010,       0x2020,     0x4080,     0x4040,         0x4010,        0x4020,
+    0x2081,        0x2041,       0x2011,     0x2021,     0x4081,         0x4041,        0x4011,
+    0x4021,        0x1234,       0x0101,     key_back,   key_select,     key_select,
 };
 
 // The storage thread as the panel sees it: results arrive after a number of one-second ticks.

@@ -20,8 +20,7 @@ namespace {
 constexpr size_t message_payload_max = 200;
 
 int32_t check_writer(const uint8_t* image, int32_t size) {
-  if (size <= 0 || image < upgrade_buffer ||
-      image + size > upgrade_buffer + upgrade_buffer_size) {
+  if (size <= 0 || image < upgrade_buffer || image + size > upgrade_buffer + upgrade_buffer_size) {
     abort();
   }
   return -1;
@@ -32,8 +31,8 @@ std::vector<uint8_t> encode(const uint8_t* data, size_t size) {
   while (image.size() % 7 != 0) image.push_back(0);
   uint32_t sum = 0;
   for (uint8_t b : image) sum += b;
-  image.insert(image.end(), {uint8_t(sum), uint8_t(sum >> 8), uint8_t(sum >> 16),
-                             uint8_t(sum >> 24), 0, 0, 0});
+  image.insert(image.end(),
+               {uint8_t(sum), uint8_t(sum >> 8), uint8_t(sum >> 16), uint8_t(sum >> 24), 0, 0, 0});
   std::vector<uint8_t> out;
   for (size_t g = 0; g < image.size(); g += 7) {
     uint8_t top = 0;
@@ -67,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   size_t at = 0;
   do {
-    const size_t n = stream.size() - at < message_payload_max ? stream.size() - at
-                                                              : message_payload_max;
+    const size_t n =
+        stream.size() - at < message_payload_max ? stream.size() - at : message_payload_max;
     const bool last = at + n >= stream.size();
     std::vector<uint8_t> m(host_sysex_header, host_sysex_header + host_sysex_header_length);
     m.push_back(last ? host_cmd_upgrade_finish : host_cmd_upgrade_data);

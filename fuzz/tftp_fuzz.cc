@@ -1,6 +1,7 @@
 // Feeds arbitrary datagrams to the TFTP receiver: the first two bytes give the announced size,
-// then each datagram is a length byte L and its 5 x L bytes (0-1275, past the 1024-byte limit). The image buffer is heap memory of exactly its capacity; stored
-// bytes must stay within the announced size and the buffer, and blocks must advance one by one.
+// then each datagram is a length byte L and its 5 x L bytes (0-1275, past the 1024-byte limit). The
+// image buffer is heap memory of exactly its capacity; stored bytes must stay within the announced
+// size and the buffer, and blocks must advance one by one.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   args[1] = strdup(("-artifact_prefix=" + std::string(started) + "/").c_str());
   for (int i = 1; i < *argc; i++) {
     const char* a = (*argv)[i];
-    args[i + 1] = a[0] == '-' || a[0] == '/' ? (*argv)[i] : strdup((std::string(started) + "/" + a).c_str());
+    args[i + 1] =
+        a[0] == '-' || a[0] == '/' ? (*argv)[i] : strdup((std::string(started) + "/" + a).c_str());
   }
   *argc += 1;
   *argv = args;
@@ -125,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!take) {
       pass();  // the loaded slot is saved as the track's own file
       const std::string saved = read_file("track1.dat");
-      if (saved.size() != header + audio.size() || saved.compare(header, std::string::npos, audio) != 0)
+      if (saved.size() != header + audio.size() ||
+          saved.compare(header, std::string::npos, audio) != 0)
         abort();
     }
   } else if (result >= 0 || v.length != 0) {

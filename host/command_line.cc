@@ -126,15 +126,9 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
     const int c = getopt_long(argc, argv, short_options, long_options, nullptr);
     if (c == -1) break;
     switch (c) {
-      case 'h':
-        fputs(help_text, out);
-        return CommandLineAction::exit_ok;
-      case 'V':
-        fprintf(out, "ZT4 Version %s\n", zt4_version);
-        return CommandLineAction::exit_ok;
-      case 'd':
-        line.data_dir = optarg;
-        break;
+      case 'h': fputs(help_text, out); return CommandLineAction::exit_ok;
+      case 'V': fprintf(out, "ZT4 Version %s\n", zt4_version); return CommandLineAction::exit_ok;
+      case 'd': line.data_dir = optarg; break;
       case 'p':
         port_text = optarg;
         if (!parse_port(optarg, line.udp_port)) {
@@ -143,9 +137,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
           return CommandLineAction::exit_usage;
         }
         break;
-      case 's':
-        line.server_name = optarg;
-        break;
+      case 's': line.server_name = optarg; break;
       case 'w':
         if (strcmp(optarg, "off") == 0) {
           line.web_listen = nullptr;
@@ -157,9 +149,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
           line.web_listen = optarg;
         }
         break;
-      case option_web_local:
-        line.web_local = optarg;
-        break;
+      case option_web_local: line.web_local = optarg; break;
       case option_osc:
         if (strcmp(optarg, "off") == 0) {
           line.osc_listen = nullptr;
@@ -178,9 +168,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         }
         line.osc_allow[line.osc_allow_count++] = optarg;
         break;
-      case option_resume:
-        line.resume = true;
-        break;
+      case option_resume: line.resume = true; break;
       case option_capture_seconds: {
         errno = 0;
         char* end = nullptr;
@@ -208,9 +196,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
         line.latency.extra = int32_t(frames);
         break;
       }
-      case option_no_latency_compensation:
-        line.latency.compensation = false;
-        break;
+      case option_no_latency_compensation: line.latency.compensation = false; break;
       case option_transport:
         if (strcmp(optarg, "off") == 0) {
           line.transport = 0;
@@ -220,8 +206,7 @@ CommandLineAction parse_command_line(int argc, char** argv, CommandLine& line, F
           line.transport = 2;
           line.transport_force = optarg[6] != '\0';
         } else {
-          fprintf(err,
-                  "zt4: the transport mode is off, follow, master or master-force, not '%s'\n",
+          fprintf(err, "zt4: the transport mode is off, follow, master or master-force, not '%s'\n",
                   optarg);
           return CommandLineAction::exit_usage;
         }

@@ -15,19 +15,19 @@
 constexpr int udp_port_max = 65535;
 
 struct CommandLine {
-  const char* data_dir = nullptr;     // null: the current directory
-  int udp_port = remote_udp_port;     // 0: any free port
-  const char* server_name = nullptr;  // null: JACK's default server
+  const char* data_dir = nullptr;               // null: the current directory
+  int udp_port = remote_udp_port;               // 0: any free port
+  const char* server_name = nullptr;            // null: JACK's default server
   const char* web_listen = web_listen_default;  // null: no web panel
-  const char* web_local = nullptr;    // the one peer address the web panel trusts; null: loopback
+  const char* web_local = nullptr;  // the one peer address the web panel trusts; null: loopback
   const char* osc_listen = osc_listen_default;  // null: no OSC server
-  const char* osc_allow[osc_allow_max] = {};     // peers beyond loopback let in without the token
+  const char* osc_allow[osc_allow_max] = {};    // peers beyond loopback let in without the token
   int osc_allow_count = 0;
-  bool resume = false;                // start the tracks that were playing at the last stop
+  bool resume = false;  // start the tracks that were playing at the last stop
   int capture_seconds = capture_seconds_default;  // input kept for Capture Loop; 0: no capture ring
-  LatencyOptions latency;             // --latency-extra, --no-latency-compensation
-  int transport = 0;                  // JACK transport: 0 off, 1 follow, 2 master
-  bool transport_force = false;       // master: take the timebase over from another master
+  LatencyOptions latency;                         // --latency-extra, --no-latency-compensation
+  int transport = 0;                              // JACK transport: 0 off, 1 follow, 2 master
+  bool transport_force = false;  // master: take the timebase over from another master
 };
 
 enum class CommandLineAction {

@@ -154,8 +154,8 @@ TEST(CommandLine, WebPanelListensOnLoopbackUnlessToldOtherwise) {
 TEST(CommandLine, OscAddressAndThePeersLetInWithoutTheToken) {
   EXPECT_EQ(parse({}).osc, "127.0.0.1:9951");
   EXPECT_EQ(parse({"--osc", "off"}).osc, "(none)");
-  const Parsed p = parse({"--osc", "0.0.0.0:9000", "--osc-allow", "192.168.1.30",
-                          "--osc-allow", "192.168.1.31"});
+  const Parsed p = parse(
+      {"--osc", "0.0.0.0:9000", "--osc-allow", "192.168.1.30", "--osc-allow", "192.168.1.31"});
   EXPECT_EQ(p.action, CommandLineAction::run);
   EXPECT_EQ(p.osc, "0.0.0.0:9000");
   EXPECT_EQ(p.osc_allow, "192.168.1.30 192.168.1.31");
@@ -187,7 +187,9 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
     const char* port;  // ZT4_PORT, or null
     const char* message;
   } cases[] = {
-      {{"--frobnicate"}, nullptr, "zt4: unknown option '--frobnicate'; zt4 --help lists the options\n"},
+      {{"--frobnicate"},
+       nullptr,
+       "zt4: unknown option '--frobnicate'; zt4 --help lists the options\n"},
       {{"--frob=3"}, nullptr, "zt4: unknown option '--frob'; zt4 --help lists the options\n"},
       {{"-x"}, nullptr, "zt4: unknown option '-x'; zt4 --help lists the options\n"},
       {{"--port"}, nullptr, "zt4: option '--port' needs a value; zt4 --help lists the options\n"},
@@ -196,20 +198,27 @@ TEST(CommandLine, WrongCommandLinesSayWhatIsWrongInOneLine) {
       {{"--port", "-1"}, nullptr, "zt4: the UDP port is a number from 0 to 65535, not '-1'\n"},
       {{"--port", "12ab"}, nullptr, "zt4: the UDP port is a number from 0 to 65535, not '12ab'\n"},
       {{}, "seven", "zt4: ZT4_PORT is a number from 0 to 65535, not 'seven'\n"},
-      {{"/srv/looper"}, nullptr,
+      {{"/srv/looper"},
+       nullptr,
        "zt4: unexpected argument '/srv/looper'; zt4 --help lists the options\n"},
       {{"-d", ""}, nullptr, "zt4: the data directory name is empty\n"},
-      {{"--web", "8080"}, nullptr,
+      {{"--web", "8080"},
+       nullptr,
        "zt4: the web panel's address is ADDRESS:PORT or off, not '8080'\n"},
-      {{"-w", ":8080"}, nullptr,
+      {{"-w", ":8080"},
+       nullptr,
        "zt4: the web panel's address is ADDRESS:PORT or off, not ':8080'\n"},
-      {{"--web", "0.0.0.0:99999"}, nullptr,
+      {{"--web", "0.0.0.0:99999"},
+       nullptr,
        "zt4: the web panel's address is ADDRESS:PORT or off, not '0.0.0.0:99999'\n"},
-      {{"--latency-extra", "20000"}, nullptr,
+      {{"--latency-extra", "20000"},
+       nullptr,
        "zt4: the latency extra is a number of frames from -16000 to 16000, not '20000'\n"},
-      {{"--latency-extra", "3ms"}, nullptr,
+      {{"--latency-extra", "3ms"},
+       nullptr,
        "zt4: the latency extra is a number of frames from -16000 to 16000, not '3ms'\n"},
-      {{"--transport", "lead"}, nullptr,
+      {{"--transport", "lead"},
+       nullptr,
        "zt4: the transport mode is off, follow, master or master-force, not 'lead'\n"},
   };
   for (const auto& c : cases) {
@@ -229,7 +238,8 @@ TEST(CommandLine, CaptureSecondsFromZeroToTenMinutes) {
   for (const char* bad : {"601", "-1", "ten", "", "5s"}) {
     const Parsed p = parse({"--capture-seconds", bad});
     EXPECT_EQ(p.action, CommandLineAction::exit_usage) << bad;
-    EXPECT_EQ(p.err, std::string("zt4: the capture ring holds 0 to 600 seconds, not '") + bad + "'\n");
+    EXPECT_EQ(p.err,
+              std::string("zt4: the capture ring holds 0 to 600 seconds, not '") + bad + "'\n");
   }
 }
 

@@ -170,7 +170,7 @@ void read_connections() {
 std::string connections_text() {
   std::string text = first_line;
   if (host.client == nullptr) return text;
-  jack_port_t* const own_ports[] = {host.port_in_l, host.port_in_r,     host.port_out_l,
+  jack_port_t* const own_ports[] = {host.port_in_l,  host.port_in_r,    host.port_out_l,
                                     host.port_out_r, host.port_midi_in, host.port_midi_out};
   for (jack_port_t* port : own_ports) {
     if (port == nullptr) continue;
@@ -200,9 +200,8 @@ void save_connections() {
       rename(connections_file_name, connections_refused_file_name) == 0) {
     console_printf("The refused connections file is kept as %s\n", connections_refused_file_name);
   }
-  const int error = write_file_atomically(connections_file_name, text.data(), int(text.size())) == 0
-                        ? 0
-                        : errno;
+  const int error =
+      write_file_atomically(connections_file_name, text.data(), int(text.size())) == 0 ? 0 : errno;
   if (error != 0 && error != pc.save_error) {
     console_printf("Cannot save the port connections in %s: %s; the next change tries again\n",
                    connections_file_name, strerror(error));
@@ -247,7 +246,8 @@ void port_registration_callback(jack_port_id_t port_id, int registered, void*) {
   jack_port_t* port = jack_port_by_id(host.client, port_id);
   if (port == nullptr) return;
   const char* type = jack_port_type(port);
-  if (type == nullptr || strcmp(type, midi_type) != 0 || looper_port_name(jack_port_name(port))) return;
+  if (type == nullptr || strcmp(type, midi_type) != 0 || looper_port_name(jack_port_name(port)))
+    return;
   registration_fifo_push(port_connections, port_id);
 }
 

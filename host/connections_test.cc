@@ -9,8 +9,8 @@ TEST(Connections, PortsOfEveryLooperOnTheServerAreKnownByTheirClientName) {
     const char* name;
     bool looper;
   } cases[] = {
-      {"ZT4:MIDIIN", true},      {"ZT4-01:MIDIOUT", true},  {"ZT4-12:INL", true},
-      {"ZT4-:MIDIIN", false},    {"ZT4-x1:MIDIIN", false},  {"ZT4x:MIDIIN", false},
+      {"ZT4:MIDIIN", true},        {"ZT4-01:MIDIOUT", true},         {"ZT4-12:INL", true},
+      {"ZT4-:MIDIIN", false},      {"ZT4-x1:MIDIIN", false},         {"ZT4x:MIDIIN", false},
       {"zt4probe:midi_in", false}, {"system:midi_capture_1", false}, {"ZT4", false},
       {"a2j:ZT4:port", false},
   };

@@ -113,11 +113,11 @@ bool lock_data_directory(FILE* err) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     if (error == EWOULDBLOCK) {
-      fprintf(err, "zt4: the data directory %s is in use by %s; %s\n",
-              working_directory().c_str(), holder_of(fd).c_str(), remedy);
+      fprintf(err, "zt4: the data directory %s is in use by %s; %s\n", working_directory().c_str(),
+              holder_of(fd).c_str(), remedy);
     } else {
-      fprintf(err, "zt4: cannot lock the data directory %s: %s; %s\n",
-              working_directory().c_str(), strerror(error), remedy);
+      fprintf(err, "zt4: cannot lock the data directory %s: %s; %s\n", working_directory().c_str(),
+              strerror(error), remedy);
     }
     close(fd);
     return false;

@@ -88,8 +88,7 @@ int process_callback(jack_nframes_t nframes, void*) NO_THREAD_SAFETY_ANALYSIS {
   // taken per frame, without a lock and unlock per frame. Hand-overs stop once the period's
   // budget is spent.
   // A round-trip measurement replaces the main output with its burst and keeps the raw INL.
-  const bool measuring =
-      latency_measure.state.load(std::memory_order_acquire) == measure_running;
+  const bool measuring = latency_measure.state.load(std::memory_order_acquire) == measure_running;
   pthread_mutex_t* mutex = engine_mutex();
   int64_t hand_over_until =
       engine_hand_over_until(began, int64_t(nframes) * 1000000000 / frames_per_second);
@@ -101,7 +100,8 @@ int process_callback(jack_nframes_t nframes, void*) NO_THREAD_SAFETY_ANALYSIS {
     clock_input_apply(clock_in, i);
     const int32_t raw_left = in[0];
     engine_process_sample(in, out_main, out_aux1, out_aux2);
-    if (measuring) [[unlikely]] latency_measure_frame(latency_measure, raw_left, out_main);
+    if (measuring) [[unlikely]]
+      latency_measure_frame(latency_measure, raw_left, out_main);
     // Clock bytes the frame made leave at that frame.
     out_target.frame = i;
     midi_out_drain_audio_lane(write_midi_out, &out_target);
@@ -131,8 +131,7 @@ jack_latency_range_t pair_range(jack_port_t* a, jack_port_t* b, jack_latency_cal
 void host_read_latency() {
   const Host& h = host;
   const jack_latency_range_t capture = pair_range(h.port_in_l, h.port_in_r, JackCaptureLatency);
-  const jack_latency_range_t playback =
-      pair_range(h.port_out_l, h.port_out_r, JackPlaybackLatency);
+  const jack_latency_range_t playback = pair_range(h.port_out_l, h.port_out_r, JackPlaybackLatency);
   latency_set_reported(int32_t(capture.max), int32_t(playback.max));
 }
 
@@ -230,13 +229,19 @@ void host_open(const char* server_name) {
   jack_set_latency_callback(host.client, latency_callback, nullptr);
   console_printf("engine sample rate: %d\n", int(jack_get_sample_rate(host.client)));
 
-  host.port_in_l = jack_port_register(host.client, "INL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-  host.port_in_r = jack_port_register(host.client, "INR", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-  host.port_out_l = jack_port_register(host.client, "OUTL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-  host.port_out_r = jack_port_register(host.client, "OUTR", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  host.port_in_l =
+      jack_port_register(host.client, "INL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  host.port_in_r =
+      jack_port_register(host.client, "INR", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  host.port_out_l =
+      jack_port_register(host.client, "OUTL", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  host.port_out_r =
+      jack_port_register(host.client, "OUTR", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
   if (!host.port_in_l || !host.port_in_r || !host.port_out_l || !host.port_out_r) no_ports();
-  host.port_midi_in = jack_port_register(host.client, "MIDIIN", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-  host.port_midi_out = jack_port_register(host.client, "MIDIOUT", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  host.port_midi_in =
+      jack_port_register(host.client, "MIDIIN", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  host.port_midi_out =
+      jack_port_register(host.client, "MIDIOUT", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   if (!host.port_midi_in || !host.port_midi_out) no_ports();
 
   jack_set_port_connect_callback(host.client, port_connect_callback, nullptr);

@@ -22,13 +22,13 @@ constexpr int32_t lead_bars_per_pattern = drum_steps / drum_steps_per_measure;
 // end of each period, read by the timebase callback right after it on the same thread. Atomic
 // for the report on the main thread.
 struct LeadSnapshot {
-  std::atomic<int32_t> counter{0};        // sample within the pattern at the next period's start
-  std::atomic<int32_t> loop_length{1};    // samples in the pattern
+  std::atomic<int32_t> counter{0};      // sample within the pattern at the next period's start
+  std::atomic<int32_t> loop_length{1};  // samples in the pattern
   std::atomic<double> pattern_beats{double(lead_bars_per_pattern * lead_beats_per_bar)};
   std::atomic<int32_t> beats_per_bar{lead_beats_per_bar};
   std::atomic<int64_t> patterns_done{0};  // whole patterns played since the drums started
   std::atomic<double> bpm{double(drum_bpm_default)};
-  int32_t previous_counter = 0;           // process thread only
+  int32_t previous_counter = 0;  // process thread only
 };
 LeadSnapshot lead;
 

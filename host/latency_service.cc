@@ -106,14 +106,16 @@ void latency_measure_service() {
       find_round_trip(m.burst, measure_burst_frames, m.capture, measure_capture_frames);
   m.state.store(measure_idle, std::memory_order_release);
   if (r.outcome == RoundTripOutcome::silent) {
-    console_printf("Latency measurement failed: nothing came back on INL (connect OUTL to INL "
-                   "with a cable); nothing changed\n");
+    console_printf(
+        "Latency measurement failed: nothing came back on INL (connect OUTL to INL "
+        "with a cable); nothing changed\n");
     return;
   }
   if (r.outcome == RoundTripOutcome::no_peak) {
-    console_printf("Latency measurement failed: no clear peak on INL (noise, no cable from OUTL, "
-                   "or a round trip beyond %d frames); nothing changed\n",
-                   int(max_measured_round_trip));
+    console_printf(
+        "Latency measurement failed: no clear peak on INL (noise, no cable from OUTL, "
+        "or a round trip beyond %d frames); nothing changed\n",
+        int(max_measured_round_trip));
     return;
   }
   const int32_t reported = latency.capture.load() + latency.playback.load();
@@ -125,15 +127,17 @@ void latency_measure_service() {
   const char* why = kept ? "" : strerror(errno);
   latency_set_extra(extra);
   if (kept) {
-    console_printf("Latency measured: round trip %d frames (%d.%d ms), JACK reports %d, extra %d "
-                   "frames kept in %s\n",
-                   int(r.frames), int(tenths / 10), int(tenths % 10), int(reported), int(extra),
-                   latency_file_name);
+    console_printf(
+        "Latency measured: round trip %d frames (%d.%d ms), JACK reports %d, extra %d "
+        "frames kept in %s\n",
+        int(r.frames), int(tenths / 10), int(tenths % 10), int(reported), int(extra),
+        latency_file_name);
   } else {
-    console_printf("Latency measured: round trip %d frames (%d.%d ms), JACK reports %d, extra %d "
-                   "frames in use, not kept in %s: %s\n",
-                   int(r.frames), int(tenths / 10), int(tenths % 10), int(reported), int(extra),
-                   latency_file_name, why);
+    console_printf(
+        "Latency measured: round trip %d frames (%d.%d ms), JACK reports %d, extra %d "
+        "frames in use, not kept in %s: %s\n",
+        int(r.frames), int(tenths / 10), int(tenths % 10), int(reported), int(extra),
+        latency_file_name, why);
   }
   report_latency();
 }

@@ -16,12 +16,9 @@
 int main(int argc, char** argv) {
   CommandLine line;
   switch (parse_command_line(argc, argv, line, stdout, stderr)) {
-    case CommandLineAction::exit_ok:
-      return 0;
-    case CommandLineAction::exit_usage:
-      return exit_status_usage;
-    case CommandLineAction::run:
-      break;
+    case CommandLineAction::exit_ok: return 0;
+    case CommandLineAction::exit_usage: return exit_status_usage;
+    case CommandLineAction::run: break;
   }
   quit_signals_install();
   console_output_start();

@@ -89,14 +89,9 @@ void idle_service() {
 
 void console_command(int c) {
   switch (c) {
-    case 'm':
-      idle_report_midi();
-      break;
-    case 's':
-      idle_report_looper();
-      break;
-    default:
-      break;
+    case 'm': idle_report_midi(); break;
+    case 's': idle_report_looper(); break;
+    default: break;
   }
 }
 

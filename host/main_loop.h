@@ -14,9 +14,9 @@ struct MainLoop {
   std::atomic<int32_t> more_idle_work{0};  // dirty blocks remain: skip the next wait once
   int32_t idle_depth = 0;                  // nesting of idle_tick (idle_service from a handler)
   int32_t last_idle_ms = 0;
-  uint32_t last_quarter = 0;               // wall-clock ms / 250 at the last 250 ms service
-  uint32_t last_second = 0;                // wall-clock seconds at the last 1 s service
-  int32_t restart_countdown = 0;           // seconds until exit(0); 0 = not armed
+  uint32_t last_quarter = 0;      // wall-clock ms / 250 at the last 250 ms service
+  uint32_t last_second = 0;       // wall-clock seconds at the last 1 s service
+  int32_t restart_countdown = 0;  // seconds until exit(0); 0 = not armed
   int32_t ten_ms_countdown = 0;
 };
 
@@ -24,7 +24,7 @@ extern MainLoop main_loop;
 
 // What the main loop calls in the JACK client, installed at start-up (null: skipped).
 struct MainLoopHooks {
-  void (*midi_autoconnect)();  // connects raw-MIDI ports that appeared since the last tick
+  void (*midi_autoconnect)();    // connects raw-MIDI ports that appeared since the last tick
   void (*connections_second)();  // once a second: saves the port connections after a change
 };
 extern MainLoopHooks main_loop_hooks;

@@ -17,8 +17,9 @@ void print_ready_line(const char* server_name, int udp_port) {
     console_printf("ready: JACK server %s, UDP port %d, data directory %s; %s\n", server_name,
                    udp_port, data_dir, keys_text);
   } else {
-    console_printf("ready: JACK server %s, remote control off (--port chooses another UDP port), "
-                   "data directory %s; %s\n",
-                   server_name, data_dir, keys_text);
+    console_printf(
+        "ready: JACK server %s, remote control off (--port chooses another UDP port), "
+        "data directory %s; %s\n",
+        server_name, data_dir, keys_text);
   }
 }

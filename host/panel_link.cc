@@ -93,9 +93,7 @@ void panel_link_receive() {
       case panel_message_encoder:
         if (n >= 2) panel_encoder_steps(int8_t(message[1]));
         break;
-      case panel_message_subscribe:
-        subscribe(from, length);
-        [[fallthrough]];
+      case panel_message_subscribe: subscribe(from, length); [[fallthrough]];
       case panel_message_lines:
         for (int line = 0; line < display_line_count; ++line) send_record(from, length, line);
         break;

@@ -15,10 +15,10 @@
 constexpr char panel_socket_name[] = ".zt4.panel";
 
 // Datagrams to the looper; the first byte says what it is.
-constexpr uint8_t panel_message_key = 'K';          // + the scan code, 16-bit little-endian
-constexpr uint8_t panel_message_encoder = 'E';      // + a signed 8-bit step count
-constexpr uint8_t panel_message_lines = 'L';        // reply: both line records
-constexpr uint8_t panel_message_subscribe = 'S';    // reply: both records, then each change
+constexpr uint8_t panel_message_key = 'K';        // + the scan code, 16-bit little-endian
+constexpr uint8_t panel_message_encoder = 'E';    // + a signed 8-bit step count
+constexpr uint8_t panel_message_lines = 'L';      // reply: both line records
+constexpr uint8_t panel_message_subscribe = 'S';  // reply: both records, then each change
 constexpr uint8_t panel_message_unsubscribe = 'U';
 // Datagrams from the looper: bytes 0..22 of a line record (the line number is byte 5, the 16
 // characters bytes 7..22).

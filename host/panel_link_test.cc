@@ -39,9 +39,9 @@ class PanelClient {
       EXPECT_EQ(n, line_record_sent);
       if (n != line_record_sent) break;
       EXPECT_EQ(record[1], 0x1F);
-      out.emplace_back(record[line_number_offset],
-                       std::string(reinterpret_cast<const char*>(record + line_text_offset),
-                                   display_columns));
+      out.emplace_back(
+          record[line_number_offset],
+          std::string(reinterpret_cast<const char*>(record + line_text_offset), display_columns));
     }
     return out;
   }

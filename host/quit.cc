@@ -52,7 +52,7 @@ void end_roles() {
       replace = s.replace_track;
     }
     if (record == t) {
-      close_loop(t);  // as a second Rec/Dub press: the loop closes here ...
+      close_loop(t);   // as a second Rec/Dub press: the loop closes here ...
       end_overdub(t);  // ... and plays, without the overdub that press would start
     } else if (overdub == t) {
       end_overdub(t);

@@ -44,9 +44,7 @@ TEST_F(QuitTest, TheMainLoopEndsAfterTheSignal) {
   EXPECT_EQ(quit_state.signal_number.load(), SIGINT);
 }
 
-TEST_F(QuitTest, NothingToSaveEndsAtOnce) {
-  EXPECT_TRUE(quit_save_everything(1));
-}
+TEST_F(QuitTest, NothingToSaveEndsAtOnce) { EXPECT_TRUE(quit_save_everything(1)); }
 
 TEST_F(QuitTest, ATrackWhoseSaveStillFailsIsNamedWithTheReason) {
   tracks[2].length = 100;

@@ -127,8 +127,7 @@ void startup(const CommandLine& line) {
   const int udp_port = network_start(line.udp_port);
   note_data_directory_port(udp_port);
   if (line.web_listen != nullptr) web_start(line.web_listen, line.web_local);
-  if (line.osc_listen != nullptr)
-    osc_start(line.osc_listen, line.osc_allow, line.osc_allow_count);
+  if (line.osc_listen != nullptr) osc_start(line.osc_listen, line.osc_allow, line.osc_allow_count);
   read_connections();
   // The saved connections change the latencies: have them worked out before they are shown.
   jack_recompute_total_latencies(host.client);

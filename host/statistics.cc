@@ -15,7 +15,7 @@ namespace {
 
 constexpr int frames_per_tenth = 4800;
 constexpr int capture_frames = capture_ring_words / 2;
-constexpr int midi_error_scale = 16;       // midi_error holds the smoothed error × 16
+constexpr int midi_error_scale = 16;  // midi_error holds the smoothed error × 16
 constexpr int drift_entries_per_line = 16;
 constexpr double frames_per_minute = 60.0 * frames_per_second;  // 2880000
 constexpr int32_t min_diff_reset = 1000000;
@@ -46,13 +46,15 @@ int32_t truncate_to_int(double value) {
 // " Track %d: len %d (%d.%d sec) pos %d, vsp %d" — shared by both reports.
 void print_track_head(int n, const Track& t) {
   int32_t length = t.length;
-  console_printf(" Track %d: len %d (%d.%d sec) pos %d, vsp %d", n + 1, length, length / frames_per_second,
-                 (length / frames_per_tenth) % 10, int32_t(t.position), t.vsp);
+  console_printf(" Track %d: len %d (%d.%d sec) pos %d, vsp %d", n + 1, length,
+                 length / frames_per_second, (length / frames_per_tenth) % 10, int32_t(t.position),
+                 t.vsp);
 }
 
 void print_track_flags(int n, const Track& t) {
   if (t.multiple != 0) console_printf(", x%d", t.multiple);
-  if (t.trigger_position >= 0) console_printf(", TRIGGER %d %d", t.trigger_position, t.trigger_argument);
+  if (t.trigger_position >= 0)
+    console_printf(", TRIGGER %d %d", t.trigger_position, t.trigger_argument);
   if (n == engine_state.clock_source_track) {
     console_printf(", is clk src");
   } else if (t.clock_source >= 0) {
@@ -89,7 +91,8 @@ void report_input_capture() {
     EngineLockGuard hold;
     engine_state.capture_index = 0;
   }
-  console_printf("Avg value %d, %d\n", int32_t(sum[0] / capture_frames), int32_t(sum[1] / capture_frames));
+  console_printf("Avg value %d, %d\n", int32_t(sum[0] / capture_frames),
+                 int32_t(sum[1] / capture_frames));
   console_printf("Min value %d (x%x), %d (x%x)\n", min[0], min[0], min[1], min[1]);
   console_printf("Max value %d (x%x), %d (x%x)\n", max[0], max[0], max[1], max[1]);
 }
@@ -106,7 +109,9 @@ void print_drift_history(int n, int count) {
 }
 
 void print_clock_lines(const ClockFollower& f, int32_t clock_out_track) {
-  int32_t bpm = f.clock_period > 0 ? truncate_to_int(frames_per_minute / (f.clock_period * clock_pulses_per_beat)) : 0;
+  int32_t bpm = f.clock_period > 0
+                    ? truncate_to_int(frames_per_minute / (f.clock_period * clock_pulses_per_beat))
+                    : 0;
   console_printf(" MIDI  clock out track: %d\n", clock_out_track);
   console_printf(" MIDI     clock in BPM: %d\n", bpm);
   console_printf(" MIDI clock in average: %d\n", truncate_to_int(f.clock_period));
@@ -124,10 +129,10 @@ void print_clock_lines(const ClockFollower& f, int32_t clock_out_track) {
 }
 
 void print_intervals(const int32_t (&v)[clock_pulses_per_beat]) {
-  console_printf(" MIDI diffs: %d %d %d %d %d %d %d %d %d %d\n", v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                 v[8], v[9]);
-  console_printf("             %d %d %d %d %d %d %d %d %d %d\n", v[10], v[11], v[12], v[13], v[14], v[15], v[16],
-                 v[17], v[18], v[19]);
+  console_printf(" MIDI diffs: %d %d %d %d %d %d %d %d %d %d\n", v[0], v[1], v[2], v[3], v[4], v[5],
+                 v[6], v[7], v[8], v[9]);
+  console_printf("             %d %d %d %d %d %d %d %d %d %d\n", v[10], v[11], v[12], v[13], v[14],
+                 v[15], v[16], v[17], v[18], v[19]);
   console_printf("             %d %d %d %d\n", v[20], v[21], v[22], v[23]);
 }
 
@@ -153,8 +158,8 @@ void report_lock_statistics() {
   console_printf("Engine lock: %d holds by other threads", int32_t(r.holds));
   if (r.site_count > 0) {
     const LockSite& top = r.longest[0];
-    console_printf(", longest %d us at %s:%d (%s)", microseconds(top.longest_ns), short_path(top.file),
-                   int32_t(top.line), top.function);
+    console_printf(", longest %d us at %s:%d (%s)", microseconds(top.longest_ns),
+                   short_path(top.file), int32_t(top.line), top.function);
   }
   console_printf("\n");
   for (int i = 1; i < r.site_count; i++) {
@@ -163,10 +168,12 @@ void report_lock_statistics() {
                    short_path(site.file), int32_t(site.line), int32_t(site.holds));
   }
   if (r.unplaced_longest_ns > 0)
-    console_printf("             other sites: longest %d us\n", microseconds(r.unplaced_longest_ns));
+    console_printf("             other sites: longest %d us\n",
+                   microseconds(r.unplaced_longest_ns));
   const int32_t period_us = int32_t(int64_t(r.callback_frames) * 1000000 / frames_per_second);
   console_printf("Process callback: longest %d us of a %d us period, %d callbacks, xruns %d\n",
-                 microseconds(r.callback_longest_ns), period_us, int32_t(r.callbacks), int32_t(r.xruns));
+                 microseconds(r.callback_longest_ns), period_us, int32_t(r.callbacks),
+                 int32_t(r.xruns));
 }
 
 void report_looper_statistics() {
@@ -178,8 +185,8 @@ void report_looper_statistics() {
   }
   int total = 0;
   for (int n = 0; n < track_count; n++) {
-    console_printf("Track %d blocks %d, undo blocks %d, unscramble_blocks %d\n", n + 1, counts.track[n],
-                   counts.undo[n], counts.unscramble[n]);
+    console_printf("Track %d blocks %d, undo blocks %d, unscramble_blocks %d\n", n + 1,
+                   counts.track[n], counts.undo[n], counts.unscramble[n]);
     total += counts.track[n] + counts.undo[n];
   }
   console_printf("Redo blocks %d, total blocks %d\n", counts.redo, total + counts.redo);
@@ -201,19 +208,23 @@ void report_looper_statistics() {
     const Track& t = snap.tracks[n];
     const UndoHeader& undo = undo_areas[n].header;
     int32_t newest = undo.newest_level;
-    int32_t newest_blocks = newest >= 0 && newest < undo_levels ? undo_areas[n].levels[newest].block_count : 0;
+    int32_t newest_blocks =
+        newest >= 0 && newest < undo_levels ? undo_areas[n].levels[newest].block_count : 0;
     print_track_head(n, t);
-    console_printf(", undo: %d/%d/%d %d", undo.oldest_level, newest, undo.saving_level, newest_blocks);
+    console_printf(", undo: %d/%d/%d %d", undo.oldest_level, newest, undo.saving_level,
+                   newest_blocks);
     print_track_flags(n, t);
-    console_printf("          Atten %d, Pan %d, Tgt %d,%d, Cur %d,%d, Dup Cur %d,%d, Max Val %d\n", t.atten, t.pan,
-                   t.target_level[0], t.target_level[1], t.current_level[0], t.current_level[1],
-                   snap.duplicate_level[n][0], snap.duplicate_level[n][1], t.peak_last_pass);
+    console_printf("          Atten %d, Pan %d, Tgt %d,%d, Cur %d,%d, Dup Cur %d,%d, Max Val %d\n",
+                   t.atten, t.pan, t.target_level[0], t.target_level[1], t.current_level[0],
+                   t.current_level[1], snap.duplicate_level[n][0], snap.duplicate_level[n][1],
+                   t.peak_last_pass);
   }
   console_printf("\n");
 
   report_input_capture();
-  console_printf("Noise Gate: lvl %d, delay %d, time %d:%d, release %d:%d\n", engine_state.gate_level,
-                 engine_state.gate_delay, gate_quiet[0], gate_quiet[1], gate_loud[0], gate_loud[1]);
+  console_printf("Noise Gate: lvl %d, delay %d, time %d:%d, release %d:%d\n",
+                 engine_state.gate_level, engine_state.gate_delay, gate_quiet[0], gate_quiet[1],
+                 gate_loud[0], gate_loud[1]);
   console_printf("DC Offset:  %d %d\n", dc_estimate[0], dc_estimate[1]);
 }
 
@@ -250,8 +261,8 @@ void report_midi_statistics() {
     if (offset < 0) offset += length;
 
     print_track_head(n, t);
-    console_printf("\n          %d-%d %d, measure offset %d, me %d", n, reference, int32_t(phase), int32_t(offset),
-                   t.midi_error / midi_error_scale);
+    console_printf("\n          %d-%d %d, measure offset %d, me %d", n, reference, int32_t(phase),
+                   int32_t(offset), t.midi_error / midi_error_scale);
     if (t.multiple != 0) console_printf(", x%d", t.multiple);
     console_printf(", loops %d\n", t.loop_count);
     console_printf("          stop %d, start after %d\n", t.stop_countdown, t.start_after);

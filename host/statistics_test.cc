@@ -48,13 +48,20 @@ class StatisticsTest : public testing::Test {
 
 TEST_F(StatisticsTest, LooperReportOfResetTracks) {
   std::string text = run(report_looper_statistics);
-  EXPECT_EQ(text.rfind("ZT4 Looper statistics:\nTrack 1 blocks 0, undo blocks 0, unscramble_blocks 0\n", 0), 0u);
-  expect_contains(text, "Track 8 blocks 0, undo blocks 0, unscramble_blocks 0\nRedo blocks 0, total blocks 0\n");
+  EXPECT_EQ(
+      text.rfind("ZT4 Looper statistics:\nTrack 1 blocks 0, undo blocks 0, unscramble_blocks 0\n",
+                 0),
+      0u);
+  expect_contains(
+      text,
+      "Track 8 blocks 0, undo blocks 0, unscramble_blocks 0\nRedo blocks 0, total blocks 0\n");
   // A track with no undo levels.
-  expect_contains(text, " Track 1: len 0 (0.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0\n"
-                        "          Atten 0, Pan 0, Tgt 0,0, Cur 0,0, Dup Cur 0,0, Max Val 0\n");
+  expect_contains(text,
+                  " Track 1: len 0 (0.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0\n"
+                  "          Atten 0, Pan 0, Tgt 0,0, Cur 0,0, Dup Cur 0,0, Max Val 0\n");
   expect_contains(text, "Max Val 0\n\nAvg value 0, 0\n");
-  expect_contains(text, "Min value 0 (x00000000), 0 (x00000000)\nMax value 0 (x00000000), 0 (x00000000)\n");
+  expect_contains(
+      text, "Min value 0 (x00000000), 0 (x00000000)\nMax value 0 (x00000000), 0 (x00000000)\n");
   EXPECT_EQ(text.substr(text.find("Noise Gate")),
             "Noise Gate: lvl 4096, delay 1000, time 0:0, release 0:0\nDC Offset:  0 0\n");
 }
@@ -118,18 +125,25 @@ TEST_F(StatisticsTest, LooperReportOfBusyTracks) {
   expect_contains(text, "Track 1 blocks 1, undo blocks 0, unscramble_blocks 0\n");
   expect_contains(text, "Track 3 blocks 5, undo blocks 6, unscramble_blocks 2\n");
   expect_contains(text, "Redo blocks 3, total blocks 15\n");  // scramble blocks not in the total
-  expect_contains(text, " Track 1: len 0 (0.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0, is clk src, OVERDUB, PLAY\n");
-  expect_contains(text, " Track 2: len 48000 (1.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0, midi error 2, loops 9, MUTED\n");
+  expect_contains(
+      text,
+      " Track 1: len 0 (0.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0, is clk src, OVERDUB, PLAY\n");
+  expect_contains(
+      text,
+      " Track 2: len 48000 (1.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0, midi error 2, loops 9, MUTED\n");
+  expect_contains(
+      text,
+      " Track 3: len 110400 (2.3 sec) pos 4321, vsp -17, undo: 1/3/-1 14, x2, TRIGGER 500 7, clk src 1, "
+      "RECORD, PLAY\n"
+      "          Atten 6, Pan -20, Tgt 6,26, Cur 8,30, Dup Cur 90,91, Max Val 1234567\n");
   expect_contains(text,
-                  " Track 3: len 110400 (2.3 sec) pos 4321, vsp -17, undo: 1/3/-1 14, x2, TRIGGER 500 7, clk src 1, "
-                  "RECORD, PLAY\n"
-                  "          Atten 6, Pan -20, Tgt 6,26, Cur 8,30, Dup Cur 90,91, Max Val 1234567\n");
-  expect_contains(text, " Track 8: len 0 (0.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0, REPLACE, MUTED\n");
+                  " Track 8: len 0 (0.0 sec) pos 0, vsp 0, undo: -1/-1/-1 0, REPLACE, MUTED\n");
   // Left: 1024 on average, less 48 / 2048 for the two changed frames (truncated); right: -3.
   expect_contains(text, "Avg value 1023, -3\n");
   expect_contains(text, "Min value -5000 (xFFFFEC78), -3 (xFFFFFFFD)\n");
   expect_contains(text, "Max value 7000 (x00001B58), -3 (xFFFFFFFD)\n");
-  expect_contains(text, "Noise Gate: lvl 4096, delay 1000, time 12:1001, release 3:0\nDC Offset:  123 -5\n");
+  expect_contains(
+      text, "Noise Gate: lvl 4096, delay 1000, time 12:1001, release 3:0\nDC Offset:  123 -5\n");
   EXPECT_EQ(engine_state.capture_index, 0);  // capturing resumes after the scan
 }
 
@@ -144,7 +158,7 @@ TEST_F(StatisticsTest, MidiReportPhasesOffsetsAndDriftHistory) {
   Track& t = tracks[4];
   t.clock_source = -2;
   t.length = 10000;
-  t.position = 9000;       // 8900 ahead of the reference: more than half a loop, so -1100
+  t.position = 9000;  // 8900 ahead of the reference: more than half a loop, so -1100
   t.measure_offset = 2000;
   t.midi_error = -48;
   t.multiple = 2;
@@ -210,7 +224,11 @@ TEST_F(StatisticsTest, MidiReportPhasesOffsetsAndDriftHistory) {
 
 TEST_F(StatisticsTest, MidiReportWithoutClock) {
   std::string text = run(report_midi_statistics);
-  EXPECT_EQ(text.rfind("ZT4 Looper MIDI statistics:\n\n MIDI  clock out track: 0\n MIDI     clock in BPM: 0\n", 0), 0u);
+  EXPECT_EQ(
+      text.rfind(
+          "ZT4 Looper MIDI statistics:\n\n MIDI  clock out track: 0\n MIDI     clock in BPM: 0\n",
+          0),
+      0u);
   expect_contains(text, " MIDI diffs: 0 0 0 0 0 0 0 0 0 0\n");
 }
 

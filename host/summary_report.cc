@@ -54,8 +54,7 @@ void print_summary(const SummaryFigures& f) {
     console_printf("  CPU: no audio processed since the last report\n");
   } else {
     // busy / (frames / 48000 s), in percent.
-    const int64_t percent =
-        f.busy_ns * frames_per_second * 100 / (int64_t(f.frames) * ns_per_s);
+    const int64_t percent = f.busy_ns * frames_per_second * 100 / (int64_t(f.frames) * ns_per_s);
     console_printf("  CPU: %d%% of the audio time since the last report\n", int32_t(percent));
   }
   const int64_t free_seconds = int64_t(f.free_blocks) * block_frames / frames_per_second;
@@ -79,7 +78,8 @@ void print_summary(const SummaryFigures& f) {
   } else {
     const int64_t seconds = f.free_megabytes * bytes_per_megabyte / take_bytes_per_second;
     if (f.free_megabytes >= gigabytes_shown_from * megabytes_per_gigabyte) {
-      console_printf("  Disk: %d GB free for takes", int32_t(f.free_megabytes / megabytes_per_gigabyte));
+      console_printf("  Disk: %d GB free for takes",
+                     int32_t(f.free_megabytes / megabytes_per_gigabyte));
     } else {
       console_printf("  Disk: %d MB free for takes", int32_t(f.free_megabytes));
     }

@@ -17,13 +17,13 @@ extern SummaryHistory summary_history;
 
 // What the summary shows, gathered by report_summary().
 struct SummaryFigures {
-  uint32_t xruns = 0;              // since start-up
+  uint32_t xruns = 0;  // since start-up
   uint32_t xruns_last_minute = 0;
-  int64_t busy_ns = 0;             // process callbacks' time since the last report
-  uint64_t frames = 0;             // audio frames they covered
-  int32_t free_blocks = 0;         // zeroed and dirty blocks of the pool
-  uint8_t unsaved_mask = 0;        // bit t: track t holds changes not yet saved
-  int64_t free_megabytes = 0;      // for takes; INT64_MAX when unknown
+  int64_t busy_ns = 0;         // process callbacks' time since the last report
+  uint64_t frames = 0;         // audio frames they covered
+  int32_t free_blocks = 0;     // zeroed and dirty blocks of the pool
+  uint8_t unsaved_mask = 0;    // bit t: track t holds changes not yet saved
+  int64_t free_megabytes = 0;  // for takes; INT64_MAX when unknown
 };
 
 void summary_reset();

@@ -8,7 +8,7 @@ ClockFollower clock_follower;
 
 namespace {
 
-constexpr int32_t flywheel_nudge = 4;  // frames the beat moves at a wrap that missed its tick
+constexpr int32_t flywheel_nudge = 4;   // frames the beat moves at a wrap that missed its tick
 constexpr int lost_after_periods = 24;  // one beat without a tick: the clock is gone
 constexpr int32_t default_measure_beats = 4;
 
@@ -187,9 +187,7 @@ void clock_outside_byte(uint8_t byte) {
       c.outside_running = 1;
       c.start_pending = 1;
       break;
-    case clock_event_tick:
-      clock_tick();
-      break;
+    case clock_event_tick: clock_tick(); break;
     case clock_event_bar_tick:
       if (c.outside_running != 0) clock_measure_start();
       c.start_pending = 1;  // the tick begins a beat: the beat position starts again from it
@@ -199,18 +197,13 @@ void clock_outside_byte(uint8_t byte) {
       c.start_pending = 1;
       clock_tick();
       break;
-    case clock_event_roll:
-      c.outside_running = 1;
-      break;
-    case midi_byte_continue:
-      c.outside_running = 1;
-      break;
+    case clock_event_roll: c.outside_running = 1; break;
+    case midi_byte_continue: c.outside_running = 1; break;
     case midi_byte_stop:
       c.outside_running = 0;
       c.start_pending = 0;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

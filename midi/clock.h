@@ -15,25 +15,25 @@ constexpr uint8_t midi_byte_start = 0xFA;
 constexpr uint8_t midi_byte_continue = 0xFB;
 constexpr uint8_t midi_byte_stop = 0xFC;
 // Events of the JACK transport follower, never taken from the MIDI input (bytes MIDI leaves
-// undefined, which the input filter drops): a plain tick, a tick that begins a beat, one that begins a
-// bar, and the roll that starts the measure count at the next bar (a stop is 0xFC).
+// undefined, which the input filter drops): a plain tick, a tick that begins a beat, one that
+// begins a bar, and the roll that starts the measure count at the next bar (a stop is 0xFC).
 constexpr uint8_t clock_event_tick = 0xF4;
 constexpr uint8_t clock_event_beat_tick = 0xF9;
 constexpr uint8_t clock_event_bar_tick = 0xFD;
 constexpr uint8_t clock_event_roll = 0xF5;
 
 struct ClockFollower {
-  double clock_period;       // frames per clock; 0 = no clock
-  int32_t beat_position;     // frames since the current beat began; wraps at beat_length
-  double flywheel_drift;     // phase error at the last beat wrap without a tick
+  double clock_period;    // frames per clock; 0 = no clock
+  int32_t beat_position;  // frames since the current beat began; wraps at beat_length
+  double flywheel_drift;  // phase error at the last beat wrap without a tick
   double last_adjust;
   uint32_t last_clock_time;  // frame_counter at the last tick; 0 = none yet
   int32_t min_diff;
   int32_t max_diff;
-  int32_t clock_lock;        // -1 lost (or none yet), 0 following, 1 primed by the drum machine
-  int32_t pending_ticks;     // ticks signalled since the last frame
-  int32_t received_clocks;   // frames at which one or more ticks were taken
-  int32_t missed_clocks;     // extra ticks that arrived within one frame
+  int32_t clock_lock;       // -1 lost (or none yet), 0 following, 1 primed by the drum machine
+  int32_t pending_ticks;    // ticks signalled since the last frame
+  int32_t received_clocks;  // frames at which one or more ticks were taken
+  int32_t missed_clocks;    // extra ticks that arrived within one frame
   int32_t clocks_in_measure;
   int32_t clocks_last_measure;
   int32_t measure_errors;
@@ -41,13 +41,13 @@ struct ClockFollower {
   int32_t measure_frames;      // frames since the last measure start; counted by the engine
   int32_t lock_lost_count;
   int32_t intervals[clock_pulses_per_beat];  // the last 24 tick intervals, a ring
-  int32_t beat_length;       // sum of intervals
-  int32_t interval_index;    // next ring slot
-  uint32_t frame_counter;    // the engine's frame counter at the last frame run
-  int32_t start_pending;    // a start (drums, or an outside 0xFA): the next tick begins a beat
+  int32_t beat_length;                       // sum of intervals
+  int32_t interval_index;                    // next ring slot
+  uint32_t frame_counter;                    // the engine's frame counter at the last frame run
+  int32_t start_pending;  // a start (drums, or an outside 0xFA): the next tick begins a beat
   // The outside clock (0xF8 on the MIDI input while midi_clock_in is on).
-  int32_t outside_running;   // between 0xFA (or 0xFB) and 0xFC: measures are counted
-  int32_t outside_dropped;   // real-time bytes beyond what one period can hold
+  int32_t outside_running;  // between 0xFA (or 0xFB) and 0xFC: measures are counted
+  int32_t outside_dropped;  // real-time bytes beyond what one period can hold
   // The JACK transport master's tempo as frames per tick (0 = none): while set, a locked
   // follower takes it as its period instead of the average of the last beat's ticks.
   double transport_period;

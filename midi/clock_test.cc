@@ -104,9 +104,9 @@ TEST_F(ClockTest, SteadyTicksAreFollowedAfterOneBeat) {
 }
 
 struct FlywheelCase {
-  uint32_t since_tick;     // frames from the last tick to the wrap
+  uint32_t since_tick;  // frames from the last tick to the wrap
   double drift;
-  int32_t beat_after;      // beat_position after the wrap
+  int32_t beat_after;  // beat_position after the wrap
 };
 
 class FlywheelTest : public ClockTest, public testing::WithParamInterface<FlywheelCase> {};
@@ -126,14 +126,14 @@ TEST_P(FlywheelTest, WrapWithoutATickNudgesTheBeatTowardTheTicks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PhaseErrors, FlywheelTest,
-                         testing::Values(FlywheelCase{990, 10, -4},   // ticks lag the beat
-                                         FlywheelCase{10, -10, 4},    // ticks lead it
-                                         FlywheelCase{1003, -3, 0},   // small errors stay
+                         testing::Values(FlywheelCase{990, 10, -4},  // ticks lag the beat
+                                         FlywheelCase{10, -10, 4},   // ticks lead it
+                                         FlywheelCase{1003, -3, 0},  // small errors stay
                                          FlywheelCase{500, -500, 4}),
-    [](const auto& info) {
-      const auto& c = info.param;
-      return param_case_name("since_tick", c.since_tick, "drift", c.drift);
-    });
+                         [](const auto& info) {
+                           const auto& c = info.param;
+                           return param_case_name("since_tick", c.since_tick, "drift", c.drift);
+                         });
 
 TEST_F(ClockTest, MeasureStartsCountClocksAndErrors) {
   ClockFollower& c = clock_follower;

@@ -118,8 +118,8 @@ MidiValueRange midi_code_range(int32_t code) {
 
 bool midi_input_waiting() {
   const MidiInRing& r = midi_in_ring;
-  return midi_code_queue.count > 0 ||
-         r.read_index.load(std::memory_order_relaxed) != r.write_index.load(std::memory_order_acquire);
+  return midi_code_queue.count > 0 || r.read_index.load(std::memory_order_relaxed) !=
+                                          r.write_index.load(std::memory_order_acquire);
 }
 
 void midi_set_sysex_handler(MidiMessageSink handler) { midi_code_queue.sysex_handler = handler; }

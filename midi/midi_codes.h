@@ -26,12 +26,12 @@ struct MidiValueRange {
 
 struct MidiCodeQueue {
   int32_t codes[midi_code_queue_size] = {};  // code_sysex: the oldest waiting SysEx's turn
-  uint32_t first = 0;      // index of the oldest code
-  uint32_t count = 0;      // codes waiting
+  uint32_t first = 0;                        // index of the oldest code
+  uint32_t count = 0;                        // codes waiting
   MidiSysexSlot sysex[midi_sysex_slots] = {};
   uint32_t sysex_first = 0;  // slot of the oldest waiting SysEx message
   uint32_t sysex_count = 0;  // SysEx messages waiting
-  uint32_t coalesced = 0;  // controller values passed over for a newer one of the same controller
+  uint32_t coalesced = 0;    // controller values passed over for a newer one of the same controller
   // The controller code midi_poll handed out last and the lowest and highest values of the run
   // it ended; 0 when the last poll handed out none.
   int32_t run_code = 0;

@@ -66,12 +66,12 @@ TEST_F(MidiCodesTest, ARunOfOneContinuousControllerGivesItsNewestValue) {
 TEST_F(MidiCodesTest, SwitchesNotesProgramsAndSpecialControllersAreNeverPassedOver) {
   config.midi_lists[list_switch_base + 64][0] = 0;  // controller 64 runs a list: a switch
   put({0xB0, 64, 0, 64, 127, 64, 0, 64, 127});
-  put({0xB0, 126, 4, 126, 8});   // the quantise controller
-  put({0xB0, 119, 2, 119, 3});   // the bounce destination
+  put({0xB0, 126, 4, 126, 8});  // the quantise controller
+  put({0xB0, 119, 2, 119, 3});  // the bounce destination
   put({0x90, 60, 100, 60, 100, 0xC0, 3, 4});
-  EXPECT_EQ(drain(), (Codes{cc(64, 0), cc(64, 127), cc(64, 0), cc(64, 127), cc(126, 4),
-                            cc(126, 8), cc(119, 2), cc(119, 3), note(60), note(60),
-                            code_program_change + 3, code_program_change + 4}));
+  EXPECT_EQ(drain(), (Codes{cc(64, 0), cc(64, 127), cc(64, 0), cc(64, 127), cc(126, 4), cc(126, 8),
+                            cc(119, 2), cc(119, 3), note(60), note(60), code_program_change + 3,
+                            code_program_change + 4}));
   EXPECT_EQ(midi_code_queue.coalesced, 0u);
 }
 

@@ -11,12 +11,12 @@ constexpr int32_t code_note_on = 0x9000;         // + note
 constexpr int32_t code_note_off = 0xA000;        // + note (also note on with velocity 0)
 constexpr int32_t code_control_change = 0xB000;  // + value + (controller << 16)
 constexpr int32_t code_program_change = 0xC000;  // + program
-constexpr int32_t kind_mask = 0xFF00;  // code & kind_mask: one of the four kinds above
+constexpr int32_t kind_mask = 0xFF00;            // code & kind_mask: one of the four kinds above
 constexpr int code_controller_shift = 16;
 
 constexpr int midi_controller_count = 128;
-constexpr int bounce_destination_cc = 119;  // never filtered; names the next Bounce's destination
-constexpr uint16_t cc_filter_none = 0xFFFF;   // no value accepted yet
+constexpr int bounce_destination_cc = 119;   // never filtered; names the next Bounce's destination
+constexpr uint16_t cc_filter_none = 0xFFFF;  // no value accepted yet
 
 // Host SysEx reply 0x18 (MIDI echo): header, reply code, type byte, data bytes, 0xF7.
 constexpr uint8_t echo_reply_code = 0x18;

@@ -103,12 +103,12 @@ TEST_P(DejitterTest, DropsSmallMovesButStillReportsThem) {
 }
 
 const DejitterCase dejitter_cases[] = {
-  {"width 1", 1, 7, {10, 11, 12, 12, 14}, {10, 12, 14}},
-  {"width 0 drops only repeats", 0, 7, {10, 10, 11, 11, 10}, {10, 11, 10}},
-  {"width 4", 4, 7, {10, 14, 6, 15, 5}, {10, 15, 5}},
-  {"first value, even 127", 4, 20, {127, 124, 0}, {127, 0}},
-  {"quantise controller never filtered", 1, 126, {10, 10, 11}, {10, 10, 11}},
-  {"bounce controller never filtered", 4, 119, {3, 3, 4}, {3, 3, 4}},
+    {"width 1", 1, 7, {10, 11, 12, 12, 14}, {10, 12, 14}},
+    {"width 0 drops only repeats", 0, 7, {10, 10, 11, 11, 10}, {10, 11, 10}},
+    {"width 4", 4, 7, {10, 14, 6, 15, 5}, {10, 15, 5}},
+    {"first value, even 127", 4, 20, {127, 124, 0}, {127, 0}},
+    {"quantise controller never filtered", 1, 126, {10, 10, 11}, {10, 10, 11}},
+    {"bounce controller never filtered", 4, 119, {3, 3, 4}, {3, 3, 4}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Widths, DejitterTest, testing::ValuesIn(dejitter_cases),

@@ -11,17 +11,17 @@ constexpr int midi_message_max = 255;  // bytes of one assembled message, 0xF0 a
 constexpr int32_t code_sysex = 0xF000;
 
 enum class SysexState : uint8_t {
-  none,       // not inside a SysEx message
-  open,       // 0xF0 seen, collecting data bytes
-  overflow,   // too long: the rest is dropped up to the next status byte
-  complete,   // 0xF7 ended it: the whole message is held until the next byte
+  none,      // not inside a SysEx message
+  open,      // 0xF0 seen, collecting data bytes
+  overflow,  // too long: the rest is dropped up to the next status byte
+  complete,  // 0xF7 ended it: the whole message is held until the next byte
 };
 
 struct MidiParser {
   uint8_t message[midi_message_max] = {};  // message[0] is the status byte
-  uint16_t count = 1;           // bytes held in message
-  uint16_t expected = 2;        // count at which the message is complete
-  uint16_t running_status = 0;  // last channel status byte 0x80-0xEF; 0 before the first
+  uint16_t count = 1;                      // bytes held in message
+  uint16_t expected = 2;                   // count at which the message is complete
+  uint16_t running_status = 0;             // last channel status byte 0x80-0xEF; 0 before the first
   SysexState sysex = SysexState::none;
 };
 

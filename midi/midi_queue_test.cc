@@ -72,8 +72,7 @@ TEST_F(MidiQueueTest, FullInputRingDropsNewBytesAndReportsTheLossOnceASecond) {
   EXPECT_EQ(midi_in_get(), uint8_t(1002));
   EXPECT_EQ(console_text(), "in overrun, 1001 bytes lost\n");
   for (uint32_t i = 1003; i < midi_in_size - 1; ++i) ASSERT_EQ(midi_in_get(), uint8_t(i));
-  while (midi_in_get() >= 0) {
-  }
+  while (midi_in_get() >= 0) {}
   midi_in_put(0x90);
   EXPECT_EQ(midi_in_get(), 0x90);
   EXPECT_EQ(console_text(), "");

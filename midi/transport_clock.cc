@@ -45,9 +45,8 @@ bool position_sound(const TransportPosition& p) {
   return std::isfinite(p.beats_per_minute) && p.beats_per_minute >= transport_bpm_min &&
          p.beats_per_minute <= transport_bpm_max && std::isfinite(p.beats_per_bar) &&
          p.beats_per_bar >= 1 && p.beats_per_bar <= transport_beats_per_bar_max &&
-         std::isfinite(p.ticks_per_beat) && p.ticks_per_beat >= 1 && p.bar >= 1 &&
-         p.beat >= 1 && p.beat <= int32_t(p.beats_per_bar) && p.tick >= 0 &&
-         p.tick < p.ticks_per_beat;
+         std::isfinite(p.ticks_per_beat) && p.ticks_per_beat >= 1 && p.bar >= 1 && p.beat >= 1 &&
+         p.beat <= int32_t(p.beats_per_bar) && p.tick >= 0 && p.tick < p.ticks_per_beat;
 }
 
 // The master is gone or faulty: the measure count stops, and the next sound position starts
@@ -87,12 +86,9 @@ TransportMode transport_mode() {
 
 const char* transport_mode_name(TransportMode mode) {
   switch (mode) {
-    case TransportMode::follow:
-      return "follow";
-    case TransportMode::master:
-      return "master";
-    default:
-      return "off";
+    case TransportMode::follow: return "follow";
+    case TransportMode::master: return "master";
+    default: return "off";
   }
 }
 
@@ -110,9 +106,7 @@ int32_t transport_set_mode(int32_t mode, bool force) {
   }
   transport_shared.mode.store(mode, std::memory_order_relaxed);
   switch (wanted) {
-    case TransportMode::off:
-      console_printf("Transport: off\n");
-      break;
+    case TransportMode::off: console_printf("Transport: off\n"); break;
     case TransportMode::follow:
       console_printf("Transport: follow the JACK timebase master\n");
       break;
@@ -136,23 +130,24 @@ void transport_follow_period(TransportFollow& follow, const TransportPosition& p
     return;
   }
   // What the master says, shown even when refused (a NaN as 0).
-  const double shown = std::isfinite(p.beats_per_minute)
-                           ? std::fmax(-1e6, std::fmin(1e6, p.beats_per_minute))
-                           : 0;
+  const double shown =
+      std::isfinite(p.beats_per_minute) ? std::fmax(-1e6, std::fmin(1e6, p.beats_per_minute)) : 0;
   transport_shared.bpm_hundredths.store(std::llround(shown * 100), std::memory_order_relaxed);
   transport_shared.bar.store(p.bar, std::memory_order_relaxed);
   transport_shared.beat.store(p.beat, std::memory_order_relaxed);
   transport_shared.tick.store(p.tick, std::memory_order_relaxed);
   transport_shared.ticks_per_beat.store(
-      std::isfinite(p.ticks_per_beat) && std::fabs(p.ticks_per_beat) < 1e9 ? int32_t(p.ticks_per_beat)
-                                                                          : 0,
+      std::isfinite(p.ticks_per_beat) && std::fabs(p.ticks_per_beat) < 1e9
+          ? int32_t(p.ticks_per_beat)
+          : 0,
       std::memory_order_relaxed);
   if (!position_sound(p)) {
     lose_master(follow, events, TransportFollowState::tempo_refused);
     return;
   }
   const double rate = p.frame_rate > 0 ? double(p.frame_rate) : double(frames_per_second);
-  const double ticks_per_frame = p.beats_per_minute * clock_pulses_per_beat / (seconds_per_minute * rate);
+  const double ticks_per_frame =
+      p.beats_per_minute * clock_pulses_per_beat / (seconds_per_minute * rate);
   events.period = 1.0 / ticks_per_frame;
   events.has_period = true;
   if (!p.rolling) {
@@ -170,9 +165,9 @@ void transport_follow_period(TransportFollow& follow, const TransportPosition& p
   const int64_t ticks_per_bar = beats_per_bar * clock_pulses_per_beat;
   // Where the master says the period begins, in ticks from bar 1 beat 1 (fractional). Its
   // whole ticks are truncated: half of one is added, so that the pull centres on the truth.
-  const double truncated = double((int64_t(p.bar) - 1) * beats_per_bar + (p.beat - 1)) *
-                               clock_pulses_per_beat +
-                           p.tick * clock_pulses_per_beat / p.ticks_per_beat;
+  const double truncated =
+      double((int64_t(p.bar) - 1) * beats_per_bar + (p.beat - 1)) * clock_pulses_per_beat +
+      p.tick * clock_pulses_per_beat / p.ticks_per_beat;
   const double said = truncated + 0.5 * clock_pulses_per_beat / p.ticks_per_beat;
   double start = said;
   int64_t next = int64_t(std::ceil(truncated));  // a tick the master names exactly is given
@@ -191,9 +186,9 @@ void transport_follow_period(TransportFollow& follow, const TransportPosition& p
     const double offset = std::ceil((double(next) - start) / ticks_per_frame);
     if (offset >= double(frames)) break;
     const uint32_t frame = offset > 0 ? uint32_t(offset) : 0;
-    const uint8_t code = next % ticks_per_bar == 0             ? clock_event_bar_tick
+    const uint8_t code = next % ticks_per_bar == 0           ? clock_event_bar_tick
                          : next % clock_pulses_per_beat == 0 ? clock_event_beat_tick
-                                                               : clock_event_tick;
+                                                             : clock_event_tick;
     add_event(events, frame, code);
   }
   follow.last_tick = next - 1;
@@ -218,9 +213,9 @@ void transport_notice_service() {
     notices.relocations = relocations;
     return;
   }
-  const bool tempo_changed = bpm != notices.bpm_hundredths &&
-                             (state == int32_t(TransportFollowState::rolling) ||
-                              state == int32_t(TransportFollowState::tempo_refused));
+  const bool tempo_changed =
+      bpm != notices.bpm_hundredths && (state == int32_t(TransportFollowState::rolling) ||
+                                        state == int32_t(TransportFollowState::tempo_refused));
   char tempo[32];
   bpm_text(tempo, sizeof tempo, bpm);
   char line[200] = "";
@@ -243,11 +238,9 @@ void transport_notice_service() {
                  tempo);
         break;
       case TransportFollowState::rolling:
-        snprintf(line, sizeof line, "Transport: following the timebase master at %s BPM\n",
-                 tempo);
+        snprintf(line, sizeof line, "Transport: following the timebase master at %s BPM\n", tempo);
         break;
-      default:
-        break;
+      default: break;
     }
     notices.follow_state = state;
     notices.bpm_hundredths = bpm;
@@ -269,7 +262,8 @@ void transport_report_line(char* line, int size) {
     case TransportMode::follow: {
       const auto state = TransportFollowState(transport_shared.follow_state.load());
       if (state == TransportFollowState::rolling || state == TransportFollowState::stopped) {
-        snprintf(line, size_t(size), "Transport: follow, %s BPM, bar %d beat %d%s\n", tempo, int(transport_shared.bar.load()), int(transport_shared.beat.load()),
+        snprintf(line, size_t(size), "Transport: follow, %s BPM, bar %d beat %d%s\n", tempo,
+                 int(transport_shared.bar.load()), int(transport_shared.beat.load()),
                  state == TransportFollowState::stopped ? ", stopped" : "");
       } else {
         snprintf(line, size_t(size), "Transport: follow, %s\n",
@@ -279,14 +273,13 @@ void transport_report_line(char* line, int size) {
     }
     case TransportMode::master:
       if (transport_shared.leading.load() != 0) {
-        snprintf(line, size_t(size), "Transport: master, %s BPM, bar %d beat %d\n", tempo, int(transport_shared.bar.load()), int(transport_shared.beat.load()));
+        snprintf(line, size_t(size), "Transport: master, %s BPM, bar %d beat %d\n", tempo,
+                 int(transport_shared.bar.load()), int(transport_shared.beat.load()));
       } else {
         snprintf(line, size_t(size), "Transport: master, not the timebase master\n");
       }
       break;
-    default:
-      snprintf(line, size_t(size), "Transport: off\n");
-      break;
+    default: snprintf(line, size_t(size), "Transport: off\n"); break;
   }
 }
 

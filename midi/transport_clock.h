@@ -3,8 +3,9 @@
 // period's clock ticks (24 per beat, each at its own frame), which reach the clock follower the
 // way an outside MIDI clock's bytes do; the master's tempo sets the follower's period. Leading:
 // the JACK client publishes the drum machine's tempo and position (while the drums rest, the
-// playing clock-out track's) as the timebase master and rolls the transport with the drums. This part holds the mode, the follower's arithmetic and
-// the notices; the JACK calls live with the JACK client, which installs the hooks below.
+// playing clock-out track's) as the timebase master and rolls the transport with the drums. This
+// part holds the mode, the follower's arithmetic and the notices; the JACK calls live with the JACK
+// client, which installs the hooks below.
 #pragma once
 
 #include <atomic>
@@ -24,11 +25,11 @@ constexpr int32_t transport_beats_per_bar_max = 64;
 // The timebase master's position for one period, copied from JACK's position record.
 struct TransportPosition {
   bool rolling;
-  bool bbt_valid;           // the master supplies bar, beat and tick
+  bool bbt_valid;  // the master supplies bar, beat and tick
   uint32_t frame_rate;
-  int32_t bar;              // from 1
-  int32_t beat;             // 1..beats_per_bar
-  int32_t tick;             // 0..ticks_per_beat - 1
+  int32_t bar;   // from 1
+  int32_t beat;  // 1..beats_per_bar
+  int32_t tick;  // 0..ticks_per_beat - 1
   double beats_per_bar;
   double ticks_per_beat;
   double beats_per_minute;
@@ -36,11 +37,11 @@ struct TransportPosition {
 
 // What the follower made of the master, for the notices and the report.
 enum class TransportFollowState : int32_t {
-  idle = 0,         // not following
-  no_master,        // no master supplies bar and beat
-  tempo_refused,    // a tempo out of range, or a position that does not hold together
-  stopped,          // a master, transport stopped
-  rolling,          // a master, transport rolling: ticks flow
+  idle = 0,       // not following
+  no_master,      // no master supplies bar and beat
+  tempo_refused,  // a tempo out of range, or a position that does not hold together
+  stopped,        // a master, transport stopped
+  rolling,        // a master, transport rolling: ticks flow
 };
 
 // The follower's bookkeeping across periods; the process thread's alone.
@@ -49,12 +50,12 @@ enum class TransportFollowState : int32_t {
 // tempo and pulls it a fraction of the way toward the master's each period; a jump of more than
 // a couple of ticks is a relocation, taken at once.
 struct TransportFollow {
-  bool have_position;     // position and last_tick run
-  double position;        // ticks (24 per beat, from bar 1 beat 1) at the period's start
-  double ticks_per_frame; // the tempo of the last period
-  uint32_t frames;        // the length of the last period
-  int64_t last_tick;      // the last tick given (or passed over)
-  bool rolling;           // the transport rolled in the last period
+  bool have_position;      // position and last_tick run
+  double position;         // ticks (24 per beat, from bar 1 beat 1) at the period's start
+  double ticks_per_frame;  // the tempo of the last period
+  uint32_t frames;         // the length of the last period
+  int64_t last_tick;       // the last tick given (or passed over)
+  bool rolling;            // the transport rolled in the last period
 };
 
 // Shared words: the mode (set by the main thread, read by the process thread and the drums),
@@ -62,15 +63,15 @@ struct TransportFollow {
 struct TransportShared {
   std::atomic<int32_t> mode{0};
   std::atomic<int32_t> follow_state{0};
-  std::atomic<int32_t> relocations{0};      // jumps of the master's position
-  std::atomic<int32_t> relocated_bar{0};    // where the last one landed
+  std::atomic<int32_t> relocations{0};    // jumps of the master's position
+  std::atomic<int32_t> relocated_bar{0};  // where the last one landed
   std::atomic<int32_t> relocated_beat{0};
-  std::atomic<int64_t> bpm_hundredths{0};   // the master's tempo as given (follow), or led
-  std::atomic<int32_t> bar{0};              // the master's bar and beat at the last period
+  std::atomic<int64_t> bpm_hundredths{0};  // the master's tempo as given (follow), or led
+  std::atomic<int32_t> bar{0};             // the master's bar and beat at the last period
   std::atomic<int32_t> beat{0};
-  std::atomic<int32_t> tick{0};             // of ticks_per_beat, as the master gave them
+  std::atomic<int32_t> tick{0};  // of ticks_per_beat, as the master gave them
   std::atomic<int32_t> ticks_per_beat{0};
-  std::atomic<int32_t> leading{0};          // the looper is the timebase master now
+  std::atomic<int32_t> leading{0};  // the looper is the timebase master now
 };
 
 // The JACK client's entries for the main thread (installed at start-up; null in unit tests).
@@ -79,7 +80,7 @@ struct TransportHooks {
   // `why` (a constant string) when JACK refuses.
   bool (*take_timebase)(bool force, const char** why) = nullptr;
   void (*release_timebase)() = nullptr;
-  void (*roll)() = nullptr;   // locate to the start and roll
+  void (*roll)() = nullptr;  // locate to the start and roll
   void (*stop)() = nullptr;
 };
 

@@ -139,8 +139,7 @@ TEST_F(TransportFollowTest, AFaultyOrMissingMasterGivesNoTicksAndStopsTheMeasure
        TransportFollowState::tempo_refused},
       {"tempo 1e9", with([](TransportPosition& p) { p.beats_per_minute = 1e9; }),
        TransportFollowState::tempo_refused},
-      {"tempo NaN",
-       with([](TransportPosition& p) {
+      {"tempo NaN", with([](TransportPosition& p) {
          p.beats_per_minute = std::numeric_limits<double>::quiet_NaN();
        }),
        TransportFollowState::tempo_refused},
@@ -148,8 +147,7 @@ TEST_F(TransportFollowTest, AFaultyOrMissingMasterGivesNoTicksAndStopsTheMeasure
        TransportFollowState::tempo_refused},
       {"tick past the beat", with([](TransportPosition& p) { p.tick = 5000; }),
        TransportFollowState::tempo_refused},
-      {"bar 0", with([](TransportPosition& p) { p.bar = 0; }),
-       TransportFollowState::tempo_refused},
+      {"bar 0", with([](TransportPosition& p) { p.bar = 0; }), TransportFollowState::tempo_refused},
       {"no bar and beat", with([](TransportPosition& p) { p.bbt_valid = false; }),
        TransportFollowState::no_master},
       {"stopped", with([](TransportPosition& p) { p.rolling = false; }),

@@ -125,7 +125,7 @@ Datagram classify_datagram(const uint8_t* bytes, int length) {
     const bool parsed = parse_decimal(bytes, length, text_length(upgrade_prefix), size);
     d.value = size;
     d.kind = parsed && size >= 1 && size <= upgrade_size_max ? DatagramKind::upgrade_request
-                                                               : DatagramKind::upgrade_bad;
+                                                             : DatagramKind::upgrade_bad;
     return d;
   }
   if (starts_with(bytes, length, 0, query_prefix)) {
@@ -170,44 +170,31 @@ void handle_datagram(const uint8_t* bytes, int length, const sockaddr_in& sender
                      void* context) {
   const Datagram d = classify_datagram(bytes, length);
   switch (d.kind) {
-    case DatagramKind::empty:
-      return;
-    case DatagramKind::upgrade_bad:
-      console_printf("Upgrade size bad %d\n", int(d.value));
-      return;
+    case DatagramKind::empty: return;
+    case DatagramKind::upgrade_bad: console_printf("Upgrade size bad %d\n", int(d.value)); return;
     case DatagramKind::upgrade_request:
       if (datagram_hooks.upgrade_start != nullptr) datagram_hooks.upgrade_start(d.value, sender);
       return;
-    default:
-      break;
+    default: break;
   }
   remote_record_peer(sender);
   switch (d.kind) {
-    case DatagramKind::query_id:
-      reply_id(reply, context);
-      break;
+    case DatagramKind::query_id: reply_id(reply, context); break;
     case DatagramKind::query_status:
     case DatagramKind::query_status_compact:
       reply_status(reply, context, d.kind == DatagramKind::query_status_compact);
       break;
-    case DatagramKind::query_log:
-      reply_log(reply, context);
-      break;
-    case DatagramKind::query_latency:
-      reply_latency(reply, context);
-      break;
+    case DatagramKind::query_log: reply_log(reply, context); break;
+    case DatagramKind::query_latency: reply_latency(reply, context); break;
     case DatagramKind::command:
       command_queue_put(d.text, d.text_length);  // a full queue drops the command
       break;
-    case DatagramKind::user_input:
-      main_loop_lock.console_mailbox = uint32_t(d.value);
-      break;
+    case DatagramKind::user_input: main_loop_lock.console_mailbox = uint32_t(d.value); break;
     case DatagramKind::host_sysex:
       main_loop_lock_take();
       host_sysex(bytes, length);
       main_loop_lock_give();
       break;
-    default:
-      break;
+    default: break;
   }
 }

@@ -13,16 +13,16 @@ constexpr int log_query_max = 500;  // characters in one log reply
 
 enum class DatagramKind {
   empty,
-  upgrade_request,   // value: the image size, checked
-  upgrade_bad,       // value: the size that was refused (0 when none could be read)
+  upgrade_request,  // value: the image size, checked
+  upgrade_bad,      // value: the size that was refused (0 when none could be read)
   query_id,
   query_status,
   query_status_compact,
   query_log,
   query_latency,
-  command,           // text, text_length: the command text, 62 characters at most
-  command_dropped,   // "<command>" without its closing tag within 62 characters
-  user_input,        // value: the console byte
+  command,          // text, text_length: the command text, 62 characters at most
+  command_dropped,  // "<command>" without its closing tag within 62 characters
+  user_input,       // value: the console byte
   host_sysex,
   other,
 };

@@ -119,20 +119,15 @@ void cmd_brightness(const uint8_t* p, int) {
 // Modes: 1 clock out off, 2 clock out on, 3 clock in on, 4 clock in off.
 void cmd_midi_clock(const uint8_t* p, int) {
   switch (p[0]) {
-    case 1:
-      config.midi_clock_out = 0;
-      break;
-    case 2:
-      config.midi_clock_out = 1;
-      break;
+    case 1: config.midi_clock_out = 0; break;
+    case 2: config.midi_clock_out = 1; break;
     case 3:  // the audio thread reads the flag per period
       std::atomic_ref<int16_t>(config.midi_clock_in).store(1, std::memory_order_relaxed);
       break;
     case 4:
       std::atomic_ref<int16_t>(config.midi_clock_in).store(0, std::memory_order_relaxed);
       break;
-    default:
-      return;
+    default: return;
   }
   mark_changed();
   console_printf("MIDI clock: out %d, in %d\n", int(config.midi_clock_out),
@@ -394,9 +389,7 @@ SysexKind classify_sysex(const uint8_t* b, int n) {
 
 void host_sysex(const uint8_t* bytes, int length) {
   switch (classify_sysex(bytes, length)) {
-    case SysexKind::host_command:
-      run_host_command(bytes, length);
-      break;
+    case SysexKind::host_command: run_host_command(bytes, length); break;
     case SysexKind::launchpad_programmer_mode:
       console_printf("Novation LaunchPad confirmed programmer mode.\n");
       break;
@@ -406,8 +399,7 @@ void host_sysex(const uint8_t* bytes, int length) {
     case SysexKind::launchpad_identity:
       if (host_sysex_state.launchpad_found != nullptr) host_sysex_state.launchpad_found();
       break;
-    case SysexKind::ignored:
-      break;
+    case SysexKind::ignored: break;
   }
 }
 

@@ -48,13 +48,13 @@ constexpr uint8_t host_reply_takes = 34;
 constexpr uint8_t host_reply_track_name = 38;
 constexpr uint8_t host_reply_load_progress = 40;  // busy (0/1), percent (0-100), load status
 
-constexpr int host_log_max = 245;            // characters in one log reply
-constexpr int host_lists_max = 8;            // function lists in one list reply
-constexpr int host_config_chunk_bytes = 128; // record bytes between chunk starts
-constexpr int host_config_chunk_groups = 19; // 133 record bytes per chunk, 5 overlapping
-constexpr int host_controllers_length = 390; // reply 18: header, code, 3 × 128 bytes, F7
-constexpr int host_sessions_max = 500;       // sessions in one listing
-constexpr int host_takes_max = 250;          // takes in one listing
+constexpr int host_log_max = 245;             // characters in one log reply
+constexpr int host_lists_max = 8;             // function lists in one list reply
+constexpr int host_config_chunk_bytes = 128;  // record bytes between chunk starts
+constexpr int host_config_chunk_groups = 19;  // 133 record bytes per chunk, 5 overlapping
+constexpr int host_controllers_length = 390;  // reply 18: header, code, 3 × 128 bytes, F7
+constexpr int host_sessions_max = 500;        // sessions in one listing
+constexpr int host_takes_max = 250;           // takes in one listing
 
 // What a SysEx message is.
 enum class SysexKind {

@@ -89,8 +89,8 @@ TEST_F(HostSysexTest, ClassifiesMessagesByTheirExactShape) {
       {{0xF0, 0x00, 0x3F}, SysexKind::ignored},
       {{0x90, 0x00, 0x3F, 0x6A, 0x02, 0xF7}, SysexKind::ignored},
       {{0xF0, 0x00, 0x3F, 0x6A}, SysexKind::ignored},
-      {{0xF0, 0x00, 0x3F, 0x6A, 0xF7}, SysexKind::ignored},           // no command byte
-      {{0xF0, 0x00, 0x3F, 0x6A, 0x02}, SysexKind::ignored},           // no closing F7
+      {{0xF0, 0x00, 0x3F, 0x6A, 0xF7}, SysexKind::ignored},  // no command byte
+      {{0xF0, 0x00, 0x3F, 0x6A, 0x02}, SysexKind::ignored},  // no closing F7
       {{0xF0, 0x00, 0x3F, 0x6A, 0x02, 0xF7}, SysexKind::host_command},
       {{0xF0, 0x00, 0x3F, 0x6A, 0x05, 0x83, 0xF7}, SysexKind::ignored},  // 8-bit data
       {{0xF0, 0x00, 0x3F, 0x6A, 0x85, 0xF7}, SysexKind::ignored},
@@ -226,7 +226,7 @@ TEST_F(HostSysexTest, FunctionListReportRefusesBadCountsAndStopsAtTheLastList) {
   EXPECT_TRUE(send(host_message(14, {0, 0, 0})).empty());
   EXPECT_TRUE(send(host_message(14, {0x04, 0x00, 1})).empty());  // list 512
   EXPECT_TRUE(send(host_message(14, {0x7F, 0x7F, 1})).empty());
-  EXPECT_TRUE(send(host_message(14, {0x03, 0x7F})).empty());     // count missing
+  EXPECT_TRUE(send(host_message(14, {0x03, 0x7F})).empty());  // count missing
 
   config.midi_lists[511][0] = 42;
   auto replies = send(host_message(14, {0x03, 0x7E, 8}));  // lists 510 and 511 exist
@@ -409,7 +409,7 @@ TEST_F(HostSysexTest, StatusRequestRepliesWith120Bytes) {
   ASSERT_EQ(replies[0].size(), 120u);
   EXPECT_EQ(replies[0][4], 2);
   EXPECT_EQ(replies[0][5], 8);
-  EXPECT_EQ(replies[0][6], 1);      // the selected track at start-up
+  EXPECT_EQ(replies[0][6], 1);        // the selected track at start-up
   EXPECT_EQ(replies[0][7 + 3], 100);  // feedback of track 1 at the default mix
 }
 

@@ -9,11 +9,11 @@ namespace {
 
 constexpr int frames_per_ms = frames_per_second / 1000;  // 48
 constexpr int ms_per_second = 1000;
-constexpr int line_max = 96;  // longest single line of the document, with room to spare
+constexpr int line_max = 96;           // longest single line of the document, with room to spare
 constexpr int sysex_level_none = 127;  // levels below -127 are sent as 127
 constexpr int pan_scale_num = 50;      // pans travel as -50..50 of the panel's -128..128
 constexpr int pan_scale_den = 128;
-constexpr int groups_35bit = 5;       // a frame count travels as five 7-bit groups
+constexpr int groups_35bit = 5;  // a frame count travels as five 7-bit groups
 
 // State codes of the transport's state word.
 constexpr int code_playing = 1;
@@ -46,8 +46,7 @@ struct DocumentWriter {
   // Seconds and milliseconds of a frame count; the milliseconds are not zero-padded.
   void seconds(const char* open, int32_t frames, const char* close) {
     add(open);
-    format("%d.%d", int(frames / frames_per_second),
-           int((frames / frames_per_ms) % ms_per_second));
+    format("%d.%d", int(frames / frames_per_second), int((frames / frames_per_ms) % ms_per_second));
     add(close);
   }
 };
@@ -66,39 +65,25 @@ int compact_state_code(const RemoteStatus& status, int t) {
   constexpr int remote_recording = 1, remote_overdubbing = 2, remote_stopped = 3,
                 remote_playing = 4, remote_replacing = 5, remote_busy = 6, remote_empty = 0;
   switch (state_nibble(status, t)) {
-    case code_playing:
-      return remote_playing;
-    case code_stopped:
-      return remote_stopped;
-    case code_recording:
-      return remote_recording;
-    case code_overdubbing:
-      return remote_overdubbing;
-    case code_replacing:
-      return remote_replacing;
-    case state_code_busy:
-      return remote_busy;
-    default:
-      return remote_empty;
+    case code_playing: return remote_playing;
+    case code_stopped: return remote_stopped;
+    case code_recording: return remote_recording;
+    case code_overdubbing: return remote_overdubbing;
+    case code_replacing: return remote_replacing;
+    case state_code_busy: return remote_busy;
+    default: return remote_empty;
   }
 }
 
 const char* state_word_text(const RemoteStatus& status, int t) {
   switch (state_nibble(status, t)) {
-    case code_playing:
-      return "playing";
-    case code_stopped:
-      return "stopped";
-    case code_recording:
-      return "recording";
-    case code_overdubbing:
-      return "overdubbing";
-    case code_replacing:
-      return "replacing";
-    case state_code_busy:
-      return "busy";
-    default:
-      return "empty";
+    case code_playing: return "playing";
+    case code_stopped: return "stopped";
+    case code_recording: return "recording";
+    case code_overdubbing: return "overdubbing";
+    case code_replacing: return "replacing";
+    case state_code_busy: return "busy";
+    default: return "empty";
   }
 }
 
@@ -151,9 +136,7 @@ void build_sysex_status(const RemoteStatus& status, uint8_t* out) {
   out[n++] = sysex_status_code;
   out[n++] = track_count;
   // Only a single selected track is a 7-bit number; "all tracks" or a group show as 0.
-  out[n++] = uint8_t(status.selected >= 1 && status.selected <= track_count
-                         ? status.selected
-                         : 0);
+  out[n++] = uint8_t(status.selected >= 1 && status.selected <= track_count ? status.selected : 0);
   for (int t = 0; t < track_count; ++t) {
     out[n++] = uint8_t(compact_state_code(status, t));
     // The attenuation as a positive number; a level above full (never set by the panel) is 0.

@@ -13,13 +13,13 @@ static_assert(track_count == 8, "the status layouts carry exactly eight tracks")
 
 // What every report shows, copied from the looper at one moment.
 struct RemoteStatus {
-  uint32_t state_word;                     // 4-bit state code per track, track t in bits 4t..4t+3
-  int32_t length[track_count];      // loop length in frames
-  int32_t position[track_count];    // play position in frames
-  int16_t level[track_count];       // live mix: 0 full, negative attenuation
+  uint32_t state_word;            // 4-bit state code per track, track t in bits 4t..4t+3
+  int32_t length[track_count];    // loop length in frames
+  int32_t position[track_count];  // play position in frames
+  int16_t level[track_count];     // live mix: 0 full, negative attenuation
   int16_t pan[track_count];
-  int16_t feedback[track_count];    // percent
-  int32_t selected;                        // 1-8 the selected track, 0 when none is
+  int16_t feedback[track_count];  // percent
+  int32_t selected;               // 1-8 the selected track, 0 when none is
 };
 
 // Fills status from the transport's snapshot, the live mix and the panel selection.

@@ -41,7 +41,8 @@ std::string track_block(int n, const char* state, const char* length, const char
 
 TEST(StatusReportTest, DocumentOfAnEmptyLooper) {
   std::string want = "<status>\n";
-  for (int n = 1; n <= 8; ++n) want += track_block(n, "empty", "0.0", "0.0", "+000", "+000", "100", n == 1);
+  for (int n = 1; n <= 8; ++n)
+    want += track_block(n, "empty", "0.0", "0.0", "+000", "+000", "100", n == 1);
   want += "</status>\n";
   EXPECT_EQ(document(quiet_status()), want);
 }
@@ -57,9 +58,11 @@ TEST(StatusReportTest, DocumentShowsSecondsAndUnpaddedMillisecondsAndSignedMix) 
   s.selected = 2;
   const std::string d = document(s);
   EXPECT_NE(d.find(track_block(2, "playing", "1.1", "2.100", "-005", "+064", "007", true)),
-            std::string::npos) << d;
+            std::string::npos)
+      << d;
   EXPECT_NE(d.find(track_block(1, "recording", "0.0", "0.0", "+000", "+000", "100", false)),
-            std::string::npos) << d;
+            std::string::npos)
+      << d;
 }
 
 TEST(StatusReportTest, StateCodesInBothNumberings) {
@@ -67,9 +70,9 @@ TEST(StatusReportTest, StateCodesInBothNumberings) {
     int nibble;
     const char* word;
     int compact;
-  } const cases[] = {{0, "empty", 0},       {1, "playing", 4},     {2, "stopped", 3},
-                     {3, "recording", 1},   {4, "overdubbing", 2}, {5, "replacing", 5},
-                     {6, "busy", 6},        {7, "empty", 0},       {15, "empty", 0}};
+  } const cases[] = {{0, "empty", 0},     {1, "playing", 4},     {2, "stopped", 3},
+                     {3, "recording", 1}, {4, "overdubbing", 2}, {5, "replacing", 5},
+                     {6, "busy", 6},      {7, "empty", 0},       {15, "empty", 0}};
   for (const Case& c : cases) {
     RemoteStatus s{};
     s.state_word = uint32_t(c.nibble) << 28;  // track 8

@@ -10,8 +10,8 @@ TEST(SysexCodecTest, FourteenBitNumbersTravelHighGroupFirst) {
   struct Case {
     int32_t value;
     uint8_t hi, lo;
-  } const cases[] = {{0, 0, 0}, {1, 0, 1}, {127, 0, 127}, {128, 1, 0}, {511, 3, 127},
-                     {16383, 127, 127}, {-1, 0x7F, 0x7F}};
+  } const cases[] = {{0, 0, 0},     {1, 0, 1},         {127, 0, 127},   {128, 1, 0},
+                     {511, 3, 127}, {16383, 127, 127}, {-1, 0x7F, 0x7F}};
   for (const Case& c : cases) {
     uint8_t out[2];
     put_14bit(out, c.value);

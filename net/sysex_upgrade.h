@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-constexpr int sysex_group_length = 8;   // seven data bytes, then their top bits
+constexpr int sysex_group_length = 8;  // seven data bytes, then their top bits
 constexpr int sysex_group_data = 7;
 constexpr int32_t sysex_expand_offset = 524288;  // LZ77 images expand into the buffer's top half
 constexpr int32_t sysex_restart_seconds = 2;

@@ -7,7 +7,7 @@ constexpr uint16_t opcode_read_request = 1;
 constexpr uint16_t opcode_data = 3;
 constexpr uint16_t opcode_ack = 4;
 constexpr uint16_t opcode_error = 5;
-constexpr char read_request[tftp_read_request_length] = {0, 1, 'u', 'p', 'g', 'r', 'a', 'd',
+constexpr char read_request[tftp_read_request_length] = {0,   1, 'u', 'p', 'g', 'r', 'a', 'd',
                                                          'e', 0, 'o', 'c', 't', 'e', 't', 0};
 static_assert(read_request[1] == opcode_read_request);
 

@@ -144,8 +144,8 @@ bool upgrade_fetch(int32_t size, const sockaddr_in& host) {
   while (r.received < r.expected) {
     sockaddr_in from = {};
     socklen_t from_length = sizeof from;
-    const ssize_t n = recvfrom(s, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from),
-                               &from_length);
+    const ssize_t n =
+        recvfrom(s, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
     if (n < 0) break;  // an error, or a second without data
     if (from_length != sizeof from || !same_peer(from, host)) continue;
     uint8_t ack[tftp_ack_length];

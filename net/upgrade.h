@@ -42,7 +42,7 @@ struct Upgrade {
   int32_t sysex_collected = 0;   // SysEx image bytes appended so far
   int32_t request_size = 0;      // handed from the request to its thread
   sockaddr_in request_host = {};
-  uint16_t local_port = upgrade_tftp_port;  // tests fetch from an ephemeral port (0)
+  uint16_t local_port = upgrade_tftp_port;                // tests fetch from an ephemeral port (0)
   const char* image_path = upgrade_image_path;            // tests write elsewhere
   const char* install_command = upgrade_install_command;  // tests run a harmless one
   UpgradeHooks hooks = {board_write_firmware_image, nullptr};

@@ -44,9 +44,9 @@ int upgrade_check_signature(const UpgradeKeyTable& key_table, const uint8_t* ima
   if (imported != CRYPT_OK) return upgrade_error_key;
 
   int valid = 0;
-  const int err = rsa_verify_hash_ex(image + archive, upgrade_signature_length, digest,
-                                     digest_length, LTC_PKCS_1_PSS, hash,
-                                     upgrade_pss_salt_length, &valid, &key);
+  const int err =
+      rsa_verify_hash_ex(image + archive, upgrade_signature_length, digest, digest_length,
+                         LTC_PKCS_1_PSS, hash, upgrade_pss_salt_length, &valid, &key);
   rsa_free(&key);
   return err == CRYPT_OK && valid == 1 ? upgrade_signature_ok : upgrade_error_signature;
 }

@@ -9,7 +9,7 @@
 
 constexpr int upgrade_signature_length = 256;  // one 2048-bit RSA block
 constexpr int upgrade_pss_salt_length = 8;
-constexpr int upgrade_digest_length = 32;      // SHA-256
+constexpr int upgrade_digest_length = 32;  // SHA-256
 
 // Results of upgrade_check_signature: 0, or the number the "Upgrade error %d" message shows.
 constexpr int upgrade_signature_ok = 0;

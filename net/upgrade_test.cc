@@ -27,8 +27,15 @@ namespace {
 // --- LZ77 ---------------------------------------------------------------------------------
 
 Bytes lz77(uint32_t length, uint8_t bits, const std::vector<std::pair<uint16_t, uint8_t>>& tokens) {
-  Bytes b = {'L', 'Z', '7', '7', uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16),
-             uint8_t(length >> 24), bits};
+  Bytes b = {'L',
+             'Z',
+             '7',
+             '7',
+             uint8_t(length),
+             uint8_t(length >> 8),
+             uint8_t(length >> 16),
+             uint8_t(length >> 24),
+             bits};
   for (const auto& [w, literal] : tokens) b.insert(b.end(), {uint8_t(w), uint8_t(w >> 8), literal});
   return b;
 }
@@ -58,9 +65,9 @@ TEST(Lz77Test, RefusesWhatWouldReadOrWriteOutsideTheBuffers) {
     Bytes in;
     int32_t result;
   } const cases[] = {
-      {lz77(3, 4, {{1 << 4, 'a'}}), lz77_bad_distance},            // copies before byte 0
+      {lz77(3, 4, {{1 << 4, 'a'}}), lz77_bad_distance},  // copies before byte 0
       {lz77(9, 4, {{0, 'a'}, {(2 << 4) + 3, 'b'}}), lz77_bad_distance},
-      {lz77(65, 4, {{0, 'a'}}), lz77_too_long},                     // longer than the output
+      {lz77(65, 4, {{0, 'a'}}), lz77_too_long},  // longer than the output
       {lz77(0xFFFFFFFF, 4, {}), lz77_too_long},
       {lz77(5, 4, {{0, 'a'}, {(1 << 4) + 1, 'b'}}), lz77_truncated},  // tokens run out
       {lz77(2, 17, {{0, 'a'}, {0, 'b'}}), lz77_bad_header},
@@ -109,7 +116,7 @@ TEST(TftpTest, StoresEachBlockOnceAndAcknowledgesRepeatsOfTheLast) {
   EXPECT_EQ(buffer[1029], 'c');
   EXPECT_EQ(buffer[1030], 0);
 
-  EXPECT_EQ(receive(data_packet(4, 1020, 'd')), TftpStep::end);  // 1024 bytes
+  EXPECT_EQ(receive(data_packet(4, 1020, 'd')), TftpStep::end);       // 1024 bytes
   EXPECT_EQ(receive(Bytes{0, 5, 0, 1, 'n', 'o', 0}), TftpStep::end);  // the server's error
 }
 
@@ -136,8 +143,8 @@ Bytes sysex_image(Bytes image, int32_t checksum_delta = 0) {
   uint32_t sum = 0;
   for (uint8_t b : image) sum += b;
   sum += uint32_t(checksum_delta);
-  image.insert(image.end(), {uint8_t(sum), uint8_t(sum >> 8), uint8_t(sum >> 16),
-                             uint8_t(sum >> 24), 0, 0, 0});
+  image.insert(image.end(),
+               {uint8_t(sum), uint8_t(sum >> 8), uint8_t(sum >> 16), uint8_t(sum >> 24), 0, 0, 0});
   return encode_7bit(image);
 }
 
@@ -243,8 +250,9 @@ TEST_F(SysexUpgradeTest, OnThisBoardTheFirmwareWriterFails) {
   upgrade_reset();  // the board's own writer
   upgrade.hooks.arm_restart = record_restart;
   send(sysex_image(Bytes(20, 1)));
-  EXPECT_EQ(printed(), "midi_upgrade\ncsum computed 00000014, csum received 00000014\n"
-                       "MIDI upgrade image failed\n");
+  EXPECT_EQ(printed(),
+            "midi_upgrade\ncsum computed 00000014, csum received 00000014\n"
+            "MIDI upgrade image failed\n");
   EXPECT_EQ(written.restart, 0);
 }
 
@@ -331,7 +339,8 @@ TEST_F(NetworkUpgradeTest, ASignedImageIsFetchedVerifiedWrittenAndInstalled) {
   ASSERT_EQ(image.size(), 3256u);
   tftp_test::Server server({image, true, false});  // blocks arrive twice
   run(server, int32_t(image.size()));
-  EXPECT_EQ(server.request, Bytes(std::begin("\0\1upgrade\0octet"), std::end("\0\1upgrade\0octet")));
+  EXPECT_EQ(server.request,
+            Bytes(std::begin("\0\1upgrade\0octet"), std::end("\0\1upgrade\0octet")));
   EXPECT_EQ(take_console_output(), "process upgrade 3256\nUpgrade valid.\n");
   const std::string stored = read_whole_file("upgrade.tgz");
   EXPECT_EQ(Bytes(stored.begin(), stored.end()), archive);

@@ -25,8 +25,8 @@ OscStatus osc_status_of(const RemoteStatus& status, const char lines[][display_c
   for (int t = 0; t < track_count; ++t) {
     s.state[t] = state_word_text(status, t);
     s.length[t] = float(status.length[t]) / float(frames_per_second);
-    const float played = status.length[t] > 0 ? float(status.position[t]) / float(status.length[t])
-                                              : 0.0f;
+    const float played =
+        status.length[t] > 0 ? float(status.position[t]) / float(status.length[t]) : 0.0f;
     s.position[t] = std::clamp(played, 0.0f, 1.0f);
     s.level[t] = float(status.level[t]);
     s.pan[t] = std::clamp(float(status.pan[t]) / float(osc_pan_scale), -1.0f, 1.0f);
@@ -40,8 +40,7 @@ OscStatus osc_status_of(const RemoteStatus& status, const char lines[][display_c
   return s;
 }
 
-int osc_add_status(lo_bundle b, const OscStatus& now, const OscStatus* before,
-                   bool with_moving) {
+int osc_add_status(lo_bundle b, const OscStatus& now, const OscStatus* before, bool with_moving) {
   int added = 0;
   for (int t = 0; t < track_count; ++t) {
     const int n = t + 1;
@@ -71,7 +70,7 @@ int osc_add_status(lo_bundle b, const OscStatus& now, const OscStatus* before,
     ++added;
   }
   if (before == nullptr || (with_moving && (before->display[0] != now.display[0] ||
-                                             before->display[1] != now.display[1]))) {
+                                            before->display[1] != now.display[1]))) {
     lo_message m = lo_message_new();
     lo_message_add_string(m, now.display[0].c_str());
     lo_message_add_string(m, now.display[1].c_str());

@@ -20,9 +20,9 @@ OscServer osc_server;
 
 namespace {
 
-constexpr char bundle_tag[] = "#bundle";  // with its NUL, the first 8 bytes of a bundle
+constexpr char bundle_tag[] = "#bundle";    // with its NUL, the first 8 bytes of a bundle
 constexpr size_t bundle_header_bytes = 16;  // the tag and the time tag
-constexpr int message_bytes_max = 1024;   // replies of one message: an error, a hello
+constexpr int message_bytes_max = 1024;     // replies of one message: an error, a hello
 
 int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -184,26 +184,14 @@ bool handle_message(const char* path, lo_message m, const OscPeer& peer, int64_t
     case OscAction::encoder:
       if (!web_queue_event(r.action == OscAction::key, r.value)) error = "too many keys waiting";
       break;
-    case OscAction::level:
-      o.mix[int(TrackMix::level)][r.track - 1] = r.value;
-      break;
-    case OscAction::pan:
-      o.mix[int(TrackMix::pan)][r.track - 1] = r.value;
-      break;
-    case OscAction::feedback:
-      o.mix[int(TrackMix::feedback)][r.track - 1] = r.value;
-      break;
-    case OscAction::status:
-      send_full_status(peer);
-      return true;
-    case OscAction::subscribe:
-      return subscribe(peer, r.value, now);
-    case OscAction::unsubscribe:
-      unsubscribe(peer, r.value);
-      return true;
+    case OscAction::level: o.mix[int(TrackMix::level)][r.track - 1] = r.value; break;
+    case OscAction::pan: o.mix[int(TrackMix::pan)][r.track - 1] = r.value; break;
+    case OscAction::feedback: o.mix[int(TrackMix::feedback)][r.track - 1] = r.value; break;
+    case OscAction::status: send_full_status(peer); return true;
+    case OscAction::subscribe: return subscribe(peer, r.value, now);
+    case OscAction::unsubscribe: unsubscribe(peer, r.value); return true;
     case OscAction::hello:
-    case OscAction::none:
-      break;
+    case OscAction::none: break;
   }
   if (error != nullptr) {
     send_error(peer, error);
@@ -219,8 +207,7 @@ uint32_t be32(const uint8_t* p) {
 
 // False at the first refusal (the peer told why): the rest of a bundle is left, so that one
 // datagram gets one error at most.
-bool handle_packet(const uint8_t* bytes, size_t size, const OscPeer& peer, int64_t now,
-                   int depth) {
+bool handle_packet(const uint8_t* bytes, size_t size, const OscPeer& peer, int64_t now, int depth) {
   if (size >= sizeof bundle_tag && memcmp(bytes, bundle_tag, sizeof bundle_tag) == 0) {
     if (depth >= osc_bundle_depth_max) {
       send_error(peer, "bundles nested too deep");
@@ -274,10 +261,10 @@ void serve() {
       const ssize_t n = recvfrom(o.fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&peer.address), &peer.length);
       if (n < 0) break;
-      const void* raw = peer.address.ss_family == AF_INET6
-                            ? static_cast<const void*>(
-                                  &reinterpret_cast<sockaddr_in6&>(peer.address).sin6_addr)
-                            : &reinterpret_cast<sockaddr_in&>(peer.address).sin_addr;
+      const void* raw =
+          peer.address.ss_family == AF_INET6
+              ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6&>(peer.address).sin6_addr)
+              : &reinterpret_cast<sockaddr_in&>(peer.address).sin_addr;
       inet_ntop(peer.address.ss_family, raw, peer.text, sizeof peer.text);
       osc_handle_packet(buffer.data(), size_t(n), peer, now_ms());
     }

@@ -21,16 +21,16 @@
 #include "web/web_panel.h"
 
 constexpr char osc_listen_default[] = "127.0.0.1:9951";
-constexpr int osc_allow_max = 8;        // addresses named with --osc-allow
-constexpr int osc_greeted_max = 16;     // addresses that sent the token; the oldest goes first
+constexpr int osc_allow_max = 8;     // addresses named with --osc-allow
+constexpr int osc_greeted_max = 16;  // addresses that sent the token; the oldest goes first
 constexpr int osc_subscriber_max = 8;
-constexpr int osc_subscription_ms = 60000;  // a subscriber that does not renew is dropped
-constexpr int osc_tick_ms = 10;             // snapshot period while anyone subscribes
-constexpr int osc_idle_wait_ms = 100;      // the thread's longest nap with no subscriber
-constexpr int osc_moving_ms = 50;           // positions and the display at most 20 times a second
-constexpr int osc_packet_max = 65536;       // largest datagram read
-constexpr int osc_batch = 64;               // datagrams read between two snapshots
-constexpr int osc_bundle_depth_max = 4;     // nested bundles deeper than this are refused
+constexpr int osc_subscription_ms = 60000;   // a subscriber that does not renew is dropped
+constexpr int osc_tick_ms = 10;              // snapshot period while anyone subscribes
+constexpr int osc_idle_wait_ms = 100;        // the thread's longest nap with no subscriber
+constexpr int osc_moving_ms = 50;            // positions and the display at most 20 times a second
+constexpr int osc_packet_max = 65536;        // largest datagram read
+constexpr int osc_batch = 64;                // datagrams read between two snapshots
+constexpr int osc_bundle_depth_max = 4;      // nested bundles deeper than this are refused
 constexpr int32_t osc_mix_none = INT32_MIN;  // no mix value waiting
 
 // One peer: its address and port, and the address as text.
@@ -41,7 +41,7 @@ struct OscPeer {
 };
 
 struct OscSubscriber {
-  OscPeer peer;            // length 0: free
+  OscPeer peer;  // length 0: free
   int64_t renewed_ms = 0;
 };
 

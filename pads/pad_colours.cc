@@ -6,11 +6,11 @@ namespace {
 
 constexpr uint8_t track_colours[track_count] = {45, 13, 53, 33, 5, 21, 127, 3};
 
-constexpr int apc_row_step = 8;          // notes between the rows of the APC's 8 x 8 grid
-constexpr int launchpad_top_row = 81;    // the Launchpad's top-left pad; rows are 10 apart
+constexpr int apc_row_step = 8;        // notes between the rows of the APC's 8 x 8 grid
+constexpr int launchpad_top_row = 81;  // the Launchpad's top-left pad; rows are 10 apart
 constexpr int launchpad_row_step = 10;
 
-constexpr uint8_t apc_note_on = 0x96;    // note on, channel 7: the APC's LED channel
+constexpr uint8_t apc_note_on = 0x96;  // note on, channel 7: the APC's LED channel
 
 constexpr uint8_t novation_header[] = {0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D};
 constexpr uint8_t launchpad_led_command = 0x03;
@@ -66,8 +66,7 @@ uint8_t play_side_colour(int state) {
       return green;
     case 2:  // muted
       return red;
-    default:
-      return pad_off;
+    default: return pad_off;
   }
 }
 
@@ -76,10 +75,8 @@ uint8_t record_side_colour(int state) {
     case 3:  // recording
       return red;
     case 4:
-    case 5:
-      return green;
-    default:
-      return pad_off;
+    case 5: return green;
+    default: return pad_off;
   }
 }
 

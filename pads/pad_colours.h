@@ -57,7 +57,7 @@ constexpr int launchpad_rgb_length = 13;
 constexpr int launchpad_programmer_length = 9;
 constexpr int launchpad_clear_row_length = 32;
 
-extern const uint8_t identity_request[identity_request_length];   // universal device inquiry
+extern const uint8_t identity_request[identity_request_length];  // universal device inquiry
 extern const uint8_t launchpad_programmer_mode[launchpad_programmer_length];
 
 // Each writes one message into out and returns its length.

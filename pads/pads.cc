@@ -31,8 +31,9 @@ void send_static(PadKind kind, int t, int column, uint8_t colour) {
 void send_level(PadKind kind, int t, int level) {
   uint8_t out[launchpad_rgb_length];
   const int pad = pad_address(kind, t, pad_level);
-  const int n = kind == PadKind::apc ? apc_led_message(out, pad, apc_level_colour(level))
-                                     : launchpad_rgb_message(out, pad, launchpad_level_colour(level));
+  const int n = kind == PadKind::apc
+                    ? apc_led_message(out, pad, apc_level_colour(level))
+                    : launchpad_rgb_message(out, pad, launchpad_level_colour(level));
   pad_send(out, n);
 }
 
@@ -173,8 +174,7 @@ void pad_refresh_device(PadKind kind, PadShadow& s, const PadView& view) {
   }
   for (int t = 0; t < track_count; ++t) {
     update_static(kind, t, pad_reverse, s.reverse[t], view.reverse[t] ? pad_on : pad_off);
-    update_static(kind, t, pad_speed, s.speed[t],
-                  view.speed[t] != normal_speed ? pad_on : pad_off);
+    update_static(kind, t, pad_speed, s.speed[t], view.speed[t] != normal_speed ? pad_on : pad_off);
     if (s.level[t] != view.level[t]) {
       send_level(kind, t, view.level[t]);
       s.level[t] = view.level[t];

@@ -15,9 +15,9 @@ constexpr int pad_apc_first_countdown = 2;   // refreshes before an APC's first 
 
 // What the pads show, read from the looper at one refresh.
 struct PadView {
-  int32_t selected;           // 1-8 the selected track, 0 none
-  uint32_t state_word;        // transport state code of track t in bits 4t..4t+3
-  int16_t speed[track_count]; // 400 at normal speed
+  int32_t selected;            // 1-8 the selected track, 0 none
+  uint32_t state_word;         // transport state code of track t in bits 4t..4t+3
+  int16_t speed[track_count];  // 400 at normal speed
   bool reverse[track_count];
   int16_t level[track_count];     // live mix, dB: 0 full, negative quieter
   int16_t feedback[track_count];  // percent
@@ -28,18 +28,18 @@ struct PadShadow {
   int32_t selected;
   int16_t play_colour[track_count];
   int16_t record_colour[track_count];
-  int16_t speed[track_count];    // pad colour shown
-  int16_t reverse[track_count];  // pad colour shown
-  int16_t level[track_count];    // the level shown, -1000 unknown
-  int16_t feedback[track_count]; // the feedback shown, -1000 unknown
-  int32_t blink_phase;           // record-side pads lit when 1
+  int16_t speed[track_count];     // pad colour shown
+  int16_t reverse[track_count];   // pad colour shown
+  int16_t level[track_count];     // the level shown, -1000 unknown
+  int16_t feedback[track_count];  // the feedback shown, -1000 unknown
+  int32_t blink_phase;            // record-side pads lit when 1
   int32_t full_refresh_countdown;
 };
 
 struct Pads {
-  int32_t apc_present;        // 0 absent, 1 just answered, 2-3 polls without an answer
+  int32_t apc_present;  // 0 absent, 1 just answered, 2-3 polls without an answer
   int32_t launchpad_present;
-  int32_t poll_count;         // seconds since the last identity request
+  int32_t poll_count;  // seconds since the last identity request
   PadShadow apc;
   PadShadow launchpad;
 };

@@ -19,16 +19,16 @@ using Messages = std::vector<Bytes>;
 const Bytes identity = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
 const Bytes programmer = {0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x00, 0x7F, 0xF7};
 const Bytes apc_reply = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x47, 0x4F, 0x00, 0x19, 0x00, 0xF7};
-const Bytes launchpad_reply = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x00, 0x20,
-                               0x29, 0x13, 0x01, 0x00, 0xF7};
+const Bytes launchpad_reply = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x00,
+                               0x20, 0x29, 0x13, 0x01, 0x00, 0xF7};
 
 Bytes apc(int note, int colour) { return {0x96, uint8_t(note), uint8_t(colour)}; }
 Bytes launchpad(int pad, int colour) {
   return {0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x03, 0x00, uint8_t(pad), uint8_t(colour), 0xF7};
 }
 Bytes launchpad_rgb(int pad, int r, int g, int b) {
-  return {0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x03, 0x03,
-          uint8_t(pad), uint8_t(r), uint8_t(g), uint8_t(b), 0xF7};
+  return {0xF0, 0x00,         0x20,       0x29,       0x02,       0x0D, 0x03,
+          0x03, uint8_t(pad), uint8_t(r), uint8_t(g), uint8_t(b), 0xF7};
 }
 
 // A looper at rest as the pads see it: track 1 selected, all empty, full level, no feedback.
@@ -203,9 +203,9 @@ TEST(PadColoursTest, LevelAndFeedbackColours) {
     uint8_t apc;
     Rgb launchpad;
   } const levels[] = {
-      {0, 3, {127, 127, 127}},  {5, 3, {127, 127, 127}},  {-8, 33, {47, 95, 95}},
-      {-9, 34, {45, 91, 91}},   {-16, 34, {31, 63, 63}},  {-17, 68, {29, 59, 59}},
-      {-24, 68, {15, 31, 31}},  {-25, 35, {13, 27, 27}},  {-40, 35, {1, 3, 3}},
+      {0, 3, {127, 127, 127}}, {5, 3, {127, 127, 127}}, {-8, 33, {47, 95, 95}},
+      {-9, 34, {45, 91, 91}},  {-16, 34, {31, 63, 63}}, {-17, 68, {29, 59, 59}},
+      {-24, 68, {15, 31, 31}}, {-25, 35, {13, 27, 27}}, {-40, 35, {1, 3, 3}},
   };
   for (const Level& c : levels) {
     EXPECT_EQ(apc_level_colour(c.level), c.apc) << c.level;
@@ -219,9 +219,9 @@ TEST(PadColoursTest, LevelAndFeedbackColours) {
     uint8_t apc;
     Rgb launchpad;
   } const feedbacks[] = {
-      {100, 3, {127, 127, 127}}, {99, 33, {57, 115, 115}}, {80, 33, {51, 103, 103}},
-      {79, 34, {45, 91, 91}},    {60, 34, {39, 79, 79}},   {59, 68, {33, 67, 67}},
-      {40, 68, {27, 55, 55}},    {39, 35, {21, 43, 43}},   {0, 35, {3, 7, 7}},
+      {100, 3, {127, 127, 127}}, {99, 33, {57, 115, 115}},  {80, 33, {51, 103, 103}},
+      {79, 34, {45, 91, 91}},    {60, 34, {39, 79, 79}},    {59, 68, {33, 67, 67}},
+      {40, 68, {27, 55, 55}},    {39, 35, {21, 43, 43}},    {0, 35, {3, 7, 7}},
       {-5, 35, {3, 7, 7}},       {150, 3, {127, 127, 127}},
   };
   for (const Feedback& c : feedbacks) {

@@ -18,11 +18,11 @@ enum class SlotOperation : int16_t { none, saving, loading };
 
 struct AudioSlots {
   SlotOperation operation;
-  int16_t seconds;       // 1-second ticks since the request
-  int32_t track;         // 1..8
-  int32_t slot;          // 1..100
+  int16_t seconds;                       // 1-second ticks since the request
+  int32_t track;                         // 1..8
+  int32_t slot;                          // 1..100
   char title[audio_slot_title_max + 1];  // first line of the confirmation and progress screens
-  char progress[display_columns + 1];   // "Saved %d%%" / "Loaded %d%%"
+  char progress[display_columns + 1];    // "Saved %d%%" / "Loaded %d%%"
 };
 
 extern AudioSlots audio_slots;

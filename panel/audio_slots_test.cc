@@ -56,7 +56,7 @@ TEST_F(AudioSlotsStorageTest, LoadAudioReplacesTheLoopOnlyWhenTheSlotLoaded) {
     const char* what;
     std::string slot;  // "" for none
     const char* outcome;
-    int32_t length;    // of track 4 afterwards
+    int32_t length;  // of track 4 afterwards
   } cases[] = {
       {"missing slot", "", "failed", 1000},
       {"damaged slot", damaged, "failed", 1000},

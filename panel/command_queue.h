@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr int command_queue_slots = 32;      // full at 31 waiting commands
+constexpr int command_queue_slots = 32;  // full at 31 waiting commands
 constexpr int command_slot_bytes = 64;
-constexpr int command_text_max = 62;         // longest text a slot takes, before its NUL
+constexpr int command_text_max = 62;  // longest text a slot takes, before its NUL
 
 struct CommandQueue {
   char texts[command_queue_slots][command_slot_bytes];

@@ -16,7 +16,7 @@ constexpr int line_number_offset = 5;   // line 0 or 1, low byte first
 constexpr uint8_t glyph_block = 0xFE;   // full block: meters
 constexpr uint8_t glyph_marker = 0xF9;  // marker: saved tracks, the main menu's version line
 
-constexpr int meter_thresholds = 12;    // blocks per meter line
+constexpr int meter_thresholds = 12;  // blocks per meter line
 constexpr int meter_first_column = 4;
 constexpr int meter_idle_seconds = 10;  // the meters follow this many untouched seconds
 constexpr int refresh_runs = 10;        // 10 ms runs per status refresh (about 100 ms)
@@ -29,9 +29,9 @@ struct Display {
   int16_t line_changed[display_line_count] = {};  // set when a write changed a character
   char message_first[display_columns + 1] = {};
   char message_second[display_columns + 1] = {};
-  int16_t idle_counter = 0;     // seconds on the status screen without a redraw
+  int16_t idle_counter = 0;                // seconds on the status screen without a redraw
   int16_t refresh_divider = refresh_runs;  // counts 10 ms runs down to the next status refresh
-  int32_t input_peak_hold = 0;  // largest magnitudes since the meters were last drawn
+  int32_t input_peak_hold = 0;             // largest magnitudes since the meters were last drawn
   int32_t output_peak_hold = 0;
   char meter_in[display_columns + 1] = "In              ";
   char meter_out[display_columns + 1] = "Out             ";

@@ -26,7 +26,8 @@ TEST_F(DisplayTest, RecordsStartWithTheirHeaderAndZeroCharacters) {
   write_text(1, "Play");
   EXPECT_EQ(memcmp(display.line_records[1], want[1], line_text_offset), 0);
   EXPECT_EQ(memcmp(display.line_records[1] + line_record_sent, want[1] + line_record_sent,
-                   line_record_bytes - line_record_sent), 0);
+                   line_record_bytes - line_record_sent),
+            0);
 }
 
 TEST_F(DisplayTest, WriteLinePadsCutsAndFlagsChanges) {
@@ -70,8 +71,8 @@ TEST_F(DisplayTest, MeterBlocksFollowThePeakHolds) {
     int32_t hold;
     int blocks;
   };
-  const Case cases[] = {{0, 0}, {2048, 0}, {2049, 1}, {5000, 2}, {4194304, 11}, {4194305, 12},
-                        {16777216, 12}};
+  const Case cases[] = {{0, 0},        {2048, 0},     {2049, 1},     {5000, 2},
+                        {4194304, 11}, {4194305, 12}, {16777216, 12}};
   for (const Case& c : cases) {
     draw_menu();  // a redraw starts the idle seconds again
     for (int s = 0; s <= meter_idle_seconds; ++s) meter_tick();
@@ -123,9 +124,7 @@ TEST_F(DisplayTest, StatusLineForEverySelectionAndMode) {
     std::string lower;  // empty: not checked
   };
   const Case cases[] = {
-      {"forward time",
-       [] { tracks[2].position = 120000; },
-       " Track 3 +002.5 ", "+000 100% 1.00 F"},
+      {"forward time", [] { tracks[2].position = 120000; }, " Track 3 +002.5 ", "+000 100% 1.00 F"},
       {"reverse time",
        [] {
          config.time_display = 1;

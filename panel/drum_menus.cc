@@ -64,15 +64,15 @@ int32_t edit_pattern(int32_t) {
 }
 
 constexpr MenuItem gain_items[] = {
-    {"All Drums Gain", enter_gain, nullptr, 0},
-    {"Drum 1 Gain", enter_gain, nullptr, 1}, {"Drum 1 Pan", enter_pan, nullptr, 1},
-    {"Drum 2 Gain", enter_gain, nullptr, 2}, {"Drum 2 Pan", enter_pan, nullptr, 2},
-    {"Drum 3 Gain", enter_gain, nullptr, 3}, {"Drum 3 Pan", enter_pan, nullptr, 3},
-    {"Drum 4 Gain", enter_gain, nullptr, 4}, {"Drum 4 Pan", enter_pan, nullptr, 4},
-    {"Drum 5 Gain", enter_gain, nullptr, 5}, {"Drum 5 Pan", enter_pan, nullptr, 5},
-    {"Drum 6 Gain", enter_gain, nullptr, 6}, {"Drum 6 Pan", enter_pan, nullptr, 6},
-    {"Drum 7 Gain", enter_gain, nullptr, 7}, {"Drum 7 Pan", enter_pan, nullptr, 7},
-    {"Drum 8 Gain", enter_gain, nullptr, 8}, {"Drum 8 Pan", enter_pan, nullptr, 8},
+    {"All Drums Gain", enter_gain, nullptr, 0}, {"Drum 1 Gain", enter_gain, nullptr, 1},
+    {"Drum 1 Pan", enter_pan, nullptr, 1},      {"Drum 2 Gain", enter_gain, nullptr, 2},
+    {"Drum 2 Pan", enter_pan, nullptr, 2},      {"Drum 3 Gain", enter_gain, nullptr, 3},
+    {"Drum 3 Pan", enter_pan, nullptr, 3},      {"Drum 4 Gain", enter_gain, nullptr, 4},
+    {"Drum 4 Pan", enter_pan, nullptr, 4},      {"Drum 5 Gain", enter_gain, nullptr, 5},
+    {"Drum 5 Pan", enter_pan, nullptr, 5},      {"Drum 6 Gain", enter_gain, nullptr, 6},
+    {"Drum 6 Pan", enter_pan, nullptr, 6},      {"Drum 7 Gain", enter_gain, nullptr, 7},
+    {"Drum 7 Pan", enter_pan, nullptr, 7},      {"Drum 8 Gain", enter_gain, nullptr, 8},
+    {"Drum 8 Pan", enter_pan, nullptr, 8},
 };
 constexpr Menu gain_menu = {"Drum Gains", nullptr, gain_items, int32_t(std::size(gain_items)),
                             nullptr};
@@ -95,14 +95,10 @@ constexpr Menu audio_output_menu = {"Audio Output", nullptr, audio_output_items,
                                     &config.drum_audio_port};
 
 constexpr MenuItem drum_items[] = {
-    {"Start", drums_start, nullptr, 0},
-    {"Stop", drums_stop, nullptr, 0},
-    {"Set BPM", enter_bpm, nullptr, 0},
-    {"Select Pattern", enter_pattern, nullptr, 0},
-    {"Edit Pattern", edit_pattern, nullptr, 0},
-    {"Drum Gains", nullptr, &gain_menu, 0},
-    {"Clock Out", nullptr, &clock_out_menu, 0},
-    {"Audio Output", nullptr, &audio_output_menu, 0},
+    {"Start", drums_start, nullptr, 0},         {"Stop", drums_stop, nullptr, 0},
+    {"Set BPM", enter_bpm, nullptr, 0},         {"Select Pattern", enter_pattern, nullptr, 0},
+    {"Edit Pattern", edit_pattern, nullptr, 0}, {"Drum Gains", nullptr, &gain_menu, 0},
+    {"Clock Out", nullptr, &clock_out_menu, 0}, {"Audio Output", nullptr, &audio_output_menu, 0},
 };
 
 }  // namespace

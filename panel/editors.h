@@ -17,18 +17,18 @@ constexpr int editor_second_max = 63;
 struct Editors {
   char first_line[display_columns + 1] = {};
   char second_line[editor_second_max + 1] = {};
-  int16_t group = 1;               // group editor: 1..10
-  uint8_t group_mask = 0;          // the group's members being edited
+  int16_t group = 1;       // group editor: 1..10
+  uint8_t group_mask = 0;  // the group's members being edited
   int16_t address_field = address_ip;
-  int16_t octet = 0;               // address editor: 0..3, most significant first
+  int16_t octet = 0;  // address editor: 0..3, most significant first
   uint8_t octets[4] = {};
   // Learn editor. Source: -1 none, 0..127 program, 128..255 controller + 128, 256..383 note + 256.
   int16_t learn_source = learn_source_none;
-  int16_t learn_button = -1;       // -1 none, 0..3
-  int16_t learn_position = 0;      // 0..7
-  int16_t learn_row = -1;          // function-table row, -1 = end of list
-  int16_t pedal_step = 1;          // 1..4
-  int16_t pedal_controller = -1;   // -1 none, 0..127
+  int16_t learn_button = -1;      // -1 none, 0..3
+  int16_t learn_position = 0;     // 0..7
+  int16_t learn_row = -1;         // function-table row, -1 = end of list
+  int16_t pedal_step = 1;         // 1..4
+  int16_t pedal_controller = -1;  // -1 none, 0..127
 };
 
 extern Editors editors;

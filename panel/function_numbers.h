@@ -17,7 +17,7 @@ enum class OutsideNumber : int8_t {
 struct FunctionNumbers {
   FunctionHandler handler;
   OutsideNumber outside;
-  int32_t low, high;  // the numbers that mean something to the handler
+  int32_t low, high;    // the numbers that mean something to the handler
   const char* meaning;  // what a number after the name sets, for people; null: takes none
 };
 

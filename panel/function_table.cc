@@ -8,8 +8,7 @@
 #include "panel/handlers_editing.h"
 #include "panel/random_restart.h"
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 // Selection-list order; the ids are stored in the configuration and never change meaning.
 constexpr FunctionEntry function_table[] = {

@@ -22,9 +22,9 @@ namespace {
 
 constexpr int32_t data_mask = 0x7F;
 constexpr int32_t value_mask = 0xFF;
-constexpr int catch_window = 2;      // "Catch first": a value this close to the stored one catches
+constexpr int catch_window = 2;  // "Catch first": a value this close to the stored one catches
 constexpr int percent_full = 100;
-constexpr int pan_span = 256;        // pan -128..127 across the travel
+constexpr int pan_span = 256;  // pan -128..127 across the travel
 constexpr int pan_offset = 128;
 
 int code_controller(int32_t code) { return (code >> code_controller_shift) & data_mask; }
@@ -112,8 +112,8 @@ int32_t controller_handler(int32_t code, Control control) {
     case Control::pan: value = (v - lo) * pan_span / (hi - lo + 1) - pan_offset; break;
     case Control::speed:
       // The top of the travel is normal speed whatever the division gives.
-      value = v == hi ? speed_step_max
-                      : std::min(v * speed_step_max / (hi - lo + 1), speed_step_max);
+      value =
+          v == hi ? speed_step_max : std::min(v * speed_step_max / (hi - lo + 1), speed_step_max);
       break;
   }
   for (int k = 1; k <= track_count; ++k) {

@@ -70,7 +70,9 @@ int32_t drum_menu_pan(int32_t drum) {
 
 int32_t drum_menu_set_pan(int32_t drum, int32_t pan) { return drum_set_pan(drum - 1, pan); }
 
-int32_t drum_menu_set_clock_out(int32_t choice) { return set_choice(config.drums_clock_out, choice); }
+int32_t drum_menu_set_clock_out(int32_t choice) {
+  return set_choice(config.drums_clock_out, choice);
+}
 
 int32_t drum_menu_set_audio_port(int32_t choice) {
   return set_choice(config.drum_audio_port, choice);

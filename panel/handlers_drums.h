@@ -20,7 +20,8 @@
 //   "Clock Out" submenu          "Internal", "Int + MIDI Out", "Off" call
 //                                drum_menu_set_clock_out(0, 1, 2); preselect config.drums_clock_out
 //   "Audio Output" submenu       "Main Out", "Aux 1 Out", "Aux 2 Out" call
-//                                drum_menu_set_audio_port(0, 1, 2); preselect config.drum_audio_port
+//                                drum_menu_set_audio_port(0, 1, 2); preselect
+//                                config.drum_audio_port
 #pragma once
 
 #include <cstdint>

@@ -8,11 +8,11 @@
 
 int32_t cmd_reverse(int32_t unused);
 int32_t cmd_half_speed(int32_t unused);
-int32_t cmd_pitch(int32_t interval);        // 0 "Octave lower" .. 12 "Original note"
-int32_t cmd_scramble(int32_t segments);     // 64 fast, 32 medium, 16 slow
-int32_t cmd_ostinato(int32_t segments);     // 16 or 32; 0 uses each track's quantise steps
-int32_t cmd_copy(int32_t unused);           // to the highest-numbered empty track
-int32_t cmd_stretch(int32_t percent);       // 1..200: new length in percent of the original
+int32_t cmd_pitch(int32_t interval);     // 0 "Octave lower" .. 12 "Original note"
+int32_t cmd_scramble(int32_t segments);  // 64 fast, 32 medium, 16 slow
+int32_t cmd_ostinato(int32_t segments);  // 16 or 32; 0 uses each track's quantise steps
+int32_t cmd_copy(int32_t unused);        // to the highest-numbered empty track
+int32_t cmd_stretch(int32_t percent);    // 1..200: new length in percent of the original
 int32_t cmd_pitch_octave_up(int32_t unused);
 // The track menu's "Fill 1.0 kHz" (0) and "Aux 1 test" (1): the test tone on the current track,
 // with 1 also routed to aux 1.

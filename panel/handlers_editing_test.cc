@@ -143,7 +143,7 @@ TEST_F(EditingHandlersTest, ScrambleAndOstinatoActOnTheSelectedTracks) {
   make_loop(1, 64000);
   config.q_steps[1] = 8;
   cmd_select_track(0);
-  cmd_ostinato(0);  // each track's quantise steps
+  cmd_ostinato(0);                        // each track's quantise steps
   EXPECT_EQ(tracks[0].segment_count, 1);  // 1 step is no segmentation
   EXPECT_EQ(tracks[1].segment_count, 8);
   EXPECT_STREQ(display_state.tag_text, "SCRAM");

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr int level_min = -96;        // shown level range: 0 down to -96 dB steps
-constexpr int feedback_max = 100;     // percent
+constexpr int level_min = -96;                  // shown level range: 0 down to -96 dB steps
+constexpr int feedback_max = 100;               // percent
 constexpr int feedback_absolute_limit = 10000;  // above: a relative step of argument - 20000
 constexpr int feedback_step_base = 20000;
 constexpr int pan_limit = 127;
@@ -123,9 +123,7 @@ void set_track_mix(int k, TrackMix which, int32_t value) {
   if (k < 1 || k > track_count) return;
   int16_t mode = display_mode_level;
   switch (which) {
-    case TrackMix::level:
-      apply_level(k, std::clamp(value, level_min, 0));
-      break;
+    case TrackMix::level: apply_level(k, std::clamp(value, level_min, 0)); break;
     case TrackMix::pan:
       set_live_word(shown_pan[k - 1], std::clamp(value, -pan_limit, pan_limit));
       set_track_pan(k - 1, shown_pan[k - 1]);

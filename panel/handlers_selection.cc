@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr MenuItem temporary_group_item[] = {{display.temporary_group_members, nullptr, nullptr, 0}};
+constexpr MenuItem temporary_group_item[] = {
+    {display.temporary_group_members, nullptr, nullptr, 0}};
 constexpr Menu temporary_group_screen = {"Temporary Group", nullptr, temporary_group_item, 1,
                                          nullptr};
 

@@ -62,9 +62,8 @@ TEST_F(HandlersTest, FeedbackStepsStopAtTheirLimits) {
     int32_t argument;
     int16_t expected;
   };
-  constexpr Case cases[] = {{5, 19990, 0},   {95, 20010, 100}, {50, 20005, 55},
-                            {3, 19995, 0},   {40, 100, 100},   {40, 250, 100},
-                            {40, -7, 0},     {40, 30, 30}};
+  constexpr Case cases[] = {{5, 19990, 0},  {95, 20010, 100}, {50, 20005, 55}, {3, 19995, 0},
+                            {40, 100, 100}, {40, 250, 100},   {40, -7, 0},     {40, 30, 30}};
   selection.current_track = 4;
   for (const Case& c : cases) {
     shown_feedback[3] = c.shown;

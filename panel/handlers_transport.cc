@@ -295,9 +295,7 @@ int replace_function(int32_t keep, bool quantised) {
   const int steps = config.q_steps[k - 1];
   int result = 0;
   switch (state_of(transport_state_snapshot(), k)) {
-    case track_stopped:
-      play_track(k - 1);
-      [[fallthrough]];
+    case track_stopped: play_track(k - 1); [[fallthrough]];
     case track_playing:
       result = quantised ? start_q_replace(k - 1, steps, keep) : start_replace(k - 1, keep);
       break;

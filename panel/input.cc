@@ -16,10 +16,9 @@ PanelInput panel_input;
 
 namespace {
 
-constexpr int32_t column_mask = 0xF0;    // bits 4-7: the key column
-constexpr int32_t third_column = 0x10;   // exchanged with the fourth on panel version 1
+constexpr int32_t column_mask = 0xF0;   // bits 4-7: the key column
+constexpr int32_t third_column = 0x10;  // exchanged with the fourth on panel version 1
 constexpr int32_t fourth_column = 0x20;
-
 
 // 1..8 for a track key's first or second action, else 0.
 int track_key(int32_t code, int32_t action) {
@@ -139,9 +138,7 @@ void dispatch_key(int32_t code) {
       reset_menus();
       push_menu(&drum_machine_menu, 0, nullptr);
       return;
-    default:
-      console_printf("SCANCODE %h\n", code);
-      return;
+    default: console_printf("SCANCODE %h\n", code); return;
   }
 }
 

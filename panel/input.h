@@ -27,14 +27,13 @@ constexpr int32_t key_all_tracks = 0x8080;
 constexpr int32_t key_drum_menu = 0x8081;
 constexpr int32_t key_second_action = 0x0001;
 // The eight track keys: rows 0x20 (tracks 1-4) and 0x40 (tracks 5-8), columns 8, 4, 1, 2.
-constexpr int32_t track_keys[8] = {0x2080, 0x2040, 0x2010, 0x2020,
-                                   0x4080, 0x4040, 0x4010, 0x4020};
+constexpr int32_t track_keys[8] = {0x2080, 0x2040, 0x2010, 0x2020, 0x4080, 0x4040, 0x4010, 0x4020};
 constexpr int32_t user_keys[4] = {key_user_1, key_user_2, key_user_3, key_user_4};
 
 struct PanelInput {
-  std::atomic<uint16_t> key_mailbox{0};     // one scan code, 0 = empty
-  std::atomic<int32_t> encoder_count{0};    // steps since the last poll, signed
-  int16_t poll_busy = 0;                    // set while a poll runs
+  std::atomic<uint16_t> key_mailbox{0};   // one scan code, 0 = empty
+  std::atomic<int32_t> encoder_count{0};  // steps since the last poll, signed
+  int16_t poll_busy = 0;                  // set while a poll runs
 };
 
 extern PanelInput panel_input;

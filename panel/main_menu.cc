@@ -120,11 +120,11 @@ constexpr Menu resume_playing_menu =
     choice_list("Resume Playing", resume_playing_items, &mixer_store.resume_playing);
 
 constexpr MenuItem select_group_items[] = {
-    {"Group 1", open_group_editor, nullptr, 1},  {"Group 2", open_group_editor, nullptr, 2},
-    {"Group 3", open_group_editor, nullptr, 3},  {"Group 4", open_group_editor, nullptr, 4},
-    {"Group 5", open_group_editor, nullptr, 5},  {"Group 6", open_group_editor, nullptr, 6},
-    {"Group 7", open_group_editor, nullptr, 7},  {"Group 8", open_group_editor, nullptr, 8},
-    {"Group 9", open_group_editor, nullptr, 9},  {"Group 10", open_group_editor, nullptr, 10},
+    {"Group 1", open_group_editor, nullptr, 1}, {"Group 2", open_group_editor, nullptr, 2},
+    {"Group 3", open_group_editor, nullptr, 3}, {"Group 4", open_group_editor, nullptr, 4},
+    {"Group 5", open_group_editor, nullptr, 5}, {"Group 6", open_group_editor, nullptr, 6},
+    {"Group 7", open_group_editor, nullptr, 7}, {"Group 8", open_group_editor, nullptr, 8},
+    {"Group 9", open_group_editor, nullptr, 9}, {"Group 10", open_group_editor, nullptr, 10},
 };
 static_assert(std::size(select_group_items) == config_group_count);
 constexpr Menu select_group_menu = {"Select group:", nullptr, select_group_items,

@@ -14,14 +14,14 @@ using KeyCallback = void (*)(int32_t code);
 using TitleFunction = const char* (*)();
 
 struct MenuItem {
-  const char* text;     // second display line while current; null: activated as soon as shown
-  MenuAction action;    // null: open the submenu, or without one act as the back key
+  const char* text;   // second display line while current; null: activated as soon as shown
+  MenuAction action;  // null: open the submenu, or without one act as the back key
   const Menu* submenu;
   int32_t user_data;
 };
 
 struct Menu {
-  const char* title;         // first display line; null: title_fn composes it at every redraw
+  const char* title;  // first display line; null: title_fn composes it at every redraw
   TitleFunction title_fn;
   const MenuItem* items;
   int32_t count;
@@ -41,7 +41,7 @@ extern const Menu main_menu;
 // Start of the program: the main menu alone, on its first item (the status screen).
 struct MenuStack {
   MenuLevel levels[menu_levels] = {{&main_menu, 0, nullptr}};
-  int16_t depth = 0;      // 0..4
+  int16_t depth = 0;       // 0..4
   MenuLevel pending = {};  // replaces the top level at the next pop; menu null = none
 };
 

@@ -56,8 +56,8 @@ TEST_F(MenuTest, PanelVersionSwapLeavesOtherColumnsAlone) {
     int32_t scan_code;
     int32_t track;
   };
-  const Case cases[] = {{1, 0x2020, 3}, {1, 0x4010, 8}, {1, 0x2080, 1}, {1, 0x4040, 6},
-                        {0, 0x2010, 3}, {0, 0x4020, 8}};
+  const Case cases[] = {{1, 0x2020, 3}, {1, 0x4010, 8}, {1, 0x2080, 1},
+                        {1, 0x4040, 6}, {0, 0x2010, 3}, {0, 0x4020, 8}};
   for (const Case& c : cases) {
     selection.current_track = 0;
     config.panel_version = c.version;

@@ -40,8 +40,7 @@ void midi_dispatch(int32_t code) {
       if (row != nullptr) row->handler(code);
       return;
     }
-    default:
-      return;  // note off and anything else
+    default: return;  // note off and anything else
   }
 }
 

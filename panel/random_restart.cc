@@ -13,8 +13,8 @@ RandomRestart random_restart;
 namespace {
 
 constexpr int16_t default_max = 5;
-constexpr int32_t frames_per_run = 480;   // 10 ms at 48000 frames per second
-constexpr int32_t runs_per_unit = 100;    // the min/max settings count seconds
+constexpr int32_t frames_per_run = 480;  // 10 ms at 48000 frames per second
+constexpr int32_t runs_per_unit = 100;   // the min/max settings count seconds
 
 uint8_t bit_of(int k) { return uint8_t(1u << (k - 1)); }
 

@@ -13,10 +13,10 @@ StatusLine status_line;
 
 namespace {
 
-constexpr int16_t normal_speed = 400;       // the snapshot's speed at rate 256
-constexpr int speed_hundredths_div = 4;     // speed 200 shows as 0.50
+constexpr int16_t normal_speed = 400;    // the snapshot's speed at rate 256
+constexpr int speed_hundredths_div = 4;  // speed 200 shows as 0.50
 constexpr int frames_per_tenth = frames_per_second / 10;
-constexpr int tempo_shown_max = 1000;       // "B---" from here on
+constexpr int tempo_shown_max = 1000;  // "B---" from here on
 constexpr int16_t simple_display_expert = 2;
 constexpr double frames_per_minute = double(frames_per_second) * 60;
 
@@ -120,7 +120,8 @@ const char* compose_status() {
   int d = 0;  // the track whose values are shown, 0 none
   if (s.temp_group != 0) {
     char m[track_count];
-    for (int t = 1; t <= track_count; ++t) m[t - 1] = (s.temp_group & bit_of(t)) ? char('0' + t) : ' ';
+    for (int t = 1; t <= track_count; ++t)
+      m[t - 1] = (s.temp_group & bit_of(t)) ? char('0' + t) : ' ';
     format_to(sl.name_part, "Tracks %c%c%c%c%c%c%c%c", m[0], m[1], m[2], m[3], m[4], m[5], m[6],
               m[7]);
   } else if (k == 0) {
@@ -152,9 +153,7 @@ const char* compose_status() {
     case display_mode_tempo:
       format_to(sl.status_line, "%s BPM%d", sl.name_part, midi_clock_tempo());
       break;
-    case display_mode_tag:
-      format_to(sl.status_line, "%s : %s", sl.name_part, ds.tag_text);
-      break;
+    case display_mode_tag: format_to(sl.status_line, "%s : %s", sl.name_part, ds.tag_text); break;
     case display_mode_speed:
       if (status.speed[t] == normal_speed) {
         format_to(sl.status_line, "%s Sp 1.00", sl.name_part);
@@ -172,9 +171,7 @@ const char* compose_status() {
         break;
       }
       [[fallthrough]];
-    default:
-      format_to(sl.status_line, "%s", sl.name_part);
-      break;
+    default: format_to(sl.status_line, "%s", sl.name_part); break;
   }
   return sl.status_line;
 }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr int text_buffer_bytes = 256;
 constexpr int64_t number_saturation = 1000000000000000;  // 10^15, past every handler's range
-constexpr int number_shown_max = 20;                      // digits a refusal line repeats
+constexpr int number_shown_max = 20;                     // digits a refusal line repeats
 
 // The length of name when the text begins with it (letter case ignored), else -1.
 int prefix_length(const char* text, const char* name) {

@@ -12,10 +12,10 @@ struct TextCommand {
   int row;           // row of the function table, -1 when nothing matched
   int32_t argument;  // the number given in the text (bounded), else the row's argument
   bool number_given;
-  int64_t number;    // the number as written, saturated at +-10^15, when given
-  int number_at;     // where the number's text starts in the command, and its length
+  int64_t number;  // the number as written, saturated at +-10^15, when given
+  int number_at;   // where the number's text starts in the command, and its length
   int number_length;
-  bool refused;      // the function does not take that number: nothing runs
+  bool refused;  // the function does not take that number: nothing runs
 };
 
 // Resolves a NUL-terminated command text without running it.

@@ -166,9 +166,9 @@ TEST_F(TextCommandRunTest, RunsTheHandlerWithTheGivenNumber) {
     const char* text;
     int16_t steps;
   };
-  for (const Quant q : {Quant{"Quant Value 16", 16}, Quant{"quant value 12", 12},
-                        Quant{"Quant Value 32", 32}, Quant{"Quant Value 64", 64},
-                        Quant{"Quant Value 10", 10}}) {
+  for (const Quant q :
+       {Quant{"Quant Value 16", 16}, Quant{"quant value 12", 12}, Quant{"Quant Value 32", 32},
+        Quant{"Quant Value 64", 64}, Quant{"Quant Value 10", 10}}) {
     EXPECT_EQ(run_text_command(q.text), 0) << q.text;
     EXPECT_EQ(config.q_steps[6], q.steps) << q.text;
   }
@@ -235,11 +235,10 @@ TEST(FunctionTableTest, RowsKeepTheirIdsNamesAndOrder) {
     int32_t id;
     int32_t argument;
   };
-  constexpr Row rows[] = {{"Switch-Record", 100, 0}, {"Rec/Dub", 0, 0},
-                          {"Select Group(10)", 45, 10}, {"Track Level", 12, 30000},
-                          {"Feedback -5%", 34, 19995}, {"Redo", 126, 0},
-                          {"Track Level +5", 99, 5}, {"Quant Value 64", 123, 64},
-                          {"ZT6 switch", 131, 0}};
+  constexpr Row rows[] = {
+      {"Switch-Record", 100, 0},  {"Rec/Dub", 0, 0},           {"Select Group(10)", 45, 10},
+      {"Track Level", 12, 30000}, {"Feedback -5%", 34, 19995}, {"Redo", 126, 0},
+      {"Track Level +5", 99, 5},  {"Quant Value 64", 123, 64}, {"ZT6 switch", 131, 0}};
   int last_row = -1;
   for (const Row& r : rows) {
     int found = -1;

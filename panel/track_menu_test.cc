@@ -37,9 +37,9 @@ constexpr int all_item_clock_info = 15;
 struct FakeStorage {
   int32_t track = -1, slot = -1;
   int polls_left = 0;
-  int result = 0;      // save: 0 success, 1 failed; load: 100 done or -status
-  int load_busy = 0;   // request_load answers -1
-  int save_busy = 0;   // request_save answers -1
+  int result = 0;     // save: 0 success, 1 failed; load: 100 done or -status
+  int load_busy = 0;  // request_load answers -1
+  int save_busy = 0;  // request_save answers -1
 };
 FakeStorage fake;
 
@@ -407,7 +407,7 @@ TEST_F(TrackMenuTest, DrumMachineMenuSetsTempoEditsStepsAndChoosesTheClock) {
   press(track_keys[2]);  // the third track key flips drum 3 of step 2
   EXPECT_EQ(drum_current_pattern()->steps[1] & 0x04, 0x04);
   EXPECT_EQ(line(1), padded("      3"));  // drum 3 set on the step shown
-  select();  // leaves the editor
+  select();                               // leaves the editor
   EXPECT_EQ(depth(), 1);
 
   turn(2);

@@ -158,19 +158,24 @@ constexpr MenuItem track_items[] = {
 static_assert(std::size(track_items) == track_menu_items);
 
 constexpr MenuItem save_preset_items[] = {
-    {"Save Preset 0", save_preset_item, nullptr, 0}, {"Save Preset 1", save_preset_item, nullptr, 1},
-    {"Save Preset 2", save_preset_item, nullptr, 2}, {"Save Preset 3", save_preset_item, nullptr, 3},
-    {"Save Preset 4", save_preset_item, nullptr, 4}, {"Save Preset 5", save_preset_item, nullptr, 5},
-    {"Save Preset 6", save_preset_item, nullptr, 6}, {"Save Preset 7", save_preset_item, nullptr, 7},
-    {"Save Preset 8", save_preset_item, nullptr, 8}, {"Save Preset 9", save_preset_item, nullptr, 9},
+    {"Save Preset 0", save_preset_item, nullptr, 0},
+    {"Save Preset 1", save_preset_item, nullptr, 1},
+    {"Save Preset 2", save_preset_item, nullptr, 2},
+    {"Save Preset 3", save_preset_item, nullptr, 3},
+    {"Save Preset 4", save_preset_item, nullptr, 4},
+    {"Save Preset 5", save_preset_item, nullptr, 5},
+    {"Save Preset 6", save_preset_item, nullptr, 6},
+    {"Save Preset 7", save_preset_item, nullptr, 7},
+    {"Save Preset 8", save_preset_item, nullptr, 8},
+    {"Save Preset 9", save_preset_item, nullptr, 9},
     {"Save Preset 10", save_preset_item, nullptr, 10},
 };
 constexpr MenuItem use_preset_items[] = {
-    {"Use Preset 0", cmd_use_preset, nullptr, 0}, {"Use Preset 1", cmd_use_preset, nullptr, 1},
-    {"Use Preset 2", cmd_use_preset, nullptr, 2}, {"Use Preset 3", cmd_use_preset, nullptr, 3},
-    {"Use Preset 4", cmd_use_preset, nullptr, 4}, {"Use Preset 5", cmd_use_preset, nullptr, 5},
-    {"Use Preset 6", cmd_use_preset, nullptr, 6}, {"Use Preset 7", cmd_use_preset, nullptr, 7},
-    {"Use Preset 8", cmd_use_preset, nullptr, 8}, {"Use Preset 9", cmd_use_preset, nullptr, 9},
+    {"Use Preset 0", cmd_use_preset, nullptr, 0},   {"Use Preset 1", cmd_use_preset, nullptr, 1},
+    {"Use Preset 2", cmd_use_preset, nullptr, 2},   {"Use Preset 3", cmd_use_preset, nullptr, 3},
+    {"Use Preset 4", cmd_use_preset, nullptr, 4},   {"Use Preset 5", cmd_use_preset, nullptr, 5},
+    {"Use Preset 6", cmd_use_preset, nullptr, 6},   {"Use Preset 7", cmd_use_preset, nullptr, 7},
+    {"Use Preset 8", cmd_use_preset, nullptr, 8},   {"Use Preset 9", cmd_use_preset, nullptr, 9},
     {"Use Preset 10", cmd_use_preset, nullptr, 10},
 };
 static_assert(std::size(save_preset_items) == size_t(preset_last + 1));
@@ -196,18 +201,17 @@ constexpr MenuItem all_tracks_items[] = {
 };
 static_assert(std::size(all_tracks_items) == all_tracks_menu_items);
 
-
 }  // namespace
 
-constexpr Menu new_length_menu = {"New length...", nullptr, new_length_items,
-                                  new_length_menu_items, nullptr};
+constexpr Menu new_length_menu = {"New length...", nullptr, new_length_items, new_length_menu_items,
+                                  nullptr};
 constexpr Menu save_preset_menu = {"Save Preset", nullptr, save_preset_items, preset_last + 1,
                                    nullptr};
 constexpr Menu use_preset_menu = {"Use Preset", nullptr, use_preset_items, preset_last + 1,
                                   nullptr};
 constexpr Menu track_menu = {nullptr, compose_status, track_items, track_menu_items, nullptr};
-constexpr Menu all_tracks_menu = {nullptr, compose_status, all_tracks_items,
-                                  all_tracks_menu_items, nullptr};
+constexpr Menu all_tracks_menu = {nullptr, compose_status, all_tracks_items, all_tracks_menu_items,
+                                  nullptr};
 
 int32_t stretch_to_percent(int32_t percent) {
   const int32_t result = cmd_stretch(percent);

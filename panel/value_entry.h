@@ -8,13 +8,13 @@
 
 // One numeric setting.
 struct ValueDescriptor {
-  const char* title;       // first display line while entering
-  int16_t live;            // non-zero: every step writes the variable and calls on_set
+  const char* title;  // first display line while entering
+  int16_t live;       // non-zero: every step writes the variable and calls on_set
   int32_t min;
   int32_t max;
   int32_t display_offset;  // added when shown (MIDI channel 0..15 shows as 1..16)
   void* variable;
-  int16_t size;            // 1 unsigned byte, 2 signed 16-bit, 4 signed 32-bit
+  int16_t size;                   // 1 unsigned byte, 2 signed 16-bit, 4 signed 32-bit
   void (*on_set)(int32_t value);  // after the variable is written, or null
 };
 
@@ -26,7 +26,7 @@ struct ValueEntry {
   const char* title;              // title of the screen, kept for a redraw after the entry ended
   ValueDescriptor generic;        // filled by get_integer_generic
   char generic_title[value_title_max + 1];
-  char number_text[16];           // "%d" of value + display_offset
+  char number_text[16];  // "%d" of value + display_offset
 };
 
 extern ValueEntry value_entry;

@@ -108,8 +108,7 @@ namespace {
 void print_refusal(FreeCheck result, int32_t* ref) {
   const long start = long(reinterpret_cast<uintptr_t>(pool_start()));
   switch (result) {
-    case FreeCheck::ok:
-      break;
+    case FreeCheck::ok: break;
     case FreeCheck::bad_address:
       console_printf("free: bad addr %lx, %lx, %x\n", long(reinterpret_cast<uintptr_t>(ref)), start,
                      block_bytes);
@@ -213,7 +212,8 @@ void pool_report() {
     dirty = pool.dirty_count;
     free = pool.free_count;
   }
-  console_printf("Dirty %d, Free %d, Max %d, Undo blocks %d\n", dirty, free, pool_blocks, undo_level_blocks);
+  console_printf("Dirty %d, Free %d, Max %d, Undo blocks %d\n", dirty, free, pool_blocks,
+                 undo_level_blocks);
 }
 
 int pool_block_index(const int32_t* ref) {

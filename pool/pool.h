@@ -6,21 +6,22 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr int block_frames = 8192;                   // stereo frames per block
-constexpr int block_words = 2 * block_frames;         // interleaved left, right
-constexpr int block_bytes = block_words * 4;          // 65536: 8192 frames × 2 × int32
+constexpr int block_frames = 8192;             // stereo frames per block
+constexpr int block_words = 2 * block_frames;  // interleaved left, right
+constexpr int block_bytes = block_words * 4;   // 65536: 8192 frames × 2 × int32
 constexpr int pool_blocks = 8192;
 constexpr int64_t pool_bytes = int64_t(pool_blocks) * block_bytes;  // 512 MiB
-constexpr int undo_level_blocks = 181;                // block references in one undo level
+constexpr int undo_level_blocks = 181;  // block references in one undo level
 
 // Per-block bookkeeping bits (block_state).
 constexpr uint8_t block_held = 1;     // handed out and not yet released
 constexpr uint8_t block_written = 2;  // may hold nonzero samples: clear it before it is free
 
 struct Pool {
-  alignas(64) int32_t memory[pool_blocks][block_words];  // cache-line aligned; offsets count from here
-  int16_t free_stack[pool_blocks];   // every block on it is all zeros
-  int16_t dirty_stack[pool_blocks];  // released blocks that still hold old audio
+  alignas(
+      64) int32_t memory[pool_blocks][block_words];  // cache-line aligned; offsets count from here
+  int16_t free_stack[pool_blocks];                   // every block on it is all zeros
+  int16_t dirty_stack[pool_blocks];                  // released blocks that still hold old audio
   int16_t free_count;
   int16_t dirty_count;
   uint8_t block_state[pool_blocks];

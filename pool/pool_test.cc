@@ -13,7 +13,8 @@ std::string take_console() {
   char buffer[4096];
   std::string text;
   int n;
-  while ((n = log_take(console_log.udp_log_ring, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  while ((n = log_take(console_log.udp_log_ring, buffer, sizeof buffer)) > 0)
+    text.append(buffer, n);
   return text;
 }
 
@@ -56,7 +57,7 @@ TEST_F(PoolTest, CleaningZeroesAWrittenBlock) {
 }
 
 TEST_F(PoolTest, FreedBlockIsDirtyNotZeroed) {
-  pool_clean_one();  // one free block: 8191
+  pool_clean_one();               // one free block: 8191
   int32_t* a = pool_alloc_any();  // 8190 from the dirty stack
   ASSERT_EQ(a, pool.memory[8190]);
   pool_free(a);

@@ -42,8 +42,8 @@ bool in_range(int v, int lo, int hi) { return v >= lo && v <= hi; }
 MixerFault decode_track(const char* line, int t, MixerSettings& s) {
   int number, level, pan, feedback, used = -1;
   char state[state_word_max];
-  if (sscanf(line, "track %d level %d pan %d feedback %d %15s%n", &number, &level, &pan,
-             &feedback, state, &used) != 5 ||
+  if (sscanf(line, "track %d level %d pan %d feedback %d %15s%n", &number, &level, &pan, &feedback,
+             state, &used) != 5 ||
       line[used] != '\0' || number != t + 1)
     return "a track line is not as written";
   if (!in_range(level, mixer_level_min, 0)) return "level out of range";
@@ -135,8 +135,7 @@ void resume_playing() {
   for (int t = 0; t < track_count; ++t) {
     if (loaded & track_bit(t)) play_track(t);
   }
-  console_printf("Resumed: %s %s as %s did\n", names, one ? "plays" : "play",
-                 one ? "it" : "they");
+  console_printf("Resumed: %s %s as %s did\n", names, one ? "plays" : "play", one ? "it" : "they");
 }
 
 }  // namespace
@@ -144,9 +143,8 @@ void resume_playing() {
 int mixer_encode(const MixerSettings& s, char (&out)[mixer_text_max]) {
   int at = snprintf(out, sizeof out, "%s\nresume %s\n", first_line, s.resume ? "on" : "off");
   for (int t = 0; t < track_count; ++t) {
-    at += snprintf(out + at, sizeof out - size_t(at),
-                   "track %d level %d pan %d feedback %d %s\n", t + 1, int(s.level[t]),
-                   int(s.pan[t]), int(s.feedback[t]),
+    at += snprintf(out + at, sizeof out - size_t(at), "track %d level %d pan %d feedback %d %s\n",
+                   t + 1, int(s.level[t]), int(s.pan[t]), int(s.feedback[t]),
                    (s.playing & track_bit(t)) ? "playing" : "stopped");
   }
   return at;
@@ -194,8 +192,7 @@ void mixer_load() {
   const int length = read_mixer_file(text);
   if (length < 0) return;
   MixerSettings s{};
-  const MixerFault fault =
-      length >= mixer_text_max ? "too long" : mixer_decode(text, length, s);
+  const MixerFault fault = length >= mixer_text_max ? "too long" : mixer_decode(text, length, s);
   if (fault != nullptr) {
     console_printf("Mixer settings file refused: %s, defaults used\n", fault);
     return;
@@ -256,8 +253,7 @@ void mixer_write_pending() {
   MixerStore& m = mixer_store;
   const int32_t length = m.pending_length.load(std::memory_order_acquire);
   if (length == 0) return;
-  const int error =
-      write_file_atomically(mixer_file_name, m.pending_text, length) == 0 ? 0 : errno;
+  const int error = write_file_atomically(mixer_file_name, m.pending_text, length) == 0 ? 0 : errno;
   if (error != m.write_error) {
     if (error != 0) {
       console_printf("Cannot save the mixer settings in %s: %s; trying again\n", mixer_file_name,

@@ -10,9 +10,9 @@
 #include "core/constants.h"
 
 constexpr char mixer_file_name[] = ".zt4.mixer";
-constexpr int mixer_text_max = 1024;     // eight track lines of at most 64 characters, two more
-constexpr int mixer_save_delay = 100;    // ten-millisecond ticks from the last change to the save
-constexpr int mixer_level_min = -128;    // the lowest a pedal sweep reaches
+constexpr int mixer_text_max = 1024;   // eight track lines of at most 64 characters, two more
+constexpr int mixer_save_delay = 100;  // ten-millisecond ticks from the last change to the save
+constexpr int mixer_level_min = -128;  // the lowest a pedal sweep reaches
 constexpr int mixer_pan_limit = 128;
 constexpr int mixer_feedback_max = 100;  // percent
 
@@ -27,15 +27,15 @@ struct MixerSettings {
 };
 
 struct MixerStore {
-  int16_t resume_playing = 0;      // the main menu's "Resume Playing" (0 off, 1 on)
-  int32_t resume_requested = 0;    // --resume on the command line of this start
-  int32_t from_file = 0;           // the file was read at start-up
-  uint8_t restored_playing = 0;    // the tracks the file says were playing
-  int32_t restored = 0;            // the settings reached the loaded tracks: saving may begin
-  MixerSettings written{};         // as last handed to the writer
-  MixerSettings seen{};            // as the service last found them
-  int32_t unsaved = 0;             // a write failed: hand the settings over again
-  int32_t countdown = 0;           // ten-millisecond ticks until a change is handed over
+  int16_t resume_playing = 0;    // the main menu's "Resume Playing" (0 off, 1 on)
+  int32_t resume_requested = 0;  // --resume on the command line of this start
+  int32_t from_file = 0;         // the file was read at start-up
+  uint8_t restored_playing = 0;  // the tracks the file says were playing
+  int32_t restored = 0;          // the settings reached the loaded tracks: saving may begin
+  MixerSettings written{};       // as last handed to the writer
+  MixerSettings seen{};          // as the service last found them
+  int32_t unsaved = 0;           // a write failed: hand the settings over again
+  int32_t countdown = 0;         // ten-millisecond ticks until a change is handed over
   // Hand-over to the storage thread: the main thread fills the text while the length is 0, then
   // stores the length (release); the storage thread writes it and stores 0 (release).
   char pending_text[mixer_text_max] = {};

@@ -116,8 +116,8 @@ TEST_F(MixerFileTest, LoadingTakesAGoodFileSaysWhyABadOneIsRefusedAndIsQuietWith
   EXPECT_EQ(config_live.mix_pan[1], 0);
   EXPECT_EQ(mixer_store.from_file, 0);
 
-  write(mixer_file_name, with_line(2, "track 2 level -7 pan 20 feedback 50 stopped",
-                                   with_line(0, "resume on")));
+  write(mixer_file_name,
+        with_line(2, "track 2 level -7 pan 20 feedback 50 stopped", with_line(0, "resume on")));
   mixer_load();
   EXPECT_EQ(take_console_output(), "");
   EXPECT_EQ(config_live.mix_level[1], -7);
@@ -128,8 +128,8 @@ TEST_F(MixerFileTest, LoadingTakesAGoodFileSaysWhyABadOneIsRefusedAndIsQuietWith
 
 TEST_F(MixerFileTest, TheMixReachesTheLoadedTracksAndTheyPlayOnlyWhenResumed) {
   struct Case {
-    bool option;        // --resume
-    bool setting;       // Resume Playing
+    bool option;          // --resume
+    bool setting;         // Resume Playing
     const char* track_2;  // its state in the file
     bool plays;
     const char* line;
@@ -145,10 +145,10 @@ TEST_F(MixerFileTest, TheMixReachesTheLoadedTracksAndTheyPlayOnlyWhenResumed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     const bool track_2_plays = c.plays && strcmp(c.track_2, "playing") == 0;
-    const std::string text = with_line(
-        2, std::string("track 2 level 0 pan 20 feedback 50 ") + c.track_2,
-        with_line(1, "track 1 level -10 pan 0 feedback 100 playing",
-                  c.setting ? with_line(0, "resume on") : default_text));
+    const std::string text =
+        with_line(2, std::string("track 2 level 0 pan 20 feedback 50 ") + c.track_2,
+                  with_line(1, "track 1 level -10 pan 0 feedback 100 playing",
+                            c.setting ? with_line(0, "resume on") : default_text));
     write("track1.dat", track_file(take_file_words(3000), 3000));
     write("track2.dat", track_file(take_file_words(2000), 2000));
     write(mixer_file_name, text);

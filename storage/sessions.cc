@@ -22,7 +22,7 @@ constexpr char take_prefix[] = "tr";
 constexpr char take_suffix[] = ".raw";
 constexpr mode_t session_dir_mode = 0755;
 constexpr int64_t bytes_per_megabyte = 1024 * 1024;
-constexpr int take_track_shift = 16;               // a take listing packs (track << 16) + take
+constexpr int take_track_shift = 16;  // a take listing packs (track << 16) + take
 
 // Reads decimal digits at p (at least one); the position after them, or null when there are
 // none or the value would not fit.

@@ -28,9 +28,9 @@ constexpr int32_t save_ready = 1;
 // blocks of its own; the main loop (the one thread that changes tracks) attaches them.
 enum AttachState : int32_t {
   attach_idle = 0,
-  attach_waiting = 1,    // blocks read, waiting for the main loop
-  attach_underway = 2,   // the main loop is attaching them
-  attach_finished = 3,   // attach_status says how it went
+  attach_waiting = 1,   // blocks read, waiting for the main loop
+  attach_underway = 2,  // the main loop is attaching them
+  attach_finished = 3,  // attach_status says how it went
 };
 
 struct StorageThread {
@@ -52,8 +52,8 @@ struct StorageThread {
   // load_requested; the thread clears load_busy when the load has ended.
   std::atomic<int32_t> load_busy{0};
   std::atomic<int32_t> load_requested{0};
-  int32_t load_track = 0;            // 0-7
-  int32_t load_slot = 0;             // save slot, 0 = the track's own file
+  int32_t load_track = 0;                   // 0-7
+  int32_t load_slot = 0;                    // save slot, 0 = the track's own file
   char load_raw_path[track_name_max] = {};  // an archived take, empty = none
   std::atomic<int32_t> load_status{0};      // LoadStatus
   std::atomic<int32_t> load_progress{0};    // percent of the file read
@@ -63,10 +63,10 @@ struct StorageThread {
   std::atomic<int32_t> attach_state{attach_idle};
   int32_t attach_track = 0;
   int32_t attach_block_count = 0;
-  int32_t attach_length = 0;          // frames
+  int32_t attach_length = 0;  // frames
   TrackFileWords attach_words{};
-  bool attach_changed = false;        // a slot or take: differs from the track's own file
-  int32_t attach_status = 0;          // LoadStatus
+  bool attach_changed = false;  // a slot or take: differs from the track's own file
+  int32_t attach_status = 0;    // LoadStatus
   int32_t* attach_blocks[pool_blocks];
 
   // Track names: the file each track was last saved to or loaded from. The thread alone writes
@@ -93,7 +93,7 @@ struct StorageThread {
   std::atomic<uint32_t> unsaved{0};
   std::atomic<int32_t> save_error[track_count] = {};
   std::atomic<int32_t> retry_at_once{0};
-  int64_t retry_at_ms[track_count] = {};     // monotonic
+  int64_t retry_at_ms[track_count] = {};  // monotonic
   int64_t retry_delay_ms[track_count] = {};
   int64_t retry_room_bytes[track_count] = {};  // free space that brings the try forward; 0: none
 
@@ -104,10 +104,11 @@ struct StorageThread {
   int64_t last_save_time = 0;  // real-time seconds of the last automatic save
 
   // Test seams.
-  TrackWriteFn track_write_fn = nullptr;   // null: pwrite(2)
-  int64_t (*free_bytes_fn)() = nullptr;  // null: statvfs(2) of the working directory
-  int64_t (*clock_ms_fn)() = nullptr;    // null: the monotonic clock in milliseconds
-  void (*wait_for_main_loop)() = nullptr;  // null: sleep on storage_cond while the main loop attaches
+  TrackWriteFn track_write_fn = nullptr;  // null: pwrite(2)
+  int64_t (*free_bytes_fn)() = nullptr;   // null: statvfs(2) of the working directory
+  int64_t (*clock_ms_fn)() = nullptr;     // null: the monotonic clock in milliseconds
+  void (*wait_for_main_loop)() =
+      nullptr;  // null: sleep on storage_cond while the main loop attaches
 };
 
 extern StorageThread storage;

@@ -13,7 +13,7 @@ constexpr uint16_t track_file_format = 48;
 constexpr int track_header_bytes = 512;
 constexpr int track_header_words_at = 4;  // the twelve words follow the format and checksum
 constexpr int bytes_per_frame = 8;        // left and right, 32 bits each
-constexpr int track_name_max = 48;  // "sess%d/tr%d_%d.raw" with three 10-digit numbers fits
+constexpr int track_name_max = 48;        // "sess%d/tr%d_%d.raw" with three 10-digit numbers fits
 
 constexpr char track_temp_name[] = "tmp.dat";
 constexpr char take_temp_name[] = "tmp2.dat";

@@ -87,8 +87,8 @@ LoadStatus read_audio(StorageThread& s, int fd, int64_t start, int64_t size) {
       return load_short;
     }
     // A dirty block past the loop's end is cleared: the loop may grow into it later.
-    if (bytes < size_t(block_bytes)) memset(reinterpret_cast<uint8_t*>(block) + bytes, 0,
-                                            size_t(block_bytes) - bytes);
+    if (bytes < size_t(block_bytes))
+      memset(reinterpret_cast<uint8_t*>(block) + bytes, 0, size_t(block_bytes) - bytes);
     const int64_t read_so_far = start + int64_t(b) * block_bytes + int64_t(bytes);
     s.load_progress = int32_t(read_so_far * percent / size);
   }

@@ -31,10 +31,10 @@ constexpr int32_t silent_block[block_words] = {};
 
 struct SaveJob {
   int32_t track;
-  int32_t slot;     // > 0: an explicit save into this slot
-  bool requested;   // the track of the explicit request
-  bool fresh;       // the track changed since its last save began (not a retry alone)
-  int32_t length;   // frames, when the save began
+  int32_t slot;    // > 0: an explicit save into this slot
+  bool requested;  // the track of the explicit request
+  bool fresh;      // the track changed since its last save began (not a retry alone)
+  int32_t length;  // frames, when the save began
   TrackFileWords words;
 };
 
@@ -54,7 +54,9 @@ int64_t now_ms(const StorageThread& s) {
 }
 
 // Bytes of the track file of a loop of length frames.
-int64_t file_bytes(int32_t length) { return track_header_bytes + int64_t(length) * bytes_per_frame; }
+int64_t file_bytes(int32_t length) {
+  return track_header_bytes + int64_t(length) * bytes_per_frame;
+}
 
 // Still the loop the save began with: same length, no role. Caller holds the engine lock.
 bool unchanged(const SaveJob& job) REQUIRES(engine_capability) {
@@ -177,7 +179,8 @@ SaveOutcome write_audio(StorageThread& s, const SaveJob& job, int fd, int archiv
       }
       if (block == nullptr) block = silent_block;
       int error = write_all_at(write_fn, fd, block, bytes, track_header_bytes + at);
-      if (error == 0 && archive_fd >= 0) error = write_all_at(write_fn, archive_fd, block, bytes, at);
+      if (error == 0 && archive_fd >= 0)
+        error = write_all_at(write_fn, archive_fd, block, bytes, at);
       EngineLockGuard lock;
       e.saving_block = nullptr;
       if (error != 0) return {SaveEnd::failed, error};

@@ -200,7 +200,8 @@ TEST_F(StorageTest, ABlockThatAFadeScalesWhileItIsWrittenIsWrittenAgain) {
     if (c.slot > 0) {
       EXPECT_EQ(save_state(), 0) << c.what;
     } else {
-      EXPECT_EQ(first_difference(file("sess0/tr1_1.raw"), loop_bytes(0)), -1) << c.what;  // the take
+      EXPECT_EQ(first_difference(file("sess0/tr1_1.raw"), loop_bytes(0)), -1)
+          << c.what;  // the take
     }
   }
 }

@@ -107,8 +107,8 @@ TEST_F(StorageTest, ABadFileIsRefusedWithItsStatusAndTheTrackKeepsItsLoop) {
   std::string wrong_format = track_file(take_file_words(length), length);
   wrong_format[0] = 47;
   wrong_format[2] = wrong_format[3] = 0;
-  const uint16_t checksum =
-      config_checksum(reinterpret_cast<const uint16_t*>(wrong_format.data()), track_header_bytes / 2);
+  const uint16_t checksum = config_checksum(reinterpret_cast<const uint16_t*>(wrong_format.data()),
+                                            track_header_bytes / 2);
   memcpy(&wrong_format[2], &checksum, 2);
   const std::string good = track_file(take_file_words(length), length);
   const struct {

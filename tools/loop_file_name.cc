@@ -41,9 +41,7 @@ std::string parent_name(const std::string& path) {
   return base_name(path.substr(0, slash));
 }
 
-std::string tracks_text() {
-  return "the looper has tracks 1 to " + std::to_string(track_count);
-}
+std::string tracks_text() { return "the looper has tracks 1 to " + std::to_string(track_count); }
 
 LoopFileKind track_or_slot(const std::string& name, std::string& why) {
   char canonical[track_name_max];

@@ -14,10 +14,9 @@
 
 namespace {
 
-constexpr int32_t feedback_step_base = 20000;       // arguments above 10000 step the feedback
+constexpr int32_t feedback_step_base = 20000;  // arguments above 10000 step the feedback
 constexpr int32_t feedback_absolute_limit = 10000;
 constexpr size_t names_shown = 5;
-
 
 std::string lower(const std::string& s) {
   std::string out = s;
@@ -103,8 +102,9 @@ bool number_fits(int row, const std::string& given, FILE* err) {
 void print_functions(FILE* out) {
   std::vector<const FunctionEntry*> rows;
   for (const FunctionEntry* e = function_table; e->first_id != -1; ++e) rows.push_back(e);
-  std::sort(rows.begin(), rows.end(),
-            [](const FunctionEntry* a, const FunctionEntry* b) { return a->first_id < b->first_id; });
+  std::sort(rows.begin(), rows.end(), [](const FunctionEntry* a, const FunctionEntry* b) {
+    return a->first_id < b->first_id;
+  });
   fprintf(out, "%4s  %-16s  %s\n", "ID", "FUNCTION", "A NUMBER AFTER THE NAME");
   for (const FunctionEntry* e : rows) {
     const FunctionNumbers* a = function_numbers(e->handler);

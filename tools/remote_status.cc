@@ -26,20 +26,13 @@ uint32_t be32(const uint8_t* p) {
 
 const char* state_name(uint32_t code) {
   switch (code) {
-    case 1:
-      return "recording";
-    case 2:
-      return "overdubbing";
-    case 3:
-      return "stopped";
-    case 4:
-      return "playing";
-    case 5:
-      return "replacing";
-    case 6:
-      return "busy";
-    default:
-      return "empty";
+    case 1: return "recording";
+    case 2: return "overdubbing";
+    case 3: return "stopped";
+    case 4: return "playing";
+    case 5: return "replacing";
+    case 6: return "busy";
+    default: return "empty";
   }
 }
 

@@ -44,7 +44,8 @@ bool parse_numbers(int count, const char* const* texts, long* out, bool last_is_
     errno = 0;
     out[i] = strtol(texts[i], &end, 10);
     const long high = track ? track_count : number_14bit_max;
-    if (end == texts[i] || *end != '\0' || errno != 0 || out[i] < (track ? 1 : 0) || out[i] > high) {
+    if (end == texts[i] || *end != '\0' || errno != 0 || out[i] < (track ? 1 : 0) ||
+        out[i] > high) {
       fprintf(stderr, "zt4-remote: '%s' is not %s\n", texts[i], track ? "a track 1-8" : "0-16383");
       return false;
     }

@@ -26,9 +26,9 @@ namespace {
 constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 constexpr int channels = 2;
-constexpr double full_scale = 16777216.0;       // ±2^24 is ±1.0 inside the looper
-constexpr int32_t sample_max = (1 << 24) - 1;   // the largest sample a 24-bit file holds, × 2
-constexpr int to_int32_shift = 7;               // looper sample << 7 = libsndfile's 32-bit scale
+constexpr double full_scale = 16777216.0;      // ±2^24 is ±1.0 inside the looper
+constexpr int32_t sample_max = (1 << 24) - 1;  // the largest sample a 24-bit file holds, × 2
+constexpr int to_int32_shift = 7;              // looper sample << 7 = libsndfile's 32-bit scale
 
 const char* const usage_text =
     "usage: zt4-audio export SOURCE OUTPUT [--float] [--force]\n"
@@ -151,14 +151,17 @@ int export_loop(const std::string& source, const std::string& output, bool as_fl
     written = sf_writef_float(out, f.data(), frames);
   } else {
     for (int32_t& s : samples) {
-      const int32_t clipped = s > sample_max ? sample_max : s < -sample_max - 1 ? -sample_max - 1 : s;
+      const int32_t clipped = s > sample_max        ? sample_max
+                              : s < -sample_max - 1 ? -sample_max - 1
+                                                    : s;
       s = int32_t(uint32_t(clipped) << to_int32_shift);
     }
     written = sf_writef_int(out, samples.data(), frames);
   }
   const bool closed = sf_close(out) == 0;
   if (written != frames || !closed) return fail("cannot write %s", output.c_str());
-  printf("%s: %ld frames (%.3f s)\n", output.c_str(), long(frames), double(frames) / frames_per_second);
+  printf("%s: %ld frames (%.3f s)\n", output.c_str(), long(frames),
+         double(frames) / frames_per_second);
   return 0;
 }
 
@@ -203,13 +206,15 @@ int read_audio(const std::string& input, std::vector<int32_t>& samples) {
     if (error != 0) return fail("cannot resample %s: %s", input.c_str(), src_strerror(error));
     out.resize(size_t(data.output_frames_gen) * size_t(info.channels));
     floats.swap(out);
-    fprintf(stderr, "zt4-audio: %s resampled from %d Hz to %d Hz\n", input.c_str(),
-            info.samplerate, frames_per_second);
+    fprintf(stderr, "zt4-audio: %s resampled from %d Hz to %d Hz\n", input.c_str(), info.samplerate,
+            frames_per_second);
   }
-  const size_t frames = (floating || resample ? floats.size() : ints.size()) / size_t(info.channels);
+  const size_t frames =
+      (floating || resample ? floats.size() : ints.size()) / size_t(info.channels);
   if (frames == 0) return fail("%s holds no audio", input.c_str());
   if (int64_t(frames) > max_track_frames)
-    return fail("%s is longer than a loop can be (%ld frames)", input.c_str(), long(max_track_frames));
+    return fail("%s is longer than a loop can be (%ld frames)", input.c_str(),
+                long(max_track_frames));
   samples.resize(frames * channels);
   for (size_t f = 0; f < frames; f++) {
     for (int c = 0; c < channels; c++) {
@@ -286,7 +291,8 @@ int main(int argc, char** argv) {
       files.push_back(argv[i]);
     }
   }
-  if (command == "export" && files.size() == 2) return export_loop(files[0], files[1], as_float, force);
+  if (command == "export" && files.size() == 2)
+    return export_loop(files[0], files[1], as_float, force);
   if (command == "import" && files.size() == 2) return import_audio(files[0], files[1], force);
   fputs(usage_text, stderr);
   return exit_usage;

@@ -160,8 +160,8 @@ std::string wav(const std::vector<int16_t>& pcm, const std::string& name) {
   std::string body = "WAVE";
   body += "fmt ";
   put32(body, 16);
-  put16(body, 1);         // PCM
-  put16(body, 1);         // mono
+  put16(body, 1);  // PCM
+  put16(body, 1);  // mono
   put32(body, rate);
   put32(body, rate * 2);  // bytes per second
   put16(body, 2);         // bytes per frame

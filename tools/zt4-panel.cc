@@ -27,7 +27,7 @@
 namespace {
 
 constexpr double answer_timeout_s = 1.0;
-constexpr int send_timeout_s = 2;     // a full socket queue waits this long for the looper
+constexpr int send_timeout_s = 2;  // a full socket queue waits this long for the looper
 constexpr int answer_attempts = 3;
 constexpr int resubscribe_ms = 2000;  // also notices a looper that was restarted
 constexpr int exit_no_answer = 1;
@@ -364,8 +364,7 @@ int run_interactive(Panel& p, const std::string& path) {
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {p.fd, POLLIN, 0}};
     if (poll(fds, 2, 100) <= 0) continue;
     if (fds[1].revents & POLLIN) {
-      while (receive_record(p, 0)) {
-      }
+      while (receive_record(p, 0)) {}
       draw_screen(p, path);
     }
     if (fds[0].revents & (POLLIN | POLLHUP)) {
@@ -425,7 +424,8 @@ int main(int argc, char** argv) {
   if (command == "press") {
     if (i >= argc) return usage_error("press needs at least one key");
     for (; i < argc; ++i) {
-      if (!parse_key(argv[i], events)) return usage_error(("unknown key " + std::string(argv[i])).c_str());
+      if (!parse_key(argv[i], events))
+        return usage_error(("unknown key " + std::string(argv[i])).c_str());
     }
   } else if (command != "show" && !command.empty()) {
     return usage_error(("unknown command " + command).c_str());

@@ -95,8 +95,8 @@ const char* const usage_text =
 
 // zt4-remote's own commands, offered beside the function names when a name is unknown.
 const std::vector<std::string> command_words = {
-    "functions", "status", "watch", "log", "follow", "id", "key", "map", "run", "sessions",
-    "takes",     "take",   "session", "latency"};
+    "functions", "status", "watch",    "log",   "follow", "id",      "key",
+    "map",       "run",    "sessions", "takes", "take",   "session", "latency"};
 
 // How long a measurement may take: the burst and its window are half a second, the search a
 // moment more, on a slow machine several.
@@ -180,10 +180,14 @@ int cmd_log(const Remote& r, bool follow) {
 bool list_index(const char* kind, const char* number, int& index) {
   long n;
   if (!parse_number(number, 0, 127, n)) return false;
-  if (strcmp(kind, "program") == 0) index = int(n);
-  else if (strcmp(kind, "cc") == 0) index = 128 + int(n);
-  else if (strcmp(kind, "note") == 0) index = 256 + int(n);
-  else return false;
+  if (strcmp(kind, "program") == 0)
+    index = int(n);
+  else if (strcmp(kind, "cc") == 0)
+    index = 128 + int(n);
+  else if (strcmp(kind, "note") == 0)
+    index = 256 + int(n);
+  else
+    return false;
   return true;
 }
 
@@ -319,12 +323,9 @@ int main(int argc, char** argv) {
   Remote r;
   if (!port_from_environment(r)) return exit_usage;
   static const option long_options[] = {
-      {"help", no_argument, nullptr, 'h'},
-      {"host", required_argument, nullptr, 'H'},
-      {"port", required_argument, nullptr, 'p'},
-      {"timeout", required_argument, nullptr, 't'},
-      {"raw", no_argument, nullptr, 'r'},
-      {nullptr, 0, nullptr, 0},
+      {"help", no_argument, nullptr, 'h'},       {"host", required_argument, nullptr, 'H'},
+      {"port", required_argument, nullptr, 'p'}, {"timeout", required_argument, nullptr, 't'},
+      {"raw", no_argument, nullptr, 'r'},        {nullptr, 0, nullptr, 0},
   };
   bool raw = false;
   opterr = 0;
@@ -332,12 +333,8 @@ int main(int argc, char** argv) {
   for (int c; (c = getopt_long(argc, argv, "+:hH:p:t:", long_options, nullptr)) != -1;) {
     long port;
     switch (c) {
-      case 'h':
-        fputs(usage_text, stdout);
-        return 0;
-      case 'H':
-        r.host = optarg;
-        break;
+      case 'h': fputs(usage_text, stdout); return 0;
+      case 'H': r.host = optarg; break;
       case 'p':
         if (!parse_number(optarg, 1, port_max, port)) {
           fprintf(stderr, "zt4-remote: the port is a number from 1 to %d, not '%s'\n", port_max,
@@ -346,15 +343,14 @@ int main(int argc, char** argv) {
         }
         r.port = int(port);
         break;
-      case 'r':
-        raw = true;
-        break;
+      case 'r': raw = true; break;
       case 't':
         r.timeout_s = atof(optarg);
         if (r.timeout_s <= 0) r.timeout_s = default_timeout_s;
         break;
       case ':':
-        fprintf(stderr, "zt4-remote: option '%s' needs a value; zt4-remote --help lists the options\n",
+        fprintf(stderr,
+                "zt4-remote: option '%s' needs a value; zt4-remote --help lists the options\n",
                 argv[optind - 1]);
         return exit_usage;
       default:
@@ -391,9 +387,8 @@ int main(int argc, char** argv) {
   }
   // A misspelt function is refused before anything is sent.
   FunctionCall call;
-  const bool own_command =
-      command != "run" && std::find(command_words.begin(), command_words.end(), command) !=
-                              command_words.end();
+  const bool own_command = command != "run" && std::find(command_words.begin(), command_words.end(),
+                                                         command) != command_words.end();
   if (!own_command && !parse_function_call(words, command_words, call, stderr)) return exit_usage;
   if (!open_remote(r)) return exit_no_answer;
   if (!own_command) return send_function_text(r, function_call_text(call));

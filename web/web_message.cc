@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int32_t panel_keys[] = {key_user_1,  key_user_2,    key_user_3,     key_user_4,
-                                  key_rec_dub, key_erase,     key_play_stop,  key_stop_now,
-                                  key_back,    key_select,    key_all_tracks, key_drum_menu};
+constexpr int32_t panel_keys[] = {key_user_1,  key_user_2, key_user_3,     key_user_4,
+                                  key_rec_dub, key_erase,  key_play_stop,  key_stop_now,
+                                  key_back,    key_select, key_all_tracks, key_drum_menu};
 
 WebMessage refused(const char* why) {
   WebMessage m;

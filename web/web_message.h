@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int web_message_max = 80;   // longest message accepted
+constexpr int web_message_max = 80;  // longest message accepted
 constexpr int web_encoder_step_max = 16;
 
 enum class WebAction { none, function, key, encoder };

@@ -264,8 +264,7 @@ void updater() {
 bool web_request_allowed(const char* peer_address, const char* token) {
   const WebPanel& w = web_panel;
   const std::string peer = peer_address != nullptr ? peer_address : "";
-  const bool local =
-      w.local_address.empty() ? web_address_loopback(peer) : peer == w.local_address;
+  const bool local = w.local_address.empty() ? web_address_loopback(peer) : peer == w.local_address;
   return local || web_token_equal(w.token, token);
 }
 
@@ -328,12 +327,18 @@ int web_start(const char* listen, const char* local_address) {
   // other page (its page reconnects by itself).
   const std::string threads = std::to_string(web_client_max + web_request_threads);
   const std::string request_timeout = std::to_string(web_request_timeout_ms);
-  const char* options[] = {"listening_ports", w.listen.c_str(),
-                           "num_threads", threads.c_str(),
-                           "enable_keep_alive", "no",
-                           "request_timeout_ms", request_timeout.c_str(),
-                           "websocket_timeout_ms", "5000",
-                           "enable_websocket_ping_pong", "yes",
+  const char* options[] = {"listening_ports",
+                           w.listen.c_str(),
+                           "num_threads",
+                           threads.c_str(),
+                           "enable_keep_alive",
+                           "no",
+                           "request_timeout_ms",
+                           request_timeout.c_str(),
+                           "websocket_timeout_ms",
+                           "5000",
+                           "enable_websocket_ping_pong",
+                           "yes",
                            nullptr};
   mg_callbacks callbacks{};
   mg_init_data init{&callbacks, nullptr, options};

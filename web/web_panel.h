@@ -21,8 +21,8 @@
 
 constexpr char web_listen_default[] = "127.0.0.1:8080";
 constexpr char web_token_file[] = ".zt4.web-token";
-constexpr int web_token_chars = 32;     // hexadecimal
-constexpr int web_client_max = 8;       // open pages at once; more are refused
+constexpr int web_token_chars = 32;  // hexadecimal
+constexpr int web_client_max = 8;    // open pages at once; more are refused
 // civetweb serves each connection on a thread of its own until its request has been read and
 // answered (an open page's socket keeps its thread). Beyond the open pages' threads, this many
 // take page loads and socket openings, so a phone must keep more connections than that open at
@@ -30,14 +30,14 @@ constexpr int web_client_max = 8;       // open pages at once; more are refused
 // time-out, so one that trickles gives its thread back soon.
 constexpr int web_request_threads = 32;
 constexpr int web_request_timeout_ms = 2000;
-constexpr int web_event_max = 16;       // key and encoder events waiting for the main thread
-constexpr int web_wave_points = 300;    // min/max pairs per track
-constexpr int web_log_backlog = 4096;   // console text a newly opened page gets
-constexpr int web_update_ms = 20;       // snapshot period
-constexpr int web_wave_every = 10;      // snapshots between waveform checks
+constexpr int web_event_max = 16;      // key and encoder events waiting for the main thread
+constexpr int web_wave_points = 300;   // min/max pairs per track
+constexpr int web_log_backlog = 4096;  // console text a newly opened page gets
+constexpr int web_update_ms = 20;      // snapshot period
+constexpr int web_wave_every = 10;     // snapshots between waveform checks
 
 struct WebEvent {
-  bool key;       // true: a key scan code; false: encoder steps
+  bool key;  // true: a key scan code; false: encoder steps
   int32_t value;
 };
 
@@ -47,18 +47,18 @@ struct WebClient {
 };
 
 struct WebWave {
-  int32_t length = 0;      // loop length it was computed for
+  int32_t length = 0;  // loop length it was computed for
   bool computed = false;
-  std::string json;        // the last "wave" message sent for the track
+  std::string json;  // the last "wave" message sent for the track
 };
 
 struct WebPanel {
   // Settings, fixed once started.
-  std::string listen;            // civetweb listening_ports text, e.g. "127.0.0.1:8080"
-  std::string local_address;     // peers at this address need no token; empty: any loopback one
-  bool token_required = false;   // listening beyond loopback
+  std::string listen;           // civetweb listening_ports text, e.g. "127.0.0.1:8080"
+  std::string local_address;    // peers at this address need no token; empty: any loopback one
+  bool token_required = false;  // listening beyond loopback
   char token[web_token_chars + 1] = {};
-  int port = 0;                  // the bound port once started
+  int port = 0;  // the bound port once started
 
   // The main thread's exchange: held only for copies, never while sending, so a phone whose
   // connection stalls never holds up the main loop. Never held while taking the engine lock.

@@ -134,7 +134,7 @@ TEST_F(WebTest, WaveformFollowsTheTrackBlocks) {
   pool_clean_one();
   int32_t* block = pool_alloc_zeroed();
   ASSERT_NE(block, nullptr);
-  for (int f = 0; f < block_frames / 2; ++f) {  // first half loud, second half silent
+  for (int f = 0; f < block_frames / 2; ++f) {   // first half loud, second half silent
     block[2 * f] = (f % 2 == 0 ? 1 : -1) << 23;  // half full scale
     block[2 * f + 1] = 0;
   }

@@ -151,8 +151,8 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
     // A third of the kills land anywhere; a third as soon as a save has begun writing
     // "tmp.dat"; a third at a moment when a track file is missing while "tmp.dat" exists (a
     // save that removes the old file before renaming the new one), or after three seconds.
-    const auto kill_at = std::chrono::steady_clock::now() +
-                         std::chrono::duration<double>(kill_after(random));
+    const auto kill_at =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(kill_after(random));
     const int aim = trial % 3;
     const auto give_up = kill_at + std::chrono::seconds(3);
     auto aimed = [&] {
@@ -200,16 +200,21 @@ TEST_F(StorageCrash, SavesKilledAtRandomLeaveEveryTrackFileWhole) {
     ASSERT_FALSE(HasFatalFailure());
     // The looper loads each of them with the length its file holds.
     for (const auto& [n, length] : expected_length) {
-      EXPECT_TRUE(wait_until([&, n = n] {
-        const std::string doc = status_document(udp);
-        return track_field(doc, n, "state") == "stopped" && track_field(doc, n, "length") == length;
-      }, 20)) << "trial " << trial << ": track " << n << " did not load with length " << length
-              << "\n" << track_field(status_document(udp), n, "length");
+      EXPECT_TRUE(wait_until(
+          [&, n = n] {
+            const std::string doc = status_document(udp);
+            return track_field(doc, n, "state") == "stopped" &&
+                   track_field(doc, n, "length") == length;
+          },
+          20))
+          << "trial " << trial << ": track " << n << " did not load with length " << length << "\n"
+          << track_field(status_document(udp), n, "length");
     }
   }
-  printf("crash test: %d kills, %d during a save, %d while a track file was missing, %d track "
-         "files checked, %d lost, %d torn\n",
-         kills, mid_save, file_missing, files_checked, lost, torn);
+  printf(
+      "crash test: %d kills, %d during a save, %d while a track file was missing, %d track "
+      "files checked, %d lost, %d torn\n",
+      kills, mid_save, file_missing, files_checked, lost, torn);
   EXPECT_EQ(lost, 0);
   EXPECT_EQ(torn, 0);
 }

@@ -18,7 +18,7 @@ namespace zt4test {
 namespace {
 
 constexpr int loop_frames = 2 * sample_rate;  // the clock source track: 2 s
-constexpr int match_frames = 64;             // frames compared to place one stretch in another
+constexpr int match_frames = 64;              // frames compared to place one stretch in another
 constexpr int search_frames = 4000;           // how far from the expected place a match is sought
 constexpr float marker = 0.5f;                // track 1's frame 0, left channel only
 constexpr int gate_hold = 1000;               // the noise gate's default hold time in frames
@@ -88,26 +88,33 @@ class CaptureTest : public Zt4Test {
     const std::string before = zt4->output();
     command(name);
     std::string line;
-    EXPECT_TRUE(wait_until([&] {
-      const std::string out = zt4->output();
-      size_t at = out.find("Capture refused", before.size());
-      if (at == std::string::npos) at = out.find(" captured: ", before.size());
-      if (at == std::string::npos) return false;
-      at = out.rfind('\n', at) + 1;
-      line = out.substr(at, out.find('\n', at) - at);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return true;
-    }, 10)) << zt4->output();
+    EXPECT_TRUE(wait_until(
+        [&] {
+          const std::string out = zt4->output();
+          size_t at = out.find("Capture refused", before.size());
+          if (at == std::string::npos) at = out.find(" captured: ", before.size());
+          if (at == std::string::npos) return false;
+          at = out.rfind('\n', at) + 1;
+          line = out.substr(at, out.find('\n', at) - at);
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          return true;
+        },
+        10))
+        << zt4->output();
     return line;
   }
 
   // Track n's file once it holds `frames` frames.
   std::vector<Frame> saved(int n, int frames) {
     std::vector<Frame> f;
-    EXPECT_TRUE(wait_until([&] {
-      f = frames_of(dir.read("track" + std::to_string(n) + ".dat").value_or(""));
-      return f.size() == size_t(frames);
-    }, 20)) << "track " << n << " not saved with " << frames << " frames\n" << zt4->output();
+    EXPECT_TRUE(wait_until(
+        [&] {
+          f = frames_of(dir.read("track" + std::to_string(n) + ".dat").value_or(""));
+          return f.size() == size_t(frames);
+        },
+        20))
+        << "track " << n << " not saved with " << frames << " frames\n"
+        << zt4->output();
     return f;
   }
 
@@ -149,12 +156,13 @@ TEST_F(CaptureTest, CaptureIsInPhaseWithTheClockSourceTrackAndSavedAsPlayed) {
   ASSERT_TRUE(xruns.open());
   ASSERT_FALSE(HasFatalFailure());
   EXPECT_NE(zt4->output().find("Capture ring: the last 60 s of input in 352 blocks"),
-            std::string::npos) << zt4->output();
+            std::string::npos)
+      << zt4->output();
   command("Select Track 1");
   command("Set As Clock Src");
   command("Play");
-  ASSERT_TRUE(wait_until(
-      [&] { return track_field(status_document(udp), 1, "state") == "playing"; }, 10));
+  ASSERT_TRUE(
+      wait_until([&] { return track_field(status_document(udp), 1, "state") == "playing"; }, 10));
 
   // A tone for 5 s, never recorded; the output (its dry part, and track 1's marker) is kept from
   // its start to a second after the press.
@@ -262,7 +270,8 @@ TEST_F(CaptureTest, PhraseAfterSilenceBecomesALoopOfItsLength) {
   client.play([&first](uint64_t f) {
     if (first == UINT64_MAX) first = f;
     const double t = double(f - first) / sample_rate;
-    const float s = f - first < 3u * sample_rate ? 0.1f * float(std::sin(2 * M_PI * 440.0 * t)) : 0.0f;
+    const float s =
+        f - first < 3u * sample_rate ? 0.1f * float(std::sin(2 * M_PI * 440.0 * t)) : 0.0f;
     return std::make_pair(s, s);
   });
   pass(3 * sample_rate + sample_rate / 5);

@@ -17,7 +17,7 @@ namespace zt4test {
 namespace {
 
 constexpr int drum_bpm = 120;
-constexpr int drum_beat_frames = 24000;  // 120 BPM
+constexpr int drum_beat_frames = 24000;    // 120 BPM
 constexpr int outside_tick_frames = 1200;  // 100 BPM
 constexpr int outside_beat_frames = 24 * outside_tick_frames;
 
@@ -50,11 +50,15 @@ class DrumsTest : public Zt4Test {
     start_zt4();
     ASSERT_FALSE(HasFatalFailure());
     peer.aim(udp_port);
-    ASSERT_TRUE(wait_until([&] {
-      peer.send("<query>id");
-      auto r = peer.receive(0.2);
-      return r && r->compare(0, 4, "<id>") == 0;
-    }, 10)) << "no answer on UDP port " << udp_port << "\n" << zt4->output();
+    ASSERT_TRUE(wait_until(
+        [&] {
+          peer.send("<query>id");
+          auto r = peer.receive(0.2);
+          return r && r->compare(0, 4, "<id>") == 0;
+        },
+        10))
+        << "no answer on UDP port " << udp_port << "\n"
+        << zt4->output();
     open_client();
   }
 
@@ -89,12 +93,14 @@ class DrumsTest : public Zt4Test {
 
   // Waits until track 1 plays, from the looper statistics.
   bool wait_track_1_plays(double timeout_s) {
-    return wait_until([&] {
-      const std::string r = looper_report();
-      const size_t at = r.find(" Track 1:");
-      if (at == std::string::npos) return false;
-      return r.substr(at, r.find('\n', at) - at).find(", PLAY") != std::string::npos;
-    }, timeout_s);
+    return wait_until(
+        [&] {
+          const std::string r = looper_report();
+          const size_t at = r.find(" Track 1:");
+          if (at == std::string::npos) return false;
+          return r.substr(at, r.find('\n', at) - at).find(", PLAY") != std::string::npos;
+        },
+        timeout_s);
   }
 
   // Distance of a length from the nearest whole number of beats.
@@ -112,7 +118,8 @@ TEST_F(DrumsTest, DrumsSoundClockMidiOutAndTimeARecording) {
   ASSERT_FALSE(HasFatalFailure());
   const std::string startup = zt4->output();
   for (int i = 1; i <= 8; i++) {
-    const std::string line = "Drum " + std::to_string(i) + ": drum" + std::to_string(i) + ".wav loaded";
+    const std::string line =
+        "Drum " + std::to_string(i) + ": drum" + std::to_string(i) + ".wav loaded";
     EXPECT_NE(startup.find(line), std::string::npos) << startup;
   }
   EXPECT_NE(startup.find("Drum bank loaded"), std::string::npos) << startup;
@@ -124,7 +131,8 @@ TEST_F(DrumsTest, DrumsSoundClockMidiOutAndTimeARecording) {
   client.clear_midi_received();
   command("Drums Start");
   ASSERT_TRUE(client.wait_midi([](const std::vector<uint8_t>& b) { return b.size() >= 120; }, 20))
-      << "no clock on MIDIOUT\n" << zt4->output();
+      << "no clock on MIDIOUT\n"
+      << zt4->output();
 
   // Audible on the main output: two seconds hold four kicks and sixteen hats.
   const auto heard = client.record(2 * 2 * drum_beat_frames);
@@ -173,10 +181,13 @@ TEST_F(DrumsTest, FollowsAClockSentIntoMidiIn) {
   start();
   ASSERT_FALSE(HasFatalFailure());
   // Host command 8, mode 3: clock in on; sent again until the MIDI connection carries it.
-  ASSERT_TRUE(wait_until([&] {
-    client.send_midi({0xF0, 0x00, 0x3F, 0x6A, 0x08, 0x03, 0xF7});
-    return zt4->wait_for_output("MIDI clock: out 1, in 1", 0.5);
-  }, 15)) << zt4->output();
+  ASSERT_TRUE(wait_until(
+      [&] {
+        client.send_midi({0xF0, 0x00, 0x3F, 0x6A, 0x08, 0x03, 0xF7});
+        return zt4->wait_for_output("MIDI clock: out 1, in 1", 0.5);
+      },
+      15))
+      << zt4->output();
 
   client.send_midi({0xFA});
   client.send_midi_every(outside_tick_frames, {0xF8});
@@ -187,10 +198,14 @@ TEST_F(DrumsTest, FollowsAClockSentIntoMidiIn) {
   const auto tempo = [](const std::string& report) {
     return 2880000.0 / (double(value_after(report, " MIDI clock in average: ")) * 24);
   };
-  EXPECT_TRUE(wait_until([&] {
-    r = midi_report();
-    return value_after(r, " MIDI    clock in lock: ") == 0 && std::fabs(tempo(r) - 100.0) <= 0.5;
-  }, 30)) << r;
+  EXPECT_TRUE(wait_until(
+      [&] {
+        r = midi_report();
+        return value_after(r, " MIDI    clock in lock: ") == 0 &&
+               std::fabs(tempo(r) - 100.0) <= 0.5;
+      },
+      30))
+      << r;
   EXPECT_NEAR(tempo(r), 100.0, 0.5) << r;
   const long shown = value_after(r, " MIDI     clock in BPM: ");
   EXPECT_TRUE(shown == 99 || shown == 100) << r;

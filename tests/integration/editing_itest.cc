@@ -98,7 +98,8 @@ class EditingIntegration : public Zt4Test {
       if (a < 0 && b >= 0) crossings.push_back(double(i - 1) + a / (a - b));
     }
     std::vector<double> periods;
-    for (size_t i = 1; i < crossings.size(); i++) periods.push_back(crossings[i] - crossings[i - 1]);
+    for (size_t i = 1; i < crossings.size(); i++)
+      periods.push_back(crossings[i] - crossings[i - 1]);
     if (periods.size() < 10) return 0;
     std::nth_element(periods.begin(), periods.begin() + long(periods.size() / 2), periods.end());
     return sample_rate / periods[periods.size() / 2];
@@ -112,7 +113,8 @@ class EditingIntegration : public Zt4Test {
     for (int i = 0; i < k && at != std::string::npos; i++) at = out.find(line, at + 1);
     if (at == std::string::npos) return {-1, -1};
     int ms = -1, us = -1;
-    std::sscanf(out.c_str() + at, "Stretch done in %d ms, engine lock held %d us at most", &ms, &us);
+    std::sscanf(out.c_str() + at, "Stretch done in %d ms, engine lock held %d us at most", &ms,
+                &us);
     return {ms, us};
   }
 
@@ -135,7 +137,7 @@ TEST_F(EditingIntegration, StretchKeepsThePitchAndPitchUpDoublesIt) {
   const int32_t target = int32_t(float(length) * 1.5f);
   const int32_t stretched = track(8).length;
   EXPECT_GE(stretched, target);
-  EXPECT_LT(stretched, target + 3840);  // the grains may end a little beyond the target
+  EXPECT_LT(stretched, target + 3840);       // the grains may end a little beyond the target
   EXPECT_NE(track(1).state, state_playing);  // the source was stopped
   pass(9600);
   const double stretched_hz = measure_hz(sample_rate);
@@ -151,10 +153,11 @@ TEST_F(EditingIntegration, StretchKeepsThePitchAndPitchUpDoublesIt) {
   EXPECT_NEAR(octave_hz, 2 * tone_hz, 2 * tone_hz * 0.01);
   const auto [stretch_ms, stretch_us] = stretch_figures(0);
   const auto [pitch_ms, pitch_us] = stretch_figures(1);
-  printf("loop %d frames: source %.2f Hz; stretched to %d frames (target %d): %.2f Hz in %d ms, "
-         "lock held %d us at most; octave up %d frames: %.2f Hz in %d ms, lock held %d us\n",
-         length, source_hz, stretched, target, stretched_hz, stretch_ms, stretch_us,
-         track(7).length, octave_hz, pitch_ms, pitch_us);
+  printf(
+      "loop %d frames: source %.2f Hz; stretched to %d frames (target %d): %.2f Hz in %d ms, "
+      "lock held %d us at most; octave up %d frames: %.2f Hz in %d ms, lock held %d us\n",
+      length, source_hz, stretched, target, stretched_hz, stretch_ms, stretch_us, track(7).length,
+      octave_hz, pitch_ms, pitch_us);
 }
 
 // The audio thread needs the engine lock for every period; a stretch that held it for a whole
@@ -193,9 +196,10 @@ TEST_F(EditingIntegration, StretchingATenSecondLoopBesideSixPlayingCopiesNeverHo
   pass(sample_rate / 4);
   const int during = xruns.count() - before;
   const auto [ms, us] = stretch_figures(0);
-  printf("10 s loop (%d frames) stretched to %d frames in %d ms with 7 tracks playing; "
-         "engine lock held %d us at most; %d xruns (%d in a second before)\n",
-         length, track(2).length, ms, us, during, baseline);
+  printf(
+      "10 s loop (%d frames) stretched to %d frames in %d ms with 7 tracks playing; "
+      "engine lock held %d us at most; %d xruns (%d in a second before)\n",
+      length, track(2).length, ms, us, during, baseline);
   EXPECT_NEAR(double(track(2).length), 2.0 * length, 0.01 * length);
   ASSERT_GE(us, 0) << "no stretch report: " << zt4->output();
   const int period_us = server.period * 1000000 / sample_rate;

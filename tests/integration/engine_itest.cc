@@ -14,7 +14,7 @@ using zt4test::wait_until;
 
 constexpr double sine_period = 128;  // frames: 375 Hz at 48000 frames/s
 constexpr float left_amplitude = 0.25f;
-constexpr float right_amplitude = -0.125f;  // opposite sign: a swapped pair would show
+constexpr float right_amplitude = -0.125f;    // opposite sign: a swapped pair would show
 constexpr size_t measured_frames = 37 * 128;  // whole periods
 
 // Least-squares fit of a·sin + b·cos at the test frequency to a recorded channel: the amplitude
@@ -55,7 +55,8 @@ class EngineIntegration : public zt4test::Zt4Test {
     config_defaults();
     config.all_main_level = main_level;
     config.checksum = 0;
-    config.checksum = config_checksum(reinterpret_cast<const uint16_t*>(&config), config_word_count);
+    config.checksum =
+        config_checksum(reinterpret_cast<const uint16_t*>(&config), config_word_count);
     dir.write(config_file_name, std::string(reinterpret_cast<const char*>(&config), sizeof config));
   }
 

@@ -182,14 +182,16 @@ TEST_F(FirstStartLooperTest, ASecondLooperOnTheSameDataDirectoryIsRefusedBeforeI
   ASSERT_TRUE(wait_until([&] { return dir.exists(".zt4.config.1"); }, 10));
   const std::vector<std::string> before = names_in(dir.path());
   const std::string lock = dir.read(".zt4.lock").value_or("");
-  EXPECT_EQ(lock, "pid " + std::to_string(zt4->pid()) + " udp_port " + std::to_string(udp_port) +
-                      "\n");
+  EXPECT_EQ(lock,
+            "pid " + std::to_string(zt4->pid()) + " udp_port " + std::to_string(udp_port) + "\n");
 
   Zt4Process second(dir.path());
   ASSERT_TRUE(second.start({}, {"--port", "0", "--web", "127.0.0.1:0"}));
   EXPECT_EQ(second.wait_exit(20), 1);
-  EXPECT_EQ(second.errors(), "zt4: the data directory " + dir.path() + " is in use by the looper "
-                                 "with pid " + std::to_string(zt4->pid()) + " (UDP port " +
+  EXPECT_EQ(second.errors(), "zt4: the data directory " + dir.path() +
+                                 " is in use by the looper "
+                                 "with pid " +
+                                 std::to_string(zt4->pid()) + " (UDP port " +
                                  std::to_string(udp_port) + "); choose another with --data-dir\n");
   EXPECT_EQ(second.output(), "");
   // Nothing of it is left: no client on the server, no new file or session, the first looper's

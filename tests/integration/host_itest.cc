@@ -80,9 +80,12 @@ TEST_F(HostTest, RegistersSixPortsAndPrintsStartupLinesInOrder) {
   EXPECT_EQ(count, 6);
 
   const std::string out = zt4->output();
-  const char* lines[] = {"engine sample rate: 48000\r\n", "Initializing 8192 audio blocks\r\n",
-                         "wet_only: 0\r\n",               "mono_input_mode: 0\r\n",
-                         "primary_gain: -2\r\n",          "V3.07\r\n"};
+  const char* lines[] = {"engine sample rate: 48000\r\n",
+                         "Initializing 8192 audio blocks\r\n",
+                         "wet_only: 0\r\n",
+                         "mono_input_mode: 0\r\n",
+                         "primary_gain: -2\r\n",
+                         "V3.07\r\n"};
   size_t at = 0;
   for (const char* line : lines) {
     size_t found = out.find(line, at);
@@ -156,7 +159,8 @@ TEST_F(HostTest, ARefusedConnectionsFileIsKeptAsideByTheFirstSave) {
   ASSERT_TRUE(wait_until([&] { return dir.read(".zt4.connections") == saved; }, 10))
       << zt4->output();
   EXPECT_EQ(dir.read(".zt4.connections.bad"), refused);
-  EXPECT_TRUE(zt4->wait_for_output("The refused connections file is kept as .zt4.connections.bad\r\n"));
+  EXPECT_TRUE(
+      zt4->wait_for_output("The refused connections file is kept as .zt4.connections.bad\r\n"));
 }
 
 TEST_F(HostTest, MidiPortsAreConnectedBothWaysButNeverToThemselves) {
@@ -184,8 +188,7 @@ TEST_F(HostTest, AMidiPortInTheConnectionsFileIsConnectedWithOneLine) {
   EXPECT_TRUE(zt4->wait_for_count("Connect pedal:out to ZT4:MIDIIN\r\n", 1));
   zt4->send_console("m");  // a round of the main loop after the first tick
   ASSERT_TRUE(zt4->wait_for_output("ZT4 Looper MIDI statistics"));
-  EXPECT_FALSE(zt4->wait_for_count("Connect pedal:out to ZT4:MIDIIN\r\n", 2, 0.5))
-      << zt4->output();
+  EXPECT_FALSE(zt4->wait_for_count("Connect pedal:out to ZT4:MIDIIN\r\n", 2, 0.5)) << zt4->output();
 }
 
 TEST_F(HostTest, ConsoleKeysPrintTheReports) {

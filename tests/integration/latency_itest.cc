@@ -228,7 +228,8 @@ class LatencyItest : public zt4test::Zt4Test {
     config_defaults();
     config.all_main_level = 0;
     config.checksum = 0;
-    config.checksum = config_checksum(reinterpret_cast<const uint16_t*>(&config), config_word_count);
+    config.checksum =
+        config_checksum(reinterpret_cast<const uint16_t*>(&config), config_word_count);
     dir.write(config_file_name, std::string(reinterpret_cast<const char*>(&config), sizeof config));
     std::vector<std::string> args = {"--port", "0", "--web", "off"};
     args.insert(args.end(), options.begin(), options.end());
@@ -241,9 +242,9 @@ class LatencyItest : public zt4test::Zt4Test {
 
   // zt4-remote with its arguments; the exit status, the output in `out`.
   int remote(const std::string& arguments, std::string& out) {
-    return zt4test::run_shell(zt4test::tool_path("zt4-remote") + " --port " +
-                                  std::to_string(udp_port) + " " + arguments,
-                              out);
+    return zt4test::run_shell(
+        zt4test::tool_path("zt4-remote") + " --port " + std::to_string(udp_port) + " " + arguments,
+        out);
   }
 
   std::string latency_in_use() {
@@ -298,9 +299,9 @@ struct Played {
 // A phase of playing: clicks played `offsets` seconds after the phase's role began.
 struct Phase {
   const char* name;
-  const char* begin;    // the function that starts it
-  const char* state;    // track 1's state meanwhile
-  const char* end;      // the function that ends it ("" : the next phase's begin does)
+  const char* begin;  // the function that starts it
+  const char* state;  // track 1's state meanwhile
+  const char* end;    // the function that ends it ("" : the next phase's begin does)
   std::vector<double> offsets;
 };
 
@@ -321,8 +322,9 @@ TEST_P(LatencyAlignment, EveryClickIsHeardWholeLoopsAfterItWasPlayed) {
   ASSERT_TRUE(card.open(card_capture, card_playback));
   zt4test::XrunCounter xruns;
   ASSERT_TRUE(xruns.open());
-  const std::string expected_line = "Latency: capture 269, playback 529, extra 0 frames (16.6 ms); compensation " +
-                                    std::string(c.compensation ? "on" : "off");
+  const std::string expected_line =
+      "Latency: capture 269, playback 529, extra 0 frames (16.6 ms); compensation " +
+      std::string(c.compensation ? "on" : "off");
   ASSERT_TRUE(wait_until([&] { return latency_in_use().find(expected_line) == 0; }, 10))
       << latency_in_use();
   const int32_t late = c.compensation ? 0 : card_capture + card_playback;
@@ -388,8 +390,10 @@ TEST_P(LatencyAlignment, EveryClickIsHeardWholeLoopsAfterItWasPlayed) {
           EXPECT_NEAR(double(heard - due), double(late), 1.0) << p.phase;
           report.push_back("[ alignment ] period " + std::to_string(c.period) + ", " + p.phase +
                            ", compensation " + (c.compensation ? "on" : "off") + ": heard " +
-                           std::to_string(heard - due) + " frames from whole loops after it was"
-                           " played (pass " + std::to_string(k) + ")");
+                           std::to_string(heard - due) +
+                           " frames from whole loops after it was"
+                           " played (pass " +
+                           std::to_string(k) + ")");
           checked++;
         }
         if (disturbed) break;

@@ -94,7 +94,7 @@ TEST_F(MidiLoopTest, RecordOverdubAndUndoFromNotes) {
   const auto first_take = listen();
   const double first_alone = power_at(first_take, first_hz);
   EXPECT_GT(first_alone, amplitude * amplitude / 8) << "the first take does not play\n"
-                                                   << statistics();
+                                                    << statistics();
   EXPECT_LT(power_at(first_take, second_hz), first_alone / 1000);
 
   // Overdub the second sine over a whole pass of the loop.
@@ -105,18 +105,18 @@ TEST_F(MidiLoopTest, RecordOverdubAndUndoFromNotes) {
   press(note_rec_dub);
   pass(9600);
   const auto overdubbed = listen();
-  EXPECT_GT(power_at(overdubbed, second_hz), first_alone / 10)
-      << "the overdub is not heard\n" << statistics();
+  EXPECT_GT(power_at(overdubbed, second_hz), first_alone / 10) << "the overdub is not heard\n"
+                                                               << statistics();
   EXPECT_GT(power_at(overdubbed, first_hz), first_alone / 2);
 
   // Undo: the first take alone again.
   press(note_undo);
   pass(9600);
   const auto undone = listen();
-  EXPECT_GT(power_at(undone, first_hz), first_alone / 2)
-      << "the first take is gone\n" << statistics();
-  EXPECT_LT(power_at(undone, second_hz), first_alone / 1000)
-      << "the overdub is still heard\n" << statistics();
+  EXPECT_GT(power_at(undone, first_hz), first_alone / 2) << "the first take is gone\n"
+                                                         << statistics();
+  EXPECT_LT(power_at(undone, second_hz), first_alone / 1000) << "the overdub is still heard\n"
+                                                             << statistics();
   const std::string out = zt4->output();
   EXPECT_EQ(out.find("Undo save failed"), std::string::npos) << out;
 }

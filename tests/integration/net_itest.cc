@@ -35,10 +35,11 @@ class NetTest : public Zt4Test {
  protected:
   // Next datagram that begins with prefix; the looper also sends MIDI echoes to its peer.
   std::optional<std::string> receive_reply(const std::string& prefix, double timeout_s = 3) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(int(timeout_s * 1000));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(int(timeout_s * 1000));
     for (;;) {
-      const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+      const double left =
+          std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
       if (left <= 0) return std::nullopt;
       auto r = peer.receive(left);
       if (r && r->compare(0, prefix.size(), prefix) == 0) return r;
@@ -55,10 +56,12 @@ class NetTest : public Zt4Test {
     start_zt4();
     ASSERT_FALSE(HasFatalFailure());
     peer.aim(udp_port);
-    bool up = wait_until([&] {
-      peer.send("<query>id");
-      return receive_reply("<id>", 0.2).has_value();
-    }, 10);
+    bool up = wait_until(
+        [&] {
+          peer.send("<query>id");
+          return receive_reply("<id>", 0.2).has_value();
+        },
+        10);
     ASSERT_TRUE(up) << "no answer on UDP port " << udp_port << "\n" << zt4->output();
   }
 
@@ -79,8 +82,9 @@ class NetTest : public Zt4Test {
 
   // Waits until the status document's block of track n contains text.
   bool wait_track_shows(int n, const std::string& text, double timeout_s = 10) {
-    return wait_until([&] { return track_block(status_document(), n).find(text) != std::string::npos; },
-                      timeout_s);
+    return wait_until(
+        [&] { return track_block(status_document(), n).find(text) != std::string::npos; },
+        timeout_s);
   }
 
   UdpPeer peer;
@@ -170,7 +174,8 @@ TEST_F(NetTest, CommandOf62CharactersRunsAndOneOf63IsDropped) {
   peer.send("<command>Select Track 2</command>");
   EXPECT_TRUE(wait_track_shows(2, "<selected>yes")) << status_document();
   const std::string d = status_document();
-  for (int n = 1; n <= 8; ++n) EXPECT_NE(track_block(d, n).find("<state>empty"), std::string::npos) << d;
+  for (int n = 1; n <= 8; ++n)
+    EXPECT_NE(track_block(d, n).find("<state>empty"), std::string::npos) << d;
 }
 
 TEST_F(NetTest, RecordingStartedAndClosedWithRecDubShowsInTheStatus) {
@@ -254,13 +259,15 @@ TEST_F(NetTest, SysexStatusRequestFromMidiAnswersOnMidiAndUdp) {
   EXPECT_EQ(uint8_t(udp->back()), 0xF7);
 
   Bytes midi;
-  ASSERT_TRUE(client.wait_midi([&](const Bytes& got) {
-    const std::string s(got.begin(), got.end());
-    const size_t at = s.find(reply_prefix(2));
-    if (at == std::string::npos || s.size() < at + 120) return false;
-    midi.assign(got.begin() + long(at), got.begin() + long(at) + 120);
-    return true;
-  }, 5));
+  ASSERT_TRUE(client.wait_midi(
+      [&](const Bytes& got) {
+        const std::string s(got.begin(), got.end());
+        const size_t at = s.find(reply_prefix(2));
+        if (at == std::string::npos || s.size() < at + 120) return false;
+        midi.assign(got.begin() + long(at), got.begin() + long(at) + 120);
+        return true;
+      },
+      5));
   EXPECT_EQ(std::string(midi.begin(), midi.end()), *udp);
 }
 
@@ -311,8 +318,8 @@ TEST_F(NetTest, RemoteClientDrivesAndWatchesTheLooper) {
   EXPECT_NE(health, std::string::npos) << out;
   EXPECT_LT(health, detail) << out;
   EXPECT_LT(detail, statistics) << out;
-  for (const char* line : {"\n  CPU: ", "\n  Loop memory: ", "\n  Unsaved tracks: none\n",
-                           "\n  Disk: "}) {
+  for (const char* line :
+       {"\n  CPU: ", "\n  Loop memory: ", "\n  Unsaved tracks: none\n", "\n  Disk: "}) {
     EXPECT_NE(out.find(line, health), std::string::npos) << line << "\n" << out;
   }
   // follow keeps printing until it is stopped.
@@ -364,7 +371,8 @@ TEST(NetClientTest, RemoteClientRefusesNamesAndIdsTheLooperDoesNotKnow) {
       {"Undoo", 2,
        "zt4-remote: unknown function 'Undoo'; closest: Undo; zt4-remote functions lists them "
        "all\n"},
-      {"'Track Level' abc", 2, "zt4-remote: Track Level takes level 0 (full) to -96 dB, not 'abc'\n"},
+      {"'Track Level' abc", 2,
+       "zt4-remote: Track Level takes level 0 (full) to -96 dB, not 'abc'\n"},
       {"'Track Level' 90", 2, "zt4-remote: Track Level takes level 0 (full) to -96 dB, not '90'\n"},
       {"'Track Levelx'", 2,
        "zt4-remote: unknown function 'Track Levelx'; closest: Track Level, Track Level 0, Track "

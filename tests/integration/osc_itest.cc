@@ -25,9 +25,7 @@ std::string padded(const std::string& text) {
   while (out.size() % 4 != 0) out.push_back('\0');
   return out;
 }
-std::string be32(uint32_t v) {
-  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
+std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 std::string int_arg(int32_t v) { return be32(uint32_t(v)); }
 std::string float_arg(float v) {
   uint32_t bits;
@@ -84,8 +82,7 @@ class OscPeerSocket {
   }
   // Drops whatever waits.
   void drain() {
-    while (receive(0.05)) {
-    }
+    while (receive(0.05)) {}
   }
 
  private:
@@ -301,8 +298,8 @@ TEST_F(OscItest, BeyondLoopbackAPeerNeedsTheToken) {
   stranger.send(message("/zt4/hello", "s", padded(token)));
   EXPECT_EQ(reply_text(stranger.receive(3), "/zt4/hello"), "ok");
   stranger.send(message("/zt4/select", "i", int_arg(3)));
-  EXPECT_TRUE(wait_until(
-      [&] { return track_field(status_document(udp), 3, "selected") == "yes"; }, 5));
+  EXPECT_TRUE(
+      wait_until([&] { return track_field(status_document(udp), 3, "selected") == "yes"; }, 5));
 
   // Loopback peers need no token.
   OscPeerSocket local;

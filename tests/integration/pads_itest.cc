@@ -14,8 +14,8 @@ using Bytes = std::vector<uint8_t>;
 
 const Bytes identity_request = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
 const Bytes apc_reply = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x47, 0x4F, 0x00, 0x19, 0x00, 0xF7};
-const Bytes launchpad_reply = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x00, 0x20,
-                               0x29, 0x13, 0x01, 0x00, 0xF7};
+const Bytes launchpad_reply = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x00,
+                               0x20, 0x29, 0x13, 0x01, 0x00, 0xF7};
 const Bytes programmer_mode = {0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x00, 0x7F, 0xF7};
 
 int occurrences(const Bytes& stream, const Bytes& message) {
@@ -36,7 +36,8 @@ class PadsTest : public Zt4Test {
   // Waits for the next identity request (one goes out every 10 s) and answers it.
   void answer(const Bytes& reply) {
     client.clear_midi_received();
-    ASSERT_TRUE(received(identity_request, 1, 25)) << "no identity request";  // two polls, on a busy machine
+    ASSERT_TRUE(received(identity_request, 1, 25))
+        << "no identity request";  // two polls, on a busy machine
     client.send_midi(reply);
   }
 };
@@ -86,7 +87,8 @@ TEST_F(PadsTest, ALaunchpadIsPutInProgrammerModeAndClearedThenShowsTheTracks) {
   ASSERT_TRUE(zt4->wait_for_output("Novation LaunchPad found", 5)) << zt4->output();
   ASSERT_TRUE(received(programmer_mode, 1, 5));
   Bytes bottom_row = {0xF0, 0x00, 0x20, 0x29, 0x02, 0x0D, 0x03};
-  for (int pad = 11; pad <= 18; ++pad) bottom_row.insert(bottom_row.end(), {0x00, uint8_t(pad), 0x00});
+  for (int pad = 11; pad <= 18; ++pad)
+    bottom_row.insert(bottom_row.end(), {0x00, uint8_t(pad), 0x00});
   bottom_row.push_back(0xF7);
   EXPECT_TRUE(received(bottom_row, 1, 5));
   // Its first refresh is a full one: track 1's colour 45 on pad 82, track 1 selected on pad 81.

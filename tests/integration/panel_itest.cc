@@ -22,15 +22,18 @@ class PanelItest : public Zt4Test {
     start_zt4();
     peer.aim(udp_port);
     ASSERT_TRUE(wait_until([&] { return dir.exists(".zt4.panel"); }, 10)) << zt4->output();
-    ASSERT_TRUE(wait_until([&] {
-      peer.send("<query>id");
-      return receive_reply("<id>", 0.2).has_value();
-    }, 10)) << zt4->output();
+    ASSERT_TRUE(wait_until(
+        [&] {
+          peer.send("<query>id");
+          return receive_reply("<id>", 0.2).has_value();
+        },
+        10))
+        << zt4->output();
   }
 
   std::optional<std::string> receive_reply(const std::string& prefix, double timeout_s) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(int(timeout_s * 1000));
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(int(timeout_s * 1000));
     for (;;) {
       const double left =
           std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
@@ -94,7 +97,8 @@ TEST_F(PanelItest, TerminalPanelSetsATrackLevel) {
         10);
   };
   const auto keys = [&](const std::string& key, int times) {
-    for (int i = 0; i < times; ++i) ASSERT_EQ(run_shell(tmux + "send-keys -t panel " + key, out), 0);
+    for (int i = 0; i < times; ++i)
+      ASSERT_EQ(run_shell(tmux + "send-keys -t panel " + key, out), 0);
   };
   EXPECT_TRUE(shows("Brindlewhorl ZT4", "")) << out;
   keys("2", 1);  // track key 2
@@ -120,9 +124,12 @@ TEST_F(PanelItest, TrackLevelTextCommandOpensValueEntryForTheEncoder) {
   start();
   peer.send("<command>Track Level</command>");
   std::string out;
-  ASSERT_TRUE(wait_until([&] {
-    return run_shell(panel("show"), out) == 0 && out.compare(0, 13, "Track 1 Level") == 0;
-  }, 10)) << out;
+  ASSERT_TRUE(wait_until(
+      [&] {
+        return run_shell(panel("show"), out) == 0 && out.compare(0, 13, "Track 1 Level") == 0;
+      },
+      10))
+      << out;
   ASSERT_EQ(run_shell(panel("press enc-*3 enc+ enc-"), out), 0) << out;
   EXPECT_EQ(out, "Track 1 Level   \n-3              \n");
   EXPECT_EQ(level_of_track(1), "-003");
@@ -138,10 +145,10 @@ TEST_F(PanelItest, PanelToolReportsUsageAndAMissingLooper) {
   EXPECT_EQ(run_shell(panel("show"), out), 1) << out;
   EXPECT_NE(out.find("no answer"), std::string::npos) << out;
   ASSERT_EQ(run_shell(tool_path("zt4-panel") + " --help", out), 0);
-  for (const char* word : {"show", "press", "track1", "enc+", "--socket", "--dir",
-                           "Space p    Play/Stop", "\"-010 100% 1.00 F\"", "level in dB",
-                           "feedback: the share", "speed: 1.00 normal", "F forward, R reverse",
-                           "the loop is saved"}) {
+  for (const char* word :
+       {"show", "press", "track1", "enc+", "--socket", "--dir", "Space p    Play/Stop",
+        "\"-010 100% 1.00 F\"", "level in dB", "feedback: the share", "speed: 1.00 normal",
+        "F forward, R reverse", "the loop is saved"}) {
     EXPECT_NE(out.find(word), std::string::npos) << word;
   }
 }

@@ -12,7 +12,7 @@
 namespace zt4test {
 namespace {
 
-constexpr uint8_t note_rec_dub = 60;    // as the README maps it
+constexpr uint8_t note_rec_dub = 60;       // as the README maps it
 constexpr uint64_t settle_frames = 24000;  // half a second of audio between two presses
 
 // Every line of the README's code blocks that runs zt4-remote, with its comment removed.
@@ -96,8 +96,8 @@ TEST_F(ReadmeTest, RemoteCommandsRunVerbatimAgainstTheLooperScriptsRunStarts) {
 
   const std::string release = std::string(ZT4_SOURCE_DIR) + "/build/release";
   Zt4Process run(dir.path(), std::string(ZT4_SOURCE_DIR) + "/scripts/run");
-  ASSERT_TRUE(run.start({}, {"--server", server_name(), "--port", "0", "--data-dir",
-                             dir.path() + "/data"}));
+  ASSERT_TRUE(run.start(
+      {}, {"--server", server_name(), "--port", "0", "--data-dir", dir.path() + "/data"}));
   // The first run builds the release directory, which takes minutes on a small machine.
   ASSERT_TRUE(run.wait_ready(3000)) << run.output() << run.errors();
   const int port = run.udp_port();

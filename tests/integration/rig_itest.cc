@@ -61,7 +61,8 @@ class RigTest : public Zt4Test {
                         {"JACK_DEFAULT_SERVER=" + std::string(server_name()),
                          "ZT4_PORT=" + std::to_string(udp_port)}),
               0)
-        << command << "\n" << out;
+        << command << "\n"
+        << out;
   }
   void remote(const std::string& words) { shell(tool_path("zt4-remote") + " " + words); }
 
@@ -105,8 +106,9 @@ TEST_F(RigTest, ConnectionsMixAndPlayingTracksComeBackAsTheyWere) {
       << dir.read(".zt4.connections").value_or("(none)");
   EXPECT_TRUE(wait_until(
       [&] {
-        return file_holds(".zt4.mixer", "track 1 level -10 pan 0 feedback 100 playing\n"
-                                        "track 2 level 0 pan 30 feedback 50 stopped\n");
+        return file_holds(".zt4.mixer",
+                          "track 1 level -10 pan 0 feedback 100 playing\n"
+                          "track 2 level 0 pan 30 feedback 50 stopped\n");
       },
       10))
       << dir.read(".zt4.mixer").value_or("(none)");
@@ -134,7 +136,8 @@ TEST_F(RigTest, ConnectionsMixAndPlayingTracksComeBackAsTheyWere) {
   } const starts[] = {
       {{"--resume"}, "playing", "Resumed: track 1 plays as it did\r\n"},
       // The file now says what the previous start left: track 1 playing.
-      {{}, "stopped",
+      {{},
+       "stopped",
        "Track 1 was playing: zt4 --resume or the menu's Resume Playing starts it again\r\n"},
   };
   for (const Start& s : starts) {

@@ -23,8 +23,8 @@ namespace zt4test {
 namespace {
 
 constexpr int16_t id_rec_dub = 0;
-constexpr int16_t id_midi_stop = 82;     // sends 0xFC on MIDIOUT: an action the probe sees
-constexpr int16_t id_track_volume = 1;   // controller function
+constexpr int16_t id_midi_stop = 82;    // sends 0xFC on MIDIOUT: an action the probe sees
+constexpr int16_t id_track_volume = 1;  // controller function
 constexpr uint8_t note_stop = 60;
 constexpr uint8_t note_rec_dub = 62;
 constexpr uint8_t pedal_cc = 7;
@@ -232,17 +232,17 @@ TEST_F(StageTest, OutputNobodyReadsNeverStallsTheLooper) {
   ASSERT_TRUE(zt4->start({}, {"-c", std::string("exec '") + ZT4_BINARY + "' --port " +
                                         std::to_string(port) + " > out.fifo"}));
   udp.aim(port);
-  ASSERT_TRUE(wait_until([&] { return track_field(1, "state") == "empty"; }, 30))
-      << zt4->errors();
+  ASSERT_TRUE(wait_until([&] { return track_field(1, "state") == "empty"; }, 30)) << zt4->errors();
 
   // Each "s" prints some 1.8 KB: 120 of them fill the pipe, then the looper's buffer,
   // and more.
   for (int i = 0; i < 120; i++) zt4->send_console("s");
   constexpr int pipe_full = 49152;  // of 64 KB: pages are not always filled to the brim
   int queued = 0;
-  ASSERT_TRUE(wait_until([&] {
-    return ioctl(reader, FIONREAD, &queued) == 0 && queued >= pipe_full;
-  }, 30)) << "the pipe did not fill: " << queued << " bytes in it\n" << zt4->errors();
+  ASSERT_TRUE(
+      wait_until([&] { return ioctl(reader, FIONREAD, &queued) == 0 && queued >= pipe_full; }, 30))
+      << "the pipe did not fill: " << queued << " bytes in it\n"
+      << zt4->errors();
   command("Rec/Dub");
   EXPECT_TRUE(wait_until([&] { return track_field(1, "state") == "recording"; }, 10))
       << "a remote command did not run while standard output was not read";
@@ -252,11 +252,14 @@ TEST_F(StageTest, OutputNobodyReadsNeverStallsTheLooper) {
 
   // The reader comes back: the lines that fitted arrive, then the count of those dropped.
   std::string got;
-  const bool noticed = wait_until([&] {
-    char buffer[65536];
-    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) got.append(buffer, size_t(n));
-    return got.find(" lines of console output dropped") != std::string::npos;
-  }, 10);
+  const bool noticed = wait_until(
+      [&] {
+        char buffer[65536];
+        for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;)
+          got.append(buffer, size_t(n));
+        return got.find(" lines of console output dropped") != std::string::npos;
+      },
+      10);
   EXPECT_TRUE(noticed) << got.size() << " bytes read, ending:\n"
                        << got.substr(got.size() > 500 ? got.size() - 500 : 0);
   EXPECT_NE(got.find("ZT4 Looper statistics:"), std::string::npos);

@@ -60,11 +60,15 @@ class StorageIntegration : public Zt4Test {
   std::string saved_file(int n) {
     const std::string name = "track" + std::to_string(n) + ".dat";
     std::string file;
-    EXPECT_TRUE(wait_until([&] {
-      file = dir.read(name).value_or("");
-      return file.size() > size_t(header_bytes) &&
-             track_field(status_document(udp), n, "state") == "playing";
-    }, 20)) << name << " was not saved\n" << zt4->output();
+    EXPECT_TRUE(wait_until(
+        [&] {
+          file = dir.read(name).value_or("");
+          return file.size() > size_t(header_bytes) &&
+                 track_field(status_document(udp), n, "state") == "playing";
+        },
+        20))
+        << name << " was not saved\n"
+        << zt4->output();
     return file;
   }
 
@@ -86,12 +90,10 @@ class StorageIntegration : public Zt4Test {
     for (int attempt = 0; attempt < 3; attempt++) {
       const int xruns_before = xruns.count();
       c = check_loop(listen_to(n, loop.size()), loop);
-      if (c.plays(2 + 2 * size_t(xruns.count() - xruns_before)))
-        return testing::AssertionSuccess();
+      if (c.plays(2 + 2 * size_t(xruns.count() - xruns_before))) return testing::AssertionSuccess();
     }
     return testing::AssertionFailure() << c.following << " of " << c.pieces
-                                       << " pieces follow the loop of " << loop.size()
-                                       << " frames";
+                                       << " pieces follow the loop of " << loop.size() << " frames";
   }
 
   void start() {
@@ -133,18 +135,22 @@ TEST_F(StorageIntegration, LoopsComeBackAfterTheProcessIsKilled) {
   const std::string file1 = saved_file(1), file2 = saved_file(2);
   const std::vector<int32_t> loop1 = left_of(file1), loop2 = left_of(file2);
   const std::string doc = status_document(udp);
-  const std::string length1 = track_field(doc, 1, "length"), length2 = track_field(doc, 2, "length");
-  EXPECT_EQ(length1, std::to_string(loop1.size() / 48000) + "." +
-                         std::to_string(loop1.size() / 48 % 1000));
+  const std::string length1 = track_field(doc, 1, "length"),
+                    length2 = track_field(doc, 2, "length");
+  EXPECT_EQ(length1,
+            std::to_string(loop1.size() / 48000) + "." + std::to_string(loop1.size() / 48 % 1000));
   EXPECT_TRUE(plays_loop(1, loop1)) << "track 1 before the kill";
   EXPECT_TRUE(plays_loop(2, loop2)) << "track 2 before the kill";
 
   restart();
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_TRUE(wait_until([&] {
-    const std::string d = status_document(udp);
-    return track_field(d, 1, "state") == "stopped" && track_field(d, 2, "state") == "stopped";
-  }, 20)) << zt4->output();
+  ASSERT_TRUE(wait_until(
+      [&] {
+        const std::string d = status_document(udp);
+        return track_field(d, 1, "state") == "stopped" && track_field(d, 2, "state") == "stopped";
+      },
+      20))
+      << zt4->output();
   const std::string after = status_document(udp);
   EXPECT_EQ(track_field(after, 1, "length"), length1);
   EXPECT_EQ(track_field(after, 2, "length"), length2);
@@ -179,8 +185,7 @@ class SmallDisk {
     if (fd < 0) return false;
     const std::vector<char> chunk(65536, 'x');
     for (size_t size = chunk.size(); size > 0; size /= 2)
-      while (write(fd, chunk.data(), size) == ssize_t(size)) {
-      }
+      while (write(fd, chunk.data(), size) == ssize_t(size)) {}
     const bool full = errno == ENOSPC;
     close(fd);
     return full;
@@ -276,22 +281,31 @@ TEST_F(StorageIntegration, AWavFileRoundTripsThroughATakeAndTheAutomaticSave) {
   ASSERT_TRUE(write_wav(dir.file("in.wav"), samples));
   ASSERT_EQ(mkdir(dir.file("sess0").c_str(), 0755), 0);
   std::string out;
-  ASSERT_EQ(run_shell(tool_path("zt4-audio") + " import " + dir.file("in.wav") + " " + dir.file("sess0/tr1_1.raw"), out), 0)
+  ASSERT_EQ(run_shell(tool_path("zt4-audio") + " import " + dir.file("in.wav") + " " +
+                          dir.file("sess0/tr1_1.raw"),
+                      out),
+            0)
       << out;
 
   start();
   ASSERT_FALSE(HasFatalFailure());
   ASSERT_EQ(run_shell(remote() + " --timeout 5 take load 0 1 1 3", out), 0) << out;
   EXPECT_NE(out.find("Loaded 100%"), std::string::npos) << out;
-  ASSERT_TRUE(wait_until([&] {
-    return dir.read("track3.dat").value_or("").size() == size_t(header_bytes) + frames * 8;
-  }, 20)) << zt4->output();
+  ASSERT_TRUE(wait_until(
+      [&] {
+        return dir.read("track3.dat").value_or("").size() == size_t(header_bytes) + frames * 8;
+      },
+      20))
+      << zt4->output();
   ASSERT_EQ(run_shell(remote() + " sessions", out), 0) << out;
   EXPECT_NE(out.find("session 0\n"), std::string::npos) << out;
   ASSERT_EQ(run_shell(remote() + " takes 0", out), 0) << out;
   EXPECT_EQ(out, "track 1 take 1\n");
 
-  ASSERT_EQ(run_shell(tool_path("zt4-audio") + " export " + dir.file("track3.dat") + " " + dir.file("out.wav"), out), 0)
+  ASSERT_EQ(run_shell(tool_path("zt4-audio") + " export " + dir.file("track3.dat") + " " +
+                          dir.file("out.wav"),
+                      out),
+            0)
       << out;
   SF_INFO info;
   const std::vector<int32_t> back = read_wav(dir.file("out.wav"), info);
@@ -320,8 +334,9 @@ TEST(AudioToolTest, RefusesNamesTheLooperNeverLoadsAndExistingFilesWithoutForce)
       {"track0.dat", "track0.dat: the looper has tracks 1 to 8"},
       {"track01.dat", "track01.dat: the looper spells that file track1.dat"},
       {"save0.dat", "save0.dat: save slots are save1.dat to save100.dat"},
-      {"beat.dat", "beat.dat: the looper loads track files trackN.dat or trackS-N.dat (N 1 to 8) "
-                   "and save slots saveN.dat"},
+      {"beat.dat",
+       "beat.dat: the looper loads track files trackN.dat or trackS-N.dat (N 1 to 8) "
+       "and save slots saveN.dat"},
       {"sess0/tr9_1.raw", "tr9_1.raw: the looper has tracks 1 to 8"},
       {"tr1_1.raw", "tr1_1.raw: a take lives in a session directory, sessS/trN_K.raw"},
   };
@@ -352,11 +367,11 @@ TEST(AudioToolTest, RefusesNamesTheLooperNeverLoadsAndExistingFilesWithoutForce)
   };
   for (const auto& c : existing) {
     const std::string before = dir.read(c.existing).value_or("");
-    EXPECT_EQ(run_shell("cd " + dir.path() + " && " + tool_path("zt4-audio") + " " + c.arguments,
-                        out),
-              2)
+    EXPECT_EQ(
+        run_shell("cd " + dir.path() + " && " + tool_path("zt4-audio") + " " + c.arguments, out), 2)
         << c.arguments;
-    EXPECT_EQ(out, std::string("zt4-audio: ") + c.existing + " exists; add --force to replace it\n");
+    EXPECT_EQ(out,
+              std::string("zt4-audio: ") + c.existing + " exists; add --force to replace it\n");
     EXPECT_EQ(dir.read(c.existing).value_or(""), before) << c.existing;
     EXPECT_EQ(run_shell("cd " + dir.path() + " && " + tool_path("zt4-audio") + " " + c.arguments +
                             " --force",

@@ -162,8 +162,11 @@ class TransportTest : public Zt4Test {
   std::string midi_report() {
     const int seen = count(zt4->output(), "\nTransport: ");
     zt4->send_console("m");
-    EXPECT_TRUE(wait_until([&] { return count(zt4->output(), "\nTransport: ") > seen &&
-                                        zt4->output().back() == '\n'; }, 10));
+    EXPECT_TRUE(wait_until(
+        [&] {
+          return count(zt4->output(), "\nTransport: ") > seen && zt4->output().back() == '\n';
+        },
+        10));
     const std::string out = zt4->output();
     return out.substr(out.rfind("ZT4 Looper MIDI statistics:"));
   }
@@ -192,12 +195,14 @@ class TransportTest : public Zt4Test {
     return comma == std::string::npos ? -1 : std::strtod(report.c_str() + comma + 2, nullptr);
   }
   bool wait_track_1_plays(double timeout_s) {
-    return wait_until([&] {
-      const std::string r = looper_report();
-      const size_t at = r.find(" Track 1:");
-      return at != std::string::npos &&
-             r.substr(at, r.find('\n', at) - at).find(", PLAY") != std::string::npos;
-    }, timeout_s);
+    return wait_until(
+        [&] {
+          const std::string r = looper_report();
+          const size_t at = r.find(" Track 1:");
+          return at != std::string::npos &&
+                 r.substr(at, r.find('\n', at) - at).find(", PLAY") != std::string::npos;
+        },
+        timeout_s);
   }
 
   UdpPeer peer;
@@ -243,9 +248,10 @@ TEST_F(TransportTest, FollowsJackTransportTempoBeatsStopAndItsDeparture) {
   const long beats = std::lround(double(length) / beat_frames_100);
   EXPECT_GE(beats, 2) << s;
   const long length_error = length - beats * beat_frames_100;
-  EXPECT_LE(std::labs(length_error + 1) , 1) << "a whole number of beats less one frame: " << s;
+  EXPECT_LE(std::labs(length_error + 1), 1) << "a whole number of beats less one frame: " << s;
   ASSERT_TRUE(wait_until([&] { return dir.exists("track1.dat"); }, 20));
-  ASSERT_TRUE(wait_until([&] { return left_of(dir.read("track1.dat").value_or("")).size() >= size_t(length); }, 20));
+  ASSERT_TRUE(wait_until(
+      [&] { return left_of(dir.read("track1.dat").value_or("")).size() >= size_t(length); }, 20));
   const std::vector<int32_t> loop = left_of(dir.read("track1.dat").value_or(""));
   long worst = 0;
   int clicks = 0;
@@ -271,9 +277,10 @@ TEST_F(TransportTest, FollowsJackTransportTempoBeatsStopAndItsDeparture) {
                        << loop.size();
   RecordProperty("beat_alignment_error_frames", std::to_string(worst));
   RecordProperty("loop_length_error_frames", std::to_string(length_error));
-  std::printf("tempo followed %.3f BPM; loop %ld frames (%ld beats, %+ld frames); clicks %d, "
-              "worst %ld frames off the loop's beat grid\n",
-              transport_bpm(r), length, beats, length_error, clicks, worst);
+  std::printf(
+      "tempo followed %.3f BPM; loop %ld frames (%ld beats, %+ld frames); clicks %d, "
+      "worst %ld frames off the loop's beat grid\n",
+      transport_bpm(r), length, beats, length_error, clicks, worst);
   // jack_transport's own position lags a period whenever it is late in its cycle, and its whole
   // ticks are truncated: the follower keeps within a few frames of it.
   EXPECT_LE(worst, 1) << "clicks off the loop's beats";
@@ -290,20 +297,28 @@ TEST_F(TransportTest, FollowsJackTransportTempoBeatsStopAndItsDeparture) {
   // a sound tempo again is followed again.
   for (const char* tempo : {"0.00", "100000.00"}) {
     tell_master(std::string("tempo ") + tempo);
-    EXPECT_TRUE(wait_until([&] { return zt4->output().find("position refused (tempo " +
-                                                            std::string(tempo)) !=
-                                        std::string::npos; }, 10))
-        << tempo << "\n" << zt4->output();
+    EXPECT_TRUE(wait_until(
+        [&] {
+          return zt4->output().find("position refused (tempo " + std::string(tempo)) !=
+                 std::string::npos;
+        },
+        10))
+        << tempo << "\n"
+        << zt4->output();
   }
   const int followed_before = count(zt4->output(), "following the timebase master at 140.00 BPM");
   tell_master("tempo 140");
-  EXPECT_TRUE(wait_until([&] {
-    return count(zt4->output(), "following the timebase master at 140.00 BPM") > followed_before;
-  }, 10));
+  EXPECT_TRUE(wait_until(
+      [&] {
+        return count(zt4->output(), "following the timebase master at 140.00 BPM") >
+               followed_before;
+      },
+      10));
 
   // Stop: the measure count stops (no measure starts, no ticks), the loop plays on.
   tell_master("stop");
-  ASSERT_TRUE(zt4->wait_for_output("Transport: stopped at 140.00 BPM; the measure count stops", 10));
+  ASSERT_TRUE(
+      zt4->wait_for_output("Transport: stopped at 140.00 BPM; the measure count stops", 10));
   pass(9600);
   const std::string before = midi_report();
   pass(3 * 20571);
@@ -320,14 +335,16 @@ TEST_F(TransportTest, FollowsJackTransportTempoBeatsStopAndItsDeparture) {
   pass(2 * 20571);
   const int lines_before = count(zt4->output(), "\nTransport: the ");
   tell_master("locate 0");
-  EXPECT_TRUE(wait_until([&] { return count(zt4->output(), "\nTransport: the ") > lines_before; },
-                         10)) << zt4->output();
+  EXPECT_TRUE(
+      wait_until([&] { return count(zt4->output(), "\nTransport: the ") > lines_before; }, 10))
+      << zt4->output();
 
   // The master goes away mid-loop: one line, then the follower's loss rule a beat later.
   tell_master("quit");
   EXPECT_EQ(master->wait_exit(10), 0);
-  ASSERT_TRUE(zt4->wait_for_output("Transport: no JACK timebase master; the clock runs on its flywheel",
-                                   10)) << zt4->output();
+  ASSERT_TRUE(zt4->wait_for_output(
+      "Transport: no JACK timebase master; the clock runs on its flywheel", 10))
+      << zt4->output();
   pass(3 * beat_frames_100);
   r = midi_report();
   EXPECT_EQ(number_after(r, " MIDI    clock in lock: "), -1) << r;
@@ -409,8 +426,11 @@ TEST_F(TransportTest, MasterModeLeavesAnotherMasterAloneUnlessForced) {
   ASSERT_TRUE(wait_until([&] { return probe.bbt() && std::fabs(probe.bpm() - 90.0) < 0.01; }, 10));
   start("master");
   ASSERT_FALSE(HasFatalFailure());
-  EXPECT_TRUE(zt4->wait_for_output("not the timebase master yet: another program is the "
-                                   "timebase master", 10)) << zt4->output();
+  EXPECT_TRUE(
+      zt4->wait_for_output("not the timebase master yet: another program is the "
+                           "timebase master",
+                           10))
+      << zt4->output();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_NEAR(probe.bpm(), 90.0, 0.01) << "jack_transport stays the master";
 

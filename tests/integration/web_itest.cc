@@ -104,9 +104,10 @@ TEST_F(WebItest, PhoneRecordsALoopAndSetsItsLevelThroughThePanelKeys) {
   client.play_sine(440, 0.5f);
   const std::string binary = ZT4_BINARY;
   const std::string shots = binary.substr(0, binary.rfind('/')) + "/web-shots";
-  const int status = run_shell("/usr/bin/python3 " ZT4_SOURCE_DIR
-                               "/tests/integration/web_browser.py '" + url + "' '" + shots + "'",
-                               out);
+  const int status =
+      run_shell("/usr/bin/python3 " ZT4_SOURCE_DIR "/tests/integration/web_browser.py '" + url +
+                    "' '" + shots + "'",
+                out);
   EXPECT_EQ(status, 0) << out << zt4->output();
   EXPECT_NE(out.find("browser test passed"), std::string::npos) << out;
   std::cout << out;  // the measured figures, for the record

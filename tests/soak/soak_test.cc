@@ -26,8 +26,8 @@ namespace zt4test {
 namespace {
 
 constexpr int soak_period = 64;
-constexpr int header_bytes = 512;          // of a track file
-constexpr int playing_tracks = 7;          // tracks 1-7 play, track 8 overdubs
+constexpr int header_bytes = 512;  // of a track file
+constexpr int playing_tracks = 7;  // tracks 1-7 play, track 8 overdubs
 constexpr long memory_growth_max_kb = 1024;
 constexpr double midi_events_per_second = 100;
 // A loop is played alone and recorded in 0.1 s pieces. The pieces at the recording's two ends
@@ -110,7 +110,8 @@ class Soak : public Zt4Test {
     const std::string before = zt4->output();
     const size_t seen = before.size();
     zt4->send_console("s");
-    wait_until([&] { return zt4->output().find("Process callback:", seen) != std::string::npos; }, 10);
+    wait_until([&] { return zt4->output().find("Process callback:", seen) != std::string::npos; },
+               10);
     return zt4->output().substr(seen);
   }
 
@@ -155,8 +156,9 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
   for (int n = 1; n <= playing_tracks; n++) {
     const std::string length = track_field(doc, n, "length");
     const size_t dot = length.find('.');
-    const long frames = std::atol(length.c_str()) * sample_rate +
-                        (dot == std::string::npos ? 0 : std::atol(length.c_str() + dot + 1) * sample_rate / 1000);
+    const long frames =
+        std::atol(length.c_str()) * sample_rate +
+        (dot == std::string::npos ? 0 : std::atol(length.c_str() + dot + 1) * sample_rate / 1000);
     const std::string name = "track" + std::to_string(n) + ".dat";
     ASSERT_TRUE(wait_until(
         [&] {
@@ -169,7 +171,8 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
         << dir.read(name).value_or("").size() << " bytes";
   }
   pass(2 * sample_rate);  // a save that was still being written has ended
-  for (int n = 1; n <= playing_tracks; n++) loops[n - 1] = left_of(*dir.read("track" + std::to_string(n) + ".dat"));
+  for (int n = 1; n <= playing_tracks; n++)
+    loops[n - 1] = left_of(*dir.read("track" + std::to_string(n) + ".dat"));
 
   statistics();  // the figures below cover the run only
   const long rss_start = resident_kb(zt4->pid());
@@ -187,11 +190,11 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
     }
   });
   // A note that no list maps and a controller that no binding uses: parsed, dispatched to nothing.
-  client.send_midi_every(sample_rate / midi_events_per_second, {0x90, 60, 100, 0x80, 60, 0, 0xB0, 20, 64});
+  client.send_midi_every(sample_rate / midi_events_per_second,
+                         {0x90, 60, 100, 0x80, 60, 0, 0xB0, 20, 64});
 
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(minutes * 60);
-  while (std::chrono::steady_clock::now() < end && zt4->wait_exit(1) < 0) {
-  }
+  while (std::chrono::steady_clock::now() < end && zt4->wait_exit(1) < 0) {}
   client.send_midi_every(0, {});
   polling = false;
   poller.join();
@@ -206,9 +209,10 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
          figure_after(report, "Process callback:", "xruns "), server_xruns_run);
   printf("soak: %s\n", line_of(report, "Engine lock:").c_str());
   printf("soak: %s\n", line_of(report, "Process callback:").c_str());
-  printf("soak: (timing is shown, never judged: on a machine shared with other programs a\n"
-         "soak:  callback longer than its period, and the xrun it causes, is the machine's doing;\n"
-         "soak:  what is judged is whether audio was lost and whether memory grew)\n");
+  printf(
+      "soak: (timing is shown, never judged: on a machine shared with other programs a\n"
+      "soak:  callback longer than its period, and the xrun it causes, is the machine's doing;\n"
+      "soak:  what is judged is whether audio was lost and whether memory grew)\n");
   printf("soak: resident memory %ld kB at start, %ld kB at end (%ld kB of growth allowed)\n",
          rss_start, rss_end, memory_growth_max_kb);
   EXPECT_LE(rss_end - rss_start, memory_growth_max_kb) << "resident memory grew";
@@ -217,13 +221,14 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
   // missed cycle spoils is forgiven, two for each xrun the server reports during the recording,
   // and a recording that a storm of xruns spoilt is taken again, up to three times: audio that
   // is lost fails every time.
-  printf("soak: each loop is now played alone and recorded in pieces of 0.1 s. A piece at either\n"
-         "soak:  end of a recording may straddle it, and an xrun (a cycle the server missed)\n"
-         "soak:  spoils up to two pieces of the recording, not of the loop; so 2 pieces and 2 per\n"
-         "soak:  xrun are forgiven, as long as at least half the pieces play the loop. Lost audio\n"
-         "soak:  spoils the same pieces on every pass, so a spoilt recording is taken again, up\n"
-         "soak:  to %d times.\n",
-         recording_attempts);
+  printf(
+      "soak: each loop is now played alone and recorded in pieces of 0.1 s. A piece at either\n"
+      "soak:  end of a recording may straddle it, and an xrun (a cycle the server missed)\n"
+      "soak:  spoils up to two pieces of the recording, not of the loop; so 2 pieces and 2 per\n"
+      "soak:  xrun are forgiven, as long as at least half the pieces play the loop. Lost audio\n"
+      "soak:  spoils the same pieces on every pass, so a spoilt recording is taken again, up\n"
+      "soak:  to %d times.\n",
+      recording_attempts);
   std::vector<int> lost;  // tracks whose loop lost audio
   client.play_silence();
   command("All Stop Now");
@@ -251,8 +256,8 @@ TEST_F(Soak, LoopsPlayOnUnchangedAndMemoryStaysFlat) {
   }
   const long growth = rss_end - rss_start;
   if (lost.empty() && growth <= memory_growth_max_kb) {
-    printf("soak: OK: all %d loops play the audio they held; memory grew %ld kB\n",
-           playing_tracks, growth);
+    printf("soak: OK: all %d loops play the audio they held; memory grew %ld kB\n", playing_tracks,
+           growth);
   } else {
     printf("soak: FAILED: %zu loops lost audio; memory grew %ld kB (%ld allowed)\n", lost.size(),
            growth, memory_growth_max_kb);

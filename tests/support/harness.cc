@@ -276,10 +276,12 @@ bool TestClient::connect_ports() {
   jack_connect(client_, "ZT4:MIDIOUT", "zt4probe:midi_in");
   // The server makes a new connection visible to clients when its next cycle switches the
   // graph; on a busy machine that cycle comes late, so wait for it.
-  return wait_until([&] {
-    return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0 &&
-           jack_port_connected(midi_in_) > 0 && jack_port_connected(midi_out_) > 0;
-  }, 10);
+  return wait_until(
+      [&] {
+        return jack_port_connected(in_l_) > 0 && jack_port_connected(out_l_) > 0 &&
+               jack_port_connected(midi_in_) > 0 && jack_port_connected(midi_out_) > 0;
+      },
+      10);
 }
 
 void TestClient::close() {
@@ -332,8 +334,7 @@ void TestClient::send_midi_every(double period, const std::vector<uint8_t>& mess
   send_midi_cycle(period, {message});
 }
 
-void TestClient::send_midi_cycle(double period,
-                                 const std::vector<std::vector<uint8_t>>& messages) {
+void TestClient::send_midi_cycle(double period, const std::vector<std::vector<uint8_t>>& messages) {
   std::lock_guard<std::mutex> lock(mutex_);
   repeat_period_ = messages.empty() ? 0 : period;
   repeat_next_ = double(frame_.load());
@@ -491,7 +492,8 @@ int run_shell(const std::string& command, std::string& output,
   close(out_pipe[1]);
   output.clear();
   char buffer[4096];
-  for (ssize_t n; (n = read(out_pipe[0], buffer, sizeof buffer)) > 0;) output.append(buffer, size_t(n));
+  for (ssize_t n; (n = read(out_pipe[0], buffer, sizeof buffer)) > 0;)
+    output.append(buffer, size_t(n));
   close(out_pipe[0]);
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
@@ -562,7 +564,8 @@ std::vector<int32_t> left_of(const std::string& track_file) {
 LoopCheck check_loop(const std::vector<std::pair<float, float>>& out,
                      const std::vector<int32_t>& loop) {
   std::vector<int32_t> heard(out.size());
-  for (size_t i = 0; i < out.size(); i++) heard[i] = int32_t(std::lround(out[i].first * full_scale));
+  for (size_t i = 0; i < out.size(); i++)
+    heard[i] = int32_t(std::lround(out[i].first * full_scale));
   LoopCheck c;
   for (size_t from = 0; from + loop_piece_frames <= heard.size(); from += loop_piece_frames) {
     c.pieces++;

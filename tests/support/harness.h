@@ -54,7 +54,7 @@ class JackServer {
   ~JackServer() { stop(); }
   bool realtime = false;
   int period = period_frames;  // frames per period (-p), set before start
-  bool start();  // returns once a client can connect
+  bool start();                // returns once a client can connect
   void stop();
   bool running() const { return pid_ > 0; }
 
@@ -129,7 +129,7 @@ class TestClient {
   void send_midi_every(double period, const std::vector<uint8_t>& message);
   // The same, taking the messages in turn (a controller swept through values, say).
   void send_midi_cycle(double period, const std::vector<std::vector<uint8_t>>& messages);
-  std::vector<uint8_t> midi_received();                 // every byte received so far
+  std::vector<uint8_t> midi_received();  // every byte received so far
   // Every event received so far with the probe's frame number at which it arrived.
   struct TimedMidi {
     uint64_t frame;

@@ -63,7 +63,7 @@ class Server {
   // The read request received: read it once has_request() says so, or after join().
   std::vector<uint8_t> request;
   bool has_request() const { return got_request_.load(std::memory_order_acquire); }
-  std::vector<int> acks;         // ACKs received per block (index: block - 1)
+  std::vector<int> acks;  // ACKs received per block (index: block - 1)
 
  private:
   void serve() {
@@ -71,8 +71,8 @@ class Server {
     sockaddr_in client = {};
     socklen_t length = sizeof client;
     for (;;) {
-      const ssize_t n = recvfrom(fd_, packet, sizeof packet, 0,
-                                 reinterpret_cast<sockaddr*>(&client), &length);
+      const ssize_t n =
+          recvfrom(fd_, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&client), &length);
       if (n <= 0) return;
       if (n >= 2 && packet[0] == 0 && packet[1] == 1) {
         request.assign(packet, packet + n);

@@ -82,7 +82,8 @@ TEST_F(AudioThreadAllocTest, BusyEngineFramesAllocateNothing) {
   ASSERT_TRUE(listen_ring_start(2));  // the capture ring wraps more than once below
 
   counting = true;
-  for (int32_t f = 0; f < 100000; f++) run(f * 64, -f * 32);  // 150 clock bytes: the queue holds them
+  for (int32_t f = 0; f < 100000; f++)
+    run(f * 64, -f * 32);  // 150 clock bytes: the queue holds them
   counting = false;
 
   EXPECT_EQ(allocations.load(), 0);

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int key_bytes = 256;          // 2048 bits
+constexpr int key_bytes = 256;  // 2048 bits
 constexpr long public_exponent = 65537;
 constexpr int table_bytes_per_line = 12;
 
@@ -72,9 +72,9 @@ Bytes upgrade_sign(const Bytes& private_der, const uint8_t* data, size_t length)
   if (!import_key(private_der, key)) return {};
   Bytes signature(upgrade_signature_length);
   unsigned long signature_length = signature.size();
-  const int err = rsa_sign_hash_ex(digest, digest_length, signature.data(), &signature_length,
-                                   LTC_PKCS_1_PSS, nullptr, prng_index(), hash,
-                                   upgrade_pss_salt_length, &key);
+  const int err =
+      rsa_sign_hash_ex(digest, digest_length, signature.data(), &signature_length, LTC_PKCS_1_PSS,
+                       nullptr, prng_index(), hash, upgrade_pss_salt_length, &key);
   rsa_free(&key);
   if (err != CRYPT_OK || signature_length != upgrade_signature_length) return {};
   return signature;
@@ -105,8 +105,9 @@ std::string upgrade_key_table_source(const Bytes& public_der) {
   append_bytes(out, masked, upgrade_key_masked_length);
   out += ",\n    ";
   append_bytes(out, mask_table, upgrade_key_mask_table_length);
-  out += ",\n};\n}  // namespace\n\n"
-         "const UpgradeKeyTable* const upgrade_builtin_key = &table;\n";
+  out +=
+      ",\n};\n}  // namespace\n\n"
+      "const UpgradeKeyTable* const upgrade_builtin_key = &table;\n";
   return out;
 }
 
