@@ -81,10 +81,17 @@ TEST(LockStatisticsTest, ChargesEachOutermostHoldToItsCallSiteAndClearsOnTake) {
 
 TEST(LockStatisticsTest, TheReportShowsTheFourLongestSitesLongestFirst) {
   lock_statistics_reset();
+  // Six sites: a call site is its line, so one to a line.
+  // clang-format off
   const CallSite sites[] = {
-      CallSite::current(), CallSite::current(), CallSite::current(),
-      CallSite::current(), CallSite::current(), CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
+      CallSite::current(),
   };
+  // clang-format on
   const int64_t held[] = {3000, 9000, 1000, 7000, 5000, 2000};
   pthread_mutex_lock(engine_mutex());  // as engine_unlock records them
   for (int round = 0; round < 2; round++) {
