@@ -12,6 +12,7 @@
 #include "panel/command_queue.h"
 #include "panel/selection.h"
 #include "web/web_panel.h"
+#include "tests/fixtures/osc_peer.h"
 
 namespace {
 
@@ -23,23 +24,12 @@ void count_reply(const OscPeer&, const uint8_t* bytes, size_t size) {
   if (size >= 11 && memcmp(bytes, "/zt4/error", 11) == 0) ++errors;
 }
 
-OscPeer peer_at(const char* address, uint16_t port) {
-  OscPeer p;
-  sockaddr_in& a = reinterpret_cast<sockaddr_in&>(p.address);
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  inet_pton(AF_INET, address, &a.sin_addr);
-  p.length = sizeof a;
-  snprintf(p.text, sizeof p.text, "%s", address);
-  return p;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   osc_server.reply_hook = count_reply;
-  const OscPeer local = peer_at("127.0.0.1", 9000);
-  const OscPeer remote = peer_at("192.0.2.7", 9000);
+  const OscPeer local = osc_peer_at("127.0.0.1", 9000);
+  const OscPeer remote = osc_peer_at("192.0.2.7", 9000);
   errors = 0;
   osc_handle_packet(data, size, local, 0);
   require(errors <= 1);

@@ -12,6 +12,7 @@
 #include "panel/command_queue.h"
 #include "panel/function_table.h"
 #include "panel/selection.h"
+#include "tests/fixtures/osc_peer.h"
 
 namespace {
 
@@ -19,17 +20,6 @@ std::vector<std::string> replies;
 
 void keep_reply(const OscPeer&, const uint8_t* bytes, size_t size) {
   replies.emplace_back(reinterpret_cast<const char*>(bytes), size);
-}
-
-OscPeer peer_at(const char* address, uint16_t port) {
-  OscPeer p;
-  sockaddr_in& a = reinterpret_cast<sockaddr_in&>(p.address);
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  inet_pton(AF_INET, address, &a.sin_addr);
-  p.length = sizeof a;
-  snprintf(p.text, sizeof p.text, "%s", address);
-  return p;
 }
 
 class OscTest : public ::testing::Test {
@@ -55,7 +45,7 @@ class OscTest : public ::testing::Test {
     return std::string(replies.back().c_str() + 16);  // after the address and ",s"
   }
 
-  const OscPeer local = peer_at("127.0.0.1", 9000);
+  const OscPeer local = osc_peer_at("127.0.0.1", 9000);
 };
 
 // What one message parses to: action, track, value, text; or the reason it is refused.
@@ -236,7 +226,7 @@ TEST_F(OscTest, SubscribersGetTheStatusAtOnceAndAtMostEightAreKept) {
 }
 
 TEST_F(OscTest, BeyondLoopbackOnlyTheTokenLetsAPeerIn) {
-  const OscPeer stranger = peer_at("192.0.2.7", 9000);
+  const OscPeer stranger = osc_peer_at("192.0.2.7", 9000);
   memcpy(osc_server.token, "0123456789abcdef0123456789abcdef", web_token_chars);
   deliver("/zt4/status", lo_message_new(), stranger);
   EXPECT_EQ(last_error(), "refused: send /zt4/hello with the looper's token first");
@@ -248,13 +238,13 @@ TEST_F(OscTest, BeyondLoopbackOnlyTheTokenLetsAPeerIn) {
   lo_message_add_string(right, osc_server.token);
   deliver("/zt4/hello", right, stranger);
   EXPECT_EQ(replies.back().rfind("/zt4/hello", 0), 0u);
-  deliver("/zt4/status", lo_message_new(), peer_at("192.0.2.7", 9100));  // any port of it
+  deliver("/zt4/status", lo_message_new(), osc_peer_at("192.0.2.7", 9100));  // any port of it
   EXPECT_EQ(replies.back().rfind("#bundle", 0), 0u);
 
   // An address named with --osc-allow needs none.
   osc_server.allowed[0] = "192.0.2.8";
   osc_server.allowed_count = 1;
-  deliver("/zt4/status", lo_message_new(), peer_at("192.0.2.8", 9000));
+  deliver("/zt4/status", lo_message_new(), osc_peer_at("192.0.2.8", 9000));
   EXPECT_EQ(replies.back().rfind("#bundle", 0), 0u);
 }
 
