@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -179,9 +180,22 @@ std::string wav(const std::vector<int16_t>& pcm, const std::string& name) {
 
 }  // namespace
 
+constexpr char usage[] =
+    "usage: zt4-drumkit OUTDIR\n"
+    "Synthesises the looper's default drum kit into OUTDIR (made when missing) as drum1.wav ...\n"
+    "drum8.wav: kick, snare, closed hat, open hat, clap, low tom, high tom, cowbell\n"
+    "(48000 Hz, 16-bit mono). The same program always writes the same bytes.\n"
+    "  -h, --help  this text\n";
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: zt4-drumkit OUTDIR\n");
+  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    fputs(usage, stdout);
+    return 0;
+  }
+  // A name starting with '-' is an option this program does not have, never a folder to fill.
+  if (argc != 2 || argv[1][0] == '-') {
+    if (argc == 2) fprintf(stderr, "zt4-drumkit: unknown option %s\n", argv[1]);
+    fputs(usage, stderr);
     return 2;
   }
   const std::filesystem::path dir = argv[1];

@@ -22,7 +22,14 @@ install
 version=$(dpkg-query -W -f='${Version}' zt4)
 check "zt4 --version runs from /usr/bin and prints $version" \
   sh -c "/usr/bin/zt4 --version | grep -q 'V$version'"
-for p in zt4-remote zt4-panel zt4-audio zt4-drumkit; do check "$p --help runs" /usr/bin/$p --help; done
+# Each tool's --help prints its usage and does nothing else: run in an empty folder, it leaves
+# the folder empty (a tool that took "--help" for a file name would fill it).
+scratch=$(mktemp -d)
+for p in zt4-remote zt4-panel zt4-audio zt4-drumkit; do
+  check "$p --help prints its usage and writes nothing" sh -c \
+    "cd '$scratch' && /usr/bin/$p --help | grep -qi usage && [ -z \"\$(ls -A)\" ]"
+done
+rm -rf "$scratch"
 check "the user zt4 exists in group audio" sh -c '[ "$(id -gn zt4)" = audio ]'
 check "/var/lib/zt4 belongs to zt4:audio" sh -c '[ "$(stat -c %U:%G /var/lib/zt4)" = zt4:audio ]'
 check "the default drum kit is in /usr/share/zt4 and /var/lib/zt4" \
