@@ -5,6 +5,7 @@
 #include "core/console.h"
 #include "engine/latency.h"
 #include "engine/timing.h"
+#include "engine/track_load.h"
 #include "engine/track_ops.h"
 #include "core/lock.h"
 #include "pool/pool.h"
@@ -285,6 +286,9 @@ int undo(int32_t t) {
     if (level.kind == undo_first_take) {
       release_redo_slot();
       build_clock_pulses(t, v.length);
+      // Back to no audio: the take's saved file goes as well, or it would come back at the
+      // next start.
+      if (v.length == 0 && track_file_hooks.forget != nullptr) track_file_hooks.forget(t);
     }
   }
   {

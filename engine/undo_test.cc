@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "engine/editing.h"
+#include "engine/track_load.h"
 #include "core/lock_statistics.h"
 #include "tests/fixtures/looper_test_fixture.h"
 
@@ -238,6 +239,27 @@ TEST_F(UndoTest, FirstTakeUndoRestoresTheLengthAndDropsTheRedo) {
   EXPECT_EQ(tracks[0].length, 20000);
   EXPECT_EQ(tracks[0].position, 5000);  // scaled with the length
   EXPECT_EQ(engine_state.redo_track, -1);
+}
+
+// Undoing the first take of an empty track leaves it empty, and its saved file is deleted so the
+// take does not come back at the next start; undoing a later take keeps the file (it is saved
+// again).
+TEST_F(UndoTest, FirstTakeUndoToEmptyForgetsTheTracksFile) {
+  static int forgotten;
+  forgotten = -1;
+  track_file_hooks.forget = [](int32_t t) { forgotten = t; };
+  make_loop(2, 20000);
+  ASSERT_EQ(undo_save(tracks[2], 2, undo_first_take), 0);
+  tracks[2].length = 40000;
+  ASSERT_EQ(undo(2), 0);
+  EXPECT_EQ(forgotten, -1);
+
+  tracks[3].length = 0;
+  ASSERT_EQ(undo_save(tracks[3], 3, undo_first_take), 0);
+  make_loop(3, 20000);
+  ASSERT_EQ(undo(3), 0);
+  EXPECT_EQ(tracks[3].length, 0);
+  EXPECT_EQ(forgotten, 3);
 }
 
 TEST_F(UndoTest, ScrambleLevelTakesTheRestoreBlocks) {
