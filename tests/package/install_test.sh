@@ -30,6 +30,10 @@ for p in zt4-remote zt4-panel zt4-audio zt4-drumkit; do
     "cd '$scratch' && /usr/bin/$p --help | grep -qi usage && [ -z \"\$(ls -A)\" ]"
 done
 rm -rf "$scratch"
+check "the package holds each program's manual page" sh -c "dpkg-deb -c '$deb' >'$scratch.list' &&
+  for p in zt4 zt4-remote zt4-panel zt4-audio zt4-drumkit; do
+    grep -q \"/usr/share/man/man1/\$p.1.gz\" '$scratch.list' || exit 1; done"
+rm -f "$scratch.list"
 check "the user zt4 exists in group audio" sh -c '[ "$(id -gn zt4)" = audio ]'
 check "/var/lib/zt4 belongs to zt4:audio" sh -c '[ "$(stat -c %U:%G /var/lib/zt4)" = zt4:audio ]'
 check "the default drum kit is in /usr/share/zt4 and /var/lib/zt4" \
