@@ -49,7 +49,7 @@ button.rec{background:#822}button.play{background:#264}button.on{background:#5af
 .sel .selb{background:#5af;color:#000}
 h2{font-size:13px;margin:2px 0;color:#888;font-weight:500}
 .list{display:flex;flex-direction:column;gap:4px}
-.list button{display:flex;justify-content:space-between;text-align:left;padding:0 12px;gap:8px}
+.list button{display:flex;justify-content:space-between;align-items:center;text-align:left;padding:0 12px;gap:8px}
 .list button span:last-child{color:#9cf}
 .list button.cur{outline:2px solid #5af}
 .rowd{display:grid;grid-template-columns:1fr 90px;gap:6px;align-items:center}
@@ -68,7 +68,7 @@ body.nolog #logbox{display:none}
 <div id="status">connecting…</div>
 <section class="view on" id="mixer">
 <div class="buttons">
-<button class="rec" data-fn="Rec/Dub">Record / Dub</button><button class="play" data-fn="Play/Stop">Play / Stop</button>
+<button class="rec" data-fn="Rec/Dub">Rec/Dub</button><button class="play" data-fn="Play/Stop">Play/Stop</button>
 <button data-fn="Undo">Undo</button><button data-fn="Redo">Redo</button>
 <button data-fn="Track Erase">Erase</button><button data-fn="Double">Multiply ×2</button>
 <button data-fn="Replace">Replace</button><button data-fn="Stop">Stop</button>
@@ -78,7 +78,7 @@ body.nolog #logbox{display:none}
 <div id="strips"></div>
 </section>
 <section class="view" id="menus">
-<div class="buttons"><button id="mset">Settings</button><button id="mtrack">Track menu</button><button data-key="8080">All tracks</button><button data-key="8081">Drum menu</button></div>
+<div class="buttons"><button id="mset">Settings</button><button id="mtrack">Track</button><button data-key="8080">All tracks</button><button data-key="8081">Drums</button></div>
 <h2 id="mtitle"></h2>
 <div id="mback" class="buttons"><button data-key="0880">◀ Back</button></div>
 <div id="mlist" class="list"></div>
@@ -142,7 +142,7 @@ for(let t=0;t<8;t++){
  d.querySelector('.top').onclick=()=>send('fn Select Track '+(t+1));
  d.faders=[0,1,2].map(k=>{const f=fader(t,k);d.appendChild(f);return f});
  const p=document.createElement('div');p.className='pair';
- p.innerHTML='<button class="ps">Play / Stop</button><button class="mute">Mute</button>';
+ p.innerHTML='<button class="ps">Play/Stop</button><button class="mute">Mute</button>';
  p.querySelector('.ps').onclick=()=>{send('fn Select Track '+(t+1));send('fn Play/Stop')};
  p.querySelector('.mute').onclick=()=>{const f=d.faders[0];
   if(f.value>-96){d.unmuted=f.value;send('mix '+(t+1)+' level -96')}else send('mix '+(t+1)+' level '+(d.unmuted||0))};
@@ -217,6 +217,7 @@ function applyPanel(m){
   Q('#maps button').forEach(b=>b.onclick=()=>send('unmap '+b.dataset.u))}
 }
 function apply(m){
+ if(!window.zt4.first)window.zt4.first=m.t;
  if(m.t==='state')applyState(m);
  else if(m.t==='panel')applyPanel(m);
  else if(m.t==='functions')$('lfn').innerHTML='<optgroup label="Faders (controllers)">'+m.cc.map(n=>'<option>'+esc(n)+'</option>').join('')+'</optgroup><optgroup label="Functions">'+m.fn.map(n=>'<option>'+esc(n)+'</option>').join('')+'</optgroup>';
@@ -225,6 +226,7 @@ function apply(m){
  else if(m.t==='error'){window.zt4.errors.push(m.text);$('status').textContent='refused: '+m.text}
 }
 function connect(){
+ window.zt4.first=null;
  ws=new WebSocket((location.protocol==='https:'?'wss://':'ws://')+location.host+'/socket'+location.search);
  ws.onopen=()=>{$('status').textContent='connected'};
  ws.onmessage=e=>{try{apply(JSON.parse(e.data))}catch(x){}};
