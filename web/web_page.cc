@@ -172,10 +172,11 @@ function drawWave(t){
  for(let i=0;i<n;i++){const x=Math.floor(i*c.width/n),x2=Math.floor((i+1)*c.width/n);
   const lo=15-w[2*i]*15/128,hi=15-w[2*i+1]*15/128;g.fillRect(x,hi,Math.max(1,x2-x),Math.max(1,lo-hi))}
 }
+function bars(v){return v?v+(v>1?' bars':' bar'):'free'}
 function counting(m){
- if(m.rec_length===undefined){$('count').innerHTML='';return}
- const rows=[['Recording length','Rec Length',[0,1,2,4,8,16],m.rec_length,v=>v?v+' bars':'free'],
-  ['Count-in','Count-in Bars',[0,1,2],m.count_in_bars,v=>v?v+' bars':'off'],
+ if(m.rec_length===undefined){$('count').innerHTML='';$('count').dataset.key='';return}
+ const rows=[['Recording length','Rec Length',[0,1,2,4,8,16],m.rec_length,bars],
+  ['Count-in','Count-in Bars',[0,1,2],m.count_in_bars,v=>v?bars(v):'off'],
   ['Click','Click',[0,1,2],m.click,v=>['off','count-in','always'][v]]];
  const key=JSON.stringify([rows.map(r=>r[3]),m.count_in]);if($('count').dataset.key===key)return;$('count').dataset.key=key;
  $('count').innerHTML=rows.map(r=>'<h2>'+r[0]+'</h2><div class="buttons">'+r[2].map(v=>'<button class="'+(v===r[3]?'on':'')+'" data-fn="'+r[1]+' '+v+'">'+r[4](v)+'</button>').join('')+'</div>').join('')+

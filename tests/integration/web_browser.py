@@ -292,6 +292,23 @@ def refused(page):
     print(f"result: {len(bad)} malformed messages refused, nothing changed")
 
 
+# The count-in settings, shown on the drums page once the state carries them: one state message
+# with them, then in the same turn of the page's script (no newer state can come between) the
+# buttons are counted, the layout checked and "Rec Length 2" tapped with the socket's send caught.
+COUNT_IN_CHECK = """(() => {
+ applyState(Object.assign({}, state, {rec_length: 2, count_in_bars: 1, click: 1, count_in: 3}));
+ show('drums');
+ const buttons = document.querySelectorAll('#count button');
+ const faults = %s;
+ const sent = [], keep = ws.send;
+ ws.send = m => sent.push(m);
+ [...buttons].find(b => b.textContent === '2 bars').click();
+ ws.send = keep;
+ return [buttons.length, document.querySelectorAll('#count button.on').length, faults, sent,
+         document.getElementById('count').textContent.includes('Count-in: 3')];
+})()""" % LAYOUT_CHECK
+
+
 def layouts(page, shots):
     for width, height in SIZES:
         page.layout((width, height))
@@ -302,13 +319,16 @@ def layouts(page, shots):
             faults = page.js(LAYOUT_CHECK)
             if faults:
                 raise Failed(f"{name} at {width}x{height}: {faults}")
+        count = page.js(COUNT_IN_CHECK)
+        if count != [12, 3, [], ["fn Rec Length 2"], True]:
+            raise Failed(f"the count-in settings at {width}x{height}: {count}")
         page.js("show('mixer'); window.scrollTo(0, 0)")
         page.screenshot(os.path.join(shots, f"web-{width}x{height}.png"))
     page.layout(SIZES[0])
     page.js("show('menus'); window.scrollTo(0, 0)")
     page.screenshot(os.path.join(shots, "web-menus.png"))
-    print(f"result: {len(VIEWS)} views at {len(SIZES)} sizes: nothing past the edge, nothing "
-          f"overlapping, targets at least 44 px; screenshots in {shots}")
+    print(f"result: {len(VIEWS)} views at {len(SIZES)} sizes (and the count-in settings): nothing "
+          f"past the edge, nothing overlapping, targets at least 44 px; screenshots in {shots}")
 
 
 def run(url, shots):
