@@ -224,12 +224,12 @@ function apply(m){
  else if(m.t==='functions')$('lfn').innerHTML='<optgroup label="Faders (controllers)">'+m.cc.map(n=>'<option>'+esc(n)+'</option>').join('')+'</optgroup><optgroup label="Functions">'+m.fn.map(n=>'<option>'+esc(n)+'</option>').join('')+'</optgroup>';
  else if(m.t==='wave'){waves[m.n]=m.w;strips[m.n].dataset.wave=m.w.length/2;drawWave(m.n)}
  else if(m.t==='log'){const l=$('log');l.textContent=(l.textContent+m.text).slice(-8000);l.scrollTop=l.scrollHeight}
- else if(m.t==='error'){window.zt4.errors.push(m.text);$('status').textContent='refused: '+m.text}
+ else if(m.t==='error'){window.zt4.errors.push(m.text);$('status').textContent='refused: '+m.text;clearTimeout(window.zt4.quiet);window.zt4.quiet=setTimeout(()=>{$('status').textContent='connected'},4000)}
 }
 function connect(){
  window.zt4.first=null;
  ws=new WebSocket((location.protocol==='https:'?'wss://':'ws://')+location.host+'/socket'+location.search);
- ws.onopen=()=>{$('status').textContent='connected'};
+ ws.onopen=()=>{$('status').textContent='connected';$('log').textContent=''};
  ws.onmessage=e=>{try{apply(JSON.parse(e.data))}catch(x){}};
  ws.onclose=()=>{document.body.classList.remove('live');$('cover').textContent='connecting…';$('status').textContent='connecting…';setTimeout(connect,1000)};
 }
