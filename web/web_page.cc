@@ -42,7 +42,7 @@ body.live #cover{display:none}
 .fader span{position:absolute;top:12px;font-size:13px;pointer-events:none;white-space:nowrap}
 .fader .name{left:6px}.fader .val{right:6px;font-weight:600}
 .pair{display:grid;grid-template-columns:1fr 1fr;gap:4px}
-.buttons{display:grid;gap:6px;grid-template-columns:repeat(4,1fr)}
+.buttons{display:grid;gap:6px;grid-template-columns:repeat(4,1fr)}.buttons.two{grid-template-columns:1fr 1fr}.buttons.three{grid-template-columns:repeat(3,1fr)}
 button{min-height:44px;min-width:0;font-size:14px;border:0;border-radius:8px;background:#3a3a3a;color:#eee;touch-action:manipulation;overflow:hidden;text-overflow:ellipsis;white-space:nowrap;padding:0 4px}
 button:active{background:#5af;color:#000}
 button.rec{background:#822}button.play{background:#264}button.on{background:#5af;color:#000}
@@ -87,10 +87,10 @@ body.nolog #logbox{display:none}
 <span class="l1"></span></div><div class="buttons"><button data-enc="-1">◀</button><button data-enc="1">▶</button><button data-key="1080">OK</button><button data-key="0880">Back</button></div></div>
 </section>
 <section class="view" id="drums">
-<div class="buttons"><button class="play" data-fn="Drums Start">Start drums</button><button data-fn="Drums Stop">Stop drums</button></div>
+<div class="buttons two"><button class="play" data-fn="Drums Start">Start drums</button><button data-fn="Drums Stop">Stop drums</button></div>
 <div class="info" id="dinfo"></div>
 <h2>Tempo (BPM)</h2><input type="range" id="bpm" min="60" max="200"><div class="rowd"><input type="number" id="bpmn" min="60" max="200"><button id="bpmok">Set</button></div>
-<h2>Pattern</h2><div class="buttons"><button id="pdown">−</button><button id="pnum" disabled></button><button id="pup">+</button></div>
+<h2>Pattern</h2><div class="buttons three"><button id="pdown">−</button><button id="pnum" disabled></button><button id="pup">+</button></div>
 <div id="count" class="list"></div>
 </section>
 <section class="view" id="learn">
@@ -179,7 +179,7 @@ function counting(m){
   ['Count-in','Count-in Bars',[0,1,2],m.count_in_bars,v=>v?bars(v):'off'],
   ['Click','Click',[0,1,2],m.click,v=>['off','count-in','always'][v]]];
  const key=JSON.stringify([rows.map(r=>r[3]),m.count_in]);if($('count').dataset.key===key)return;$('count').dataset.key=key;
- $('count').innerHTML=rows.map(r=>'<h2>'+r[0]+'</h2><div class="buttons">'+r[2].map(v=>'<button class="'+(v===r[3]?'on':'')+'" data-fn="'+r[1]+' '+v+'">'+r[4](v)+'</button>').join('')+'</div>').join('')+
+ $('count').innerHTML=rows.map(r=>'<h2>'+r[0]+'</h2><div class="buttons three">'+r[2].map(v=>'<button class="'+(v===r[3]?'on':'')+'" data-fn="'+r[1]+' '+v+'">'+r[4](v)+'</button>').join('')+'</div>').join('')+
   (m.count_in?'<div class="info">Count-in: '+m.count_in+'</div>':'');bind();
 }
 function applyState(m){
