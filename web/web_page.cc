@@ -42,7 +42,7 @@ body.live #cover{display:none}
 .fader span{position:absolute;top:12px;font-size:13px;pointer-events:none;white-space:nowrap}
 .fader .name{left:6px}.fader .val{right:6px;font-weight:600}
 .pair{display:grid;grid-template-columns:1fr 1fr;gap:4px}
-.buttons{display:grid;gap:6px;grid-template-columns:repeat(4,1fr)}.buttons.two{grid-template-columns:1fr 1fr}.buttons.three{grid-template-columns:repeat(3,1fr)}
+.buttons{display:grid;gap:6px;grid-template-columns:repeat(4,1fr)}.buttons .wide{grid-column:1/-1}body.learning #mlearn{background:#e80;color:#000}.buttons.two{grid-template-columns:1fr 1fr}.buttons.three{grid-template-columns:repeat(3,1fr)}
 button{min-height:44px;min-width:0;font-size:14px;border:0;border-radius:8px;background:#3a3a3a;color:#eee;touch-action:manipulation;overflow:hidden;text-overflow:ellipsis;white-space:nowrap;padding:0 4px}
 button:active{background:#5af;color:#000}
 button.rec{background:#822}button.play{background:#264}button.on{background:#5af;color:#000}
@@ -74,6 +74,7 @@ body.nolog #logbox{display:none}
 <button data-fn="Replace">Replace</button><button data-fn="Stop">Stop</button>
 <button data-fn="All Play">Play all</button><button data-fn="All Stop">Stop all</button>
 <button data-fn="Prev Track">◀ Track</button><button data-fn="Next Track">Track ▶</button>
+<button id="mlearn" class="wide">Learn MIDI</button>
 </div>
 <div id="strips"></div>
 </section>
@@ -119,6 +120,11 @@ const $=id=>document.getElementById(id),Q=(s,e)=>(e||document).querySelectorAll(
 const TK=['2080','2040','2010','2020','4080','4040','4010','4020'];
 const strips=[],waves=[];let ws=null,state=null,panel=null,drag=null;
 window.zt4={updates:0,panels:0,errors:[],waves:waves};
+const LN=['Volume','Pan','Feedback'];
+// Learn mode: the next tap on a function's button or a fader learns it instead of acting.
+function setLearn(on){document.body.classList.toggle('learning',on);$('mlearn').textContent=on?'Tap a button or fader to learn':'Learn MIDI'}
+function learning(name){if(!document.body.classList.contains('learning'))return false;
+ setLearn(false);send('learn '+name);return true}
 const FD=[['level','Level',-96,0,v=>v+' dB'],['pan','Pan',-127,127,v=>v?(v<0?'L':'R')+Math.abs(v):'C'],['feedback','Feedback',0,100,v=>v+'%']];
 function send(m){if(ws&&ws.readyState===1){ws.send(m);window.zt4.sent=performance.now()}}
 function fader(t,k){
@@ -130,7 +136,7 @@ function fader(t,k){
  const flush=()=>{timer=0;last=performance.now();send('mix '+(t+1)+' '+what+' '+f.value)};
  const move=e=>{if(drag!==f)return;const v=at(e);if(v===f.value)return;f.show(v);
   if(!timer)timer=setTimeout(flush,Math.max(0,40-(performance.now()-last)))};
- f.addEventListener('pointerdown',e=>{drag=f;f.classList.add('drag');f.setPointerCapture(e.pointerId);move(e)});
+ f.addEventListener('pointerdown',e=>{if(learning('Track '+(t+1)+' '+LN[k]))return;drag=f;f.classList.add('drag');f.setPointerCapture(e.pointerId);move(e)});
  f.addEventListener('pointermove',move);
  const end=()=>{if(drag!==f)return;drag=null;f.classList.remove('drag');if(timer)clearTimeout(timer);flush()};
  f.addEventListener('pointerup',end);f.addEventListener('pointercancel',end);
@@ -149,11 +155,12 @@ for(let t=0;t<8;t++){
  d.appendChild(p);$('strips').appendChild(d);strips.push(d);waves.push([]);
 }
 function bind(){Q('button').forEach(b=>{if(b.onclick)return;
- if(b.dataset.fn)b.onclick=()=>send('fn '+b.dataset.fn);else if(b.dataset.key)b.onclick=()=>send('key '+b.dataset.key);
+ if(b.dataset.fn)b.onclick=()=>{if(!learning(b.dataset.fn))send('fn '+b.dataset.fn)};else if(b.dataset.key)b.onclick=()=>send('key '+b.dataset.key);
  else if(b.dataset.enc)b.onclick=()=>send('enc '+b.dataset.enc);else if(b.dataset.v)b.onclick=()=>show(b.dataset.v)})}
 function show(v){Q('.view').forEach(e=>e.classList.toggle('on',e.id===v));Q('#tabs button').forEach(b=>b.classList.toggle('on',b.dataset.v===v))}
 $('logt').onclick=()=>{document.body.classList.toggle('nolog');localStorage.zt4nolog=document.body.classList.contains('nolog')?1:''};
 if(localStorage.zt4nolog)document.body.classList.add('nolog');
+$('mlearn').onclick=()=>setLearn(!document.body.classList.contains('learning'));
 $('mset').onclick=()=>{if(panel)for(let i=0;i<panel.depth;i++)send('key 0880')};
 $('mtrack').onclick=()=>{if(state&&state.sel)send('key '+TK[state.sel-1])};
 $('eok').onclick=()=>send('value '+$('enum').value);
@@ -211,6 +218,7 @@ function applyPanel(m){
  $('dinfo').dataset.running=run;$('dinfo').dataset.bpm=bpm;
  if(document.activeElement!==$('bpmn')&&!$('bpm').matches(':active')){$('bpm').value=bpm;$('bpmn').value=bpm}
  $('pnum').textContent=pat;
+ if(m.learn)$('status').textContent='Learning: waiting for MIDI';else if($('status').textContent.startsWith('Learning'))$('status').textContent='connected';
  $('lwait').textContent=m.learn===1?'Waiting: play the note, program change or controller now (Back cancels).':m.learn===2?'Waiting: move the pedal or controller now (Back cancels).':'';
  const mk=JSON.stringify([m.maps,m.pedals]);if($('maps').dataset.key!==mk){$('maps').dataset.key=mk;
   $('maps').innerHTML=m.maps.map(x=>'<div class="rowd"><span>'+esc(x[1])+' → '+esc(x[2])+'</span><button data-u="'+x[0]+'">Delete</button></div>').join('')+

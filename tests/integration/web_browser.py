@@ -238,20 +238,29 @@ def menus(page):
 
 
 def learn(page, shots):
-    """A note learnt for "Redo", a controller for "Track 2 Volume", then the note's mapping
-    deleted."""
-    view(page, "learn")
-    for name, flag, shown in (("Redo", "learn-note", "Note 60 → Redo"),
-                              ("Track 2 Volume", "learn-controller", "CC 7 → Track 2 Volume")):
-        page.js(f"document.getElementById('lfn').value = {json.dumps(name)}")
-        tap(page, "#lgo")
-        page.wait("panel.learn > 0 && document.getElementById('lwait').textContent !== ''",
-                  f"learning {name} did not start")
+    """A note learnt for "Redo" from the learn page's list, then track 2's level fader learnt
+    from the mixer (learn mode, then a tap on the fader), then the note's mapping deleted."""
+    def learnt(flag, shown):
+        page.wait("panel.learn > 0", "learning did not start")
         open(os.path.join(shots, flag), "w").close()
         page.wait(f"document.getElementById('maps').textContent.includes({json.dumps(shown)})",
                   f"the mapping list does not show {shown}", timeout=20)
         page.wait("panel.learn === 0", "the learn editor did not close")
         print(f"result: learnt {shown}")
+
+    view(page, "learn")
+    page.js("document.getElementById('lfn').value = 'Redo'")
+    tap(page, "#lgo")
+    page.wait("document.getElementById('lwait').textContent !== ''", "the page shows no waiting")
+    learnt("learn-note", "Note 60 → Redo")
+    view(page, "mixer")
+    level = page.js("state.tr[1][3]")
+    tap(page, "#mlearn")
+    tap(page, "#strip2 .fader[data-what=level]")
+    learnt("learn-controller", "CC 7 → Track 2 Volume")
+    if page.js("state.tr[1][3]") != level:
+        raise Failed("the tap that chose the fader to learn moved it")
+    view(page, "learn")
     tap(page, '#maps button[data-u="316"]')
     page.wait("!document.getElementById('maps').textContent.includes('Note 60')",
               "the note's mapping was not deleted")
