@@ -8,8 +8,8 @@ over anything else, touch targets of at least 44 px) at three screen sizes, with
 Usage: web_browser.py URL SHOT_DIR
 Prints one "result: ..." line per finding and "browser test passed" at the end; exits 1 with
 "failed: ..." when a step does not happen before its deadline. For the MIDI steps it writes
-SHOT_DIR/learn-note (then SHOT_DIR/learn-controller) once the looper waits for the trigger; the
-caller sends the MIDI then.
+SHOT_DIR/learn-note (then SHOT_DIR/learn-controller) once the looper waits for the trigger, and
+removes it once the mapping shows; the caller sends the MIDI while the file is there.
 """
 import base64
 import json
@@ -216,6 +216,17 @@ def mixer(page):
     tap(page, "#strip3 .mute")
     page.wait("state.tr[2][3] === 0", "a second mute did not bring track 3 back")
     print("result: a swipe beside a fader changes nothing; mute and back")
+    # The strip's Play/Stop: from overdubbing to playing, then stopped, then playing again.
+    words = [page.js(strip(1, 'state'))]
+    while words[-1] != "playing" or "stopped" not in words:
+        if len(words) > 3:
+            raise Failed(f"the strip's Play/Stop went {words}")
+        tap(page, "#strip1 .ps")
+        words.append(page.wait(f"{strip(1, 'state')} !== {json.dumps(words[-1])} && "
+                               f"{strip(1, 'state')}", "the strip's Play/Stop changed nothing"))
+    page.wait("state.sel === 1 && document.getElementById('strip1').classList.contains('sel')",
+              "track 1 is not shown selected")
+    print(f"result: the strip's Play/Stop took track 1 {' -> '.join(words)}, shown selected")
 
 
 def menus(page):
@@ -245,6 +256,7 @@ def learn(page, shots):
         open(os.path.join(shots, flag), "w").close()
         page.wait(f"document.getElementById('maps').textContent.includes({json.dumps(shown)})",
                   f"the mapping list does not show {shown}", timeout=20)
+        os.remove(os.path.join(shots, flag))
         page.wait("panel.learn === 0", "the learn editor did not close")
         print(f"result: learnt {shown}")
 
@@ -384,6 +396,13 @@ def run(url, shots):
         tap(page, '#panel button[data-key="2080"]')
         page.wait(f"{line(0)}.includes('Track 1')", "track key 1 did not open the track menu")
         tap(page, '#panel button[data-key="0880"]')
+        # The log hides and comes back.
+        tap(page, "#logt")
+        page.wait("getComputedStyle(document.getElementById('logbox')).display === 'none'",
+                  "the log did not hide")
+        tap(page, "#logt")
+        page.wait("getComputedStyle(document.getElementById('logbox')).display !== 'none'",
+                  "the log did not come back")
         layouts(page, shots)
     finally:
         browser.terminate()
