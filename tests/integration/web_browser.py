@@ -331,6 +331,8 @@ COUNT_IN_CHECK = """(() => {
 
 
 def layouts(page, shots):
+    page.wait("document.getElementById('status').textContent === 'connected'",
+              "the last refusal stayed on the status line")
     for width, height in SIZES:
         page.layout((width, height))
         page.wait("innerWidth === %d" % width, f"the {width}x{height} layout did not apply")
