@@ -29,6 +29,10 @@ struct Editors {
   int16_t learn_row = -1;         // function-table row, -1 = end of list
   int16_t pedal_step = 1;         // 1..4
   int16_t pedal_controller = -1;  // -1 none, 0..127
+  // Learning from the web panel: the function-table row the next trigger gets, or the controller
+  // function id the next controller gets; -1 none.
+  int16_t learn_armed_row = -1;
+  int16_t pedal_armed_id = -1;
 };
 
 extern Editors editors;
@@ -41,5 +45,11 @@ int32_t open_group_editor(int32_t group);    // 1..10
 int32_t open_address_editor(int32_t field);  // AddressField
 int32_t open_learn_editor(int32_t unused);
 int32_t open_pedal_editor(int32_t unused);
+// The learn editor waiting for the next note, program change or controller, which then runs
+// function-table row `row` alone; the editor closes once it has.
+int32_t learn_next_trigger(int32_t row);
+// The pedal editor waiting for the next controller, which then drives controller function `id`
+// over its whole travel; the editor closes once it has.
+int32_t learn_next_controller(int32_t id);
 
 void editors_reset();

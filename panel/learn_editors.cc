@@ -78,6 +78,14 @@ void choose_source(int source) {
   e.learn_button = -1;
   e.learn_position = 0;
   load_learn_entry();
+  if (e.learn_armed_row < 0) return;
+  // Armed from the web panel: the trigger runs that function alone, and the editor closes.
+  int16_t* list = learn_list();
+  list[0] = int16_t(function_table[e.learn_armed_row].first_id);
+  for (int i = 1; i < config_list_length; ++i) list[i] = -1;
+  config_dirty = 1;
+  e.learn_armed_row = -1;
+  dispatch_key(key_back);
 }
 
 // Returns false for the codes the global key map handles.
@@ -176,6 +184,14 @@ bool pedal_code(int32_t code) {
   if ((code & kind_mask) == code_control_change) {
     const int c = code_controller(code);
     const int16_t v = int16_t(code & value_mask);
+    if (e.pedal_armed_id >= 0) {
+      // Armed from the web panel: this controller drives that function, and the editor closes.
+      choose_controller(c);
+      k.cc_controller[c] = e.pedal_armed_id;
+      e.pedal_armed_id = -1;
+      dispatch_key(key_back);
+      return false;
+    }
     if (e.pedal_step == 1 || c != e.pedal_controller) {
       choose_controller(c);
     } else if (e.pedal_step == 2) {
@@ -231,8 +247,27 @@ int32_t open_learn_editor(int32_t) {
   e.learn_button = -1;
   e.learn_position = 0;
   e.learn_row = -1;
+  e.learn_armed_row = -1;
   fill_learn();
   push_menu(&editor_screen, 0, learn_key);
+  return 0;
+}
+
+int32_t learn_next_trigger(int32_t row) {
+  if (row < 0 || row >= function_row_count()) return status_refused;
+  open_learn_editor(0);
+  if (menu_stack.levels[menu_stack.depth].key_callback == learn_key) {
+    editors.learn_armed_row = int16_t(row);
+  }
+  return 0;
+}
+
+int32_t learn_next_controller(int32_t id) {
+  if (controller_function(id) == nullptr) return status_refused;
+  open_pedal_editor(0);
+  if (menu_stack.levels[menu_stack.depth].key_callback == pedal_key) {
+    editors.pedal_armed_id = int16_t(id);
+  }
   return 0;
 }
 
@@ -240,6 +275,7 @@ int32_t open_pedal_editor(int32_t) {
   Editors& e = editors;
   e.pedal_step = 1;
   e.pedal_controller = -1;
+  e.pedal_armed_id = -1;
   fill_pedal();
   push_menu(&editor_screen, 0, pedal_key);
   return 0;

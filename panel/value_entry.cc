@@ -106,6 +106,17 @@ void value_entry_step(int32_t code) {
   }
 }
 
+int32_t value_read(const ValueDescriptor& descriptor) { return read_variable(descriptor); }
+
+void value_entry_set(int32_t shown) {
+  ValueEntry& e = value_entry;
+  if (e.active == nullptr || !value_entry_on_top()) return;
+  const ValueDescriptor& d = *e.active;
+  e.value = std::clamp(shown - d.display_offset, d.min, std::max(d.min, d.max));
+  show_number();
+  commit_value(0);
+}
+
 bool value_entry_on_top() { return menu_on_top(&value_entry_screen); }
 
 void value_entry_end() { value_entry.active = nullptr; }

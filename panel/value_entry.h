@@ -45,6 +45,11 @@ void get_integer_generic(const char* title, int16_t live, int32_t min, int32_t m
 int32_t commit_value(int32_t stay);
 // An encoder step while the entry screen is on top: the value within min..max.
 void value_entry_step(int32_t code);
+// The setting's current value as stored (without display_offset).
+int32_t value_read(const ValueDescriptor& descriptor);
+// While the entry screen is on top: the working value becomes `shown` less display_offset,
+// brought within min..max, and is committed (the entry screen is left).
+void value_entry_set(int32_t shown);
 // Whether the entry screen is the top level.
 bool value_entry_on_top();
 // Ends entry without writing (every pop and reset_menus).

@@ -1,8 +1,13 @@
 #include "web/web_message.h"
 
+#include <cctype>
 #include <cstring>
 
+#include "core/constants.h"
+
 #include "panel/command_queue.h"
+#include "panel/function_names.h"
+#include "panel/function_table.h"
 #include "panel/input.h"
 #include "panel/text_command.h"
 
@@ -39,6 +44,105 @@ bool parse_number(const char* p, const char* end, int base, bool signed_ok, int3
   }
   out = negative ? -value : value;
   return true;
+}
+
+// One whole number within lo..hi filling [p, end).
+bool number_within(const char* p, const char* end, int32_t lo, int32_t hi, int32_t& out) {
+  return parse_number(p, end, 10, lo < 0, out) && out >= lo && out <= hi;
+}
+
+// Whether [p, end) is the word w.
+bool is_word(const char* p, const char* end, const char* w) {
+  const size_t n = strlen(w);
+  return size_t(end - p) == n && memcmp(p, w, n) == 0;
+}
+
+bool same_letters(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b)))
+      return false;
+  }
+  return *a == *b;
+}
+
+WebMessage parse_mix(const char* p, const char* end) {
+  const char* space = static_cast<const char*>(memchr(p, ' ', size_t(end - p)));
+  const char* second =
+      space != nullptr ? static_cast<const char*>(memchr(space + 1, ' ', size_t(end - space - 1)))
+                       : nullptr;
+  WebMessage m;
+  if (second == nullptr || !number_within(p, space, 1, track_count, m.track))
+    return refused("mix wants a track 1..8, level, pan or feedback, and a value");
+  const char* what = space + 1;
+  if (is_word(what, second, "level")) {
+    m.part = web_mix_level;
+    if (!number_within(second + 1, end, web_mix_level_min, 0, m.value))
+      return refused("level must be -96..0");
+  } else if (is_word(what, second, "pan")) {
+    m.part = web_mix_pan;
+    if (!number_within(second + 1, end, -web_mix_pan_limit, web_mix_pan_limit, m.value))
+      return refused("pan must be -127..127");
+  } else if (is_word(what, second, "feedback")) {
+    m.part = web_mix_feedback;
+    if (!number_within(second + 1, end, 0, web_mix_feedback_max, m.value))
+      return refused("feedback must be 0..100");
+  } else {
+    return refused("mix sets level, pan or feedback");
+  }
+  m.action = WebAction::mix;
+  return m;
+}
+
+WebMessage parse_learn(const char* p, const char* end) {
+  WebMessage m;
+  const size_t n = size_t(end - p);
+  if (n == 0 || n > size_t(command_text_max)) return refused("learn wants a function's name");
+  memcpy(m.text, p, n);
+  m.text[n] = '\0';
+  for (int id = 1; id < controller_function_count; ++id) {
+    const FunctionEntry* row = controller_function(id);
+    if (row != nullptr && same_letters(row->name, m.text)) {
+      m.part = web_learn_controller;
+      m.value = id;
+      m.action = WebAction::learn;
+      return m;
+    }
+  }
+  m.value = function_row_named(m.text);
+  if (m.value < 0) return refused("no such function to learn");
+  m.part = web_learn_function;
+  m.action = WebAction::learn;
+  return m;
+}
+
+WebMessage parse_unmap(const char* p, const char* end) {
+  WebMessage m;
+  if (end - p > 3 && memcmp(p, "cc ", 3) == 0) {
+    if (!number_within(p + 3, end, 0, web_controller_count - 1, m.value))
+      return refused("controller must be 0..127");
+    m.part = web_unmap_controller;
+  } else if (!number_within(p, end, 0, web_list_count - 1, m.value)) {
+    return refused("MIDI list must be 0..383");
+  }
+  m.action = WebAction::unmap;
+  return m;
+}
+
+WebMessage parse_drums(const char* p, const char* end) {
+  WebMessage m;
+  if (end - p > 4 && memcmp(p, "bpm ", 4) == 0) {
+    if (!number_within(p + 4, end, web_drum_bpm_min, web_drum_bpm_max, m.value))
+      return refused("drum tempo must be 60..200 BPM");
+    m.part = web_drums_bpm;
+  } else if (end - p > 8 && memcmp(p, "pattern ", 8) == 0) {
+    if (!number_within(p + 8, end, 1, web_drum_pattern_max, m.value))
+      return refused("drum pattern must be 1..64");
+    m.part = web_drums_pattern;
+  } else {
+    return refused("drums sets bpm or pattern");
+  }
+  m.action = WebAction::drums;
+  return m;
 }
 
 }  // namespace
@@ -89,5 +193,21 @@ WebMessage web_message_parse(const char* data, size_t length) {
     m.action = WebAction::encoder;
     return m;
   }
+  if (is_word(data, space, "item")) {
+    if (!number_within(rest, end, 0, web_menu_item_max, m.value))
+      return refused("menu item must be 0..99");
+    m.action = WebAction::item;
+    return m;
+  }
+  if (is_word(data, space, "value")) {
+    if (!number_within(rest, end, -web_entry_limit, web_entry_limit, m.value))
+      return refused("value must be a whole number -99999..99999");
+    m.action = WebAction::entry;
+    return m;
+  }
+  if (is_word(data, space, "mix")) return parse_mix(rest, end);
+  if (is_word(data, space, "learn")) return parse_learn(rest, end);
+  if (is_word(data, space, "unmap")) return parse_unmap(rest, end);
+  if (is_word(data, space, "drums")) return parse_drums(rest, end);
   return refused("unknown message");
 }

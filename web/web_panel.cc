@@ -15,6 +15,7 @@
 #include "engine/track.h"
 #include "net/status_report.h"
 #include "panel/command_queue.h"
+#include "panel/handlers.h"
 #include "panel/input.h"
 #include "web/web_message.h"
 
@@ -134,10 +135,16 @@ int socket_data(mg_connection* connection, int bits, char* data, size_t length, 
   WebMessage m;  // a binary frame (or a piece of a split message) is refused
   if (opcode == MG_WEBSOCKET_OPCODE_TEXT) m = web_message_parse(data, length);
   const char* error = opcode == MG_WEBSOCKET_OPCODE_TEXT ? m.error : "text messages only";
-  if (m.action == WebAction::function && !command_queue_put(m.text)) error = "command queue full";
-  if ((m.action == WebAction::key || m.action == WebAction::encoder) &&
-      !web_queue_event(m.action == WebAction::key, m.value))
-    error = "too many keys waiting";
+  switch (m.action) {
+    case WebAction::none: break;
+    case WebAction::function:
+      if (!command_queue_put(m.text)) error = "command queue full";
+      break;
+    case WebAction::mix: web_queue_mix(m.part, m.track, m.value); break;
+    default:
+      if (!web_queue(WebEvent{m.action, m.part, m.value})) error = "too many keys waiting";
+      break;
+  }
   if (error == nullptr && m.action != WebAction::none) wake_main_loop();  // no 50 ms nap first
   if (error != nullptr) {
     std::lock_guard<std::mutex> hold(web_panel.clients_mutex);
@@ -186,9 +193,16 @@ bool anyone_connected(WebPanel& w) {
   return false;
 }
 
+int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 void update_once() {
   WebPanel& w = web_panel;
-  if (!anyone_connected(w)) {
+  w.watched = anyone_connected(w);
+  if (!w.watched.load()) {
     // Nobody watches: the snapshot, the state text and the waveforms wait (nothing is built or
     // allocated), and the first update with a page computes every waveform that changed.
     const std::string log = take_log();
@@ -207,6 +221,13 @@ void update_once() {
       web_state_json(status, lines, meter_percent(input_peak), meter_percent(output_peak));
   const bool state_changed = state != w.last_state;
   w.last_state = state;
+  std::string panel;
+  {
+    std::lock_guard<std::mutex> hold(w.mutex);
+    panel = w.panel_json;
+  }
+  const bool panel_changed = panel != w.last_panel;
+  w.last_panel = panel;
 
   const std::string log = take_log();
   const std::string log_message = log.empty() ? "" : text_message("log", log);
@@ -234,7 +255,10 @@ void update_once() {
   for (WebClient& c : w.clients) {
     if (c.connection == nullptr) continue;
     if (c.fresh) {
+      // The whole state first: the page shows nothing as the looper's until it has it.
       send_text(c.connection, state);
+      if (!panel.empty()) send_text(c.connection, panel);
+      send_text(c.connection, web_functions_json());
       for (const WebWave& wave : w.waves) {
         if (!wave.json.empty()) send_text(c.connection, wave.json);
       }
@@ -244,6 +268,7 @@ void update_once() {
       continue;
     }
     if (state_changed) send_text(c.connection, state);
+    if (panel_changed && !panel.empty()) send_text(c.connection, panel);
     for (int t = 0; t < track_count; ++t) {
       if (wave_changed[t]) send_text(c.connection, w.waves[t].json);
     }
@@ -280,34 +305,74 @@ void web_display_lines(char lines[][display_columns + 1]) {
   memcpy(lines, web_panel.lines, sizeof web_panel.lines);
 }
 
-bool web_queue_event(bool key, int32_t value) {
+bool web_queue(const WebEvent& event) {
   WebPanel& w = web_panel;
   std::lock_guard<std::mutex> hold(w.mutex);
   if (w.event_count == web_event_max) return false;
-  w.events[(w.event_first + w.event_count) % web_event_max] = WebEvent{key, value};
+  w.events[(w.event_first + w.event_count) % web_event_max] = event;
   w.event_count++;
   return true;
+}
+
+bool web_queue_event(bool key, int32_t value) {
+  return web_queue(WebEvent{key ? WebAction::key : WebAction::encoder, 0, value});
+}
+
+void web_queue_mix(int32_t kind, int32_t track, int32_t value) {
+  if (kind < 0 || kind >= web_mix_kinds || track < 1 || track > track_count) return;
+  std::lock_guard<std::mutex> hold(web_panel.mutex);
+  web_panel.mix[kind][track - 1] = value;
 }
 
 void web_main_service() {
   WebPanel& w = web_panel;
   const bool input_free =
       panel_input.key_mailbox.load() == 0 && panel_input.encoder_count.load() == 0;
-  std::lock_guard<std::mutex> hold(w.mutex);
-  for (int line = 0; line < display_line_count; ++line) {
-    memcpy(w.lines[line], line_text(line), display_columns);
-    w.lines[line][display_columns] = '\0';
+  int32_t mix[web_mix_kinds][track_count];
+  bool have_event = false;
+  WebEvent e{};
+  {
+    std::lock_guard<std::mutex> hold(w.mutex);
+    for (int line = 0; line < display_line_count; ++line) {
+      memcpy(w.lines[line], line_text(line), display_columns);
+      w.lines[line][display_columns] = '\0';
+    }
+    memcpy(mix, w.mix, sizeof mix);
+    for (auto& kind : w.mix) {
+      for (int32_t& v : kind) v = web_mix_none;
+    }
+    // One event at a time, each once the panel has taken the keys before it, so that a key that
+    // opens a menu is handled before the choice made in it.
+    if (input_free && w.event_count > 0) {
+      e = w.events[w.event_first];
+      w.event_first = (w.event_first + 1) % web_event_max;
+      w.event_count--;
+      have_event = true;
+    }
   }
-  if (!input_free || w.event_count == 0) return;
-  const WebEvent e = w.events[w.event_first];
-  w.event_first = (w.event_first + 1) % web_event_max;
-  w.event_count--;
-  if (e.key) {
-    // The page names keys as the looper reads them; the mailbox takes them as the configured
-    // panel hardware sends them.
-    panel_key_event(uint16_t(config.panel_version > 0 ? swap_key_columns(e.value) : e.value));
-  } else {
-    panel_encoder_steps(e.value);
+  for (int kind = 0; kind < web_mix_kinds; ++kind) {
+    for (int t = 0; t < track_count; ++t) {
+      if (mix[kind][t] != web_mix_none) set_track_mix(t + 1, TrackMix(kind), mix[kind][t]);
+    }
+  }
+  if (have_event) {
+    if (e.action == WebAction::key) {
+      // The page names keys as the looper reads them; the mailbox takes them as the configured
+      // panel hardware sends them.
+      panel_key_event(uint16_t(config.panel_version > 0 ? swap_key_columns(e.value) : e.value));
+    } else if (e.action == WebAction::encoder) {
+      panel_encoder_steps(e.value);
+    } else {
+      web_run_event(e);
+    }
+  }
+  // The panel message after the event, so that a page sees its choice at once.
+  const int64_t now = now_ms();
+  if (w.watched.load() && (have_event || now - w.panel_built_ms >= web_update_ms)) {
+    std::string panel = web_panel_json();
+    w.panel_built_ms = now;
+    std::lock_guard<std::mutex> hold(w.mutex);
+    w.panel_json = std::move(panel);
   }
 }
 
@@ -374,6 +439,12 @@ void web_stop() {
   w.context = nullptr;
 }
 
+WebPanel::WebPanel() {
+  for (auto& kind : mix) {
+    for (int32_t& v : kind) v = web_mix_none;
+  }
+}
+
 WebPanel::~WebPanel() { web_stop(); }
 
 void web_reset() {
@@ -388,10 +459,17 @@ void web_reset() {
   memset(w.lines, 0, sizeof w.lines);
   w.event_first = 0;
   w.event_count = 0;
+  for (auto& kind : w.mix) {
+    for (int32_t& v : kind) v = web_mix_none;
+  }
+  w.panel_json.clear();
+  w.panel_built_ms = 0;
+  w.watched = false;
   std::lock_guard<std::mutex> hold_clients(w.clients_mutex);
   for (WebClient& c : w.clients) c = WebClient{};
   w.log_backlog.clear();
   w.last_state.clear();
+  w.last_panel.clear();
   for (WebWave& wave : w.waves) wave = WebWave{};
   w.wave_countdown = 0;
 }

@@ -18,6 +18,7 @@
 
 #include "core/constants.h"
 #include "panel/display.h"
+#include "web/web_message.h"
 
 constexpr char web_listen_default[] = "127.0.0.1:8080";
 constexpr char web_token_file[] = ".zt4.web-token";
@@ -36,10 +37,15 @@ constexpr int web_log_backlog = 4096;  // console text a newly opened page gets
 constexpr int web_update_ms = 20;      // snapshot period
 constexpr int web_wave_every = 10;     // snapshots between waveform checks
 
+// One message for the main thread, in the order the pages sent them: a key, encoder steps, or a
+// menu choice, value entry, learn, unmap or drum setting (web/web_message.h).
 struct WebEvent {
-  bool key;  // true: a key scan code; false: encoder steps
+  WebAction action;
+  int32_t part;
   int32_t value;
 };
+
+constexpr int32_t web_mix_none = INT32_MIN;  // no mix value waiting
 
 struct WebClient {
   struct mg_connection* connection;  // null: free
@@ -67,6 +73,14 @@ struct WebPanel {
   WebEvent events[web_event_max] = {};
   int event_first = 0;
   int event_count = 0;
+  // The newest fader value of each kind and track, until the main thread applies it (a drag sends
+  // many; only the last counts).
+  int32_t mix[web_mix_kinds][track_count];
+  // The panel message (menu on screen, drum machine and clock, MIDI mappings) as the main thread
+  // last built it, and when; watched: a page is open, so the main thread builds it.
+  std::string panel_json;
+  int64_t panel_built_ms = 0;
+  std::atomic<bool> watched{false};
 
   // The open pages: held while sending to them, so that a page's connection stays valid (civetweb
   // ends it only after the close handler has taken it out here).
@@ -79,9 +93,11 @@ struct WebPanel {
   std::thread updater;
   std::atomic<bool> running{false};
   std::string last_state;  // the last state message sent
+  std::string last_panel;  // the last panel message sent
   WebWave waves[track_count];
   int wave_countdown = 0;
 
+  WebPanel();
   // A looper that exits (a restart after an upgrade) stops the server and its thread first.
   ~WebPanel();
 };
@@ -103,7 +119,20 @@ void web_stop();
 void web_main_service();
 
 // Socket threads: queues one event for the main thread; false when the queue is full.
+bool web_queue(const WebEvent& event);
+// The same for a key (scan code) or encoder steps.
 bool web_queue_event(bool key, int32_t value);
+// Socket threads: a fader's newest value for the main thread (web_mix_level..feedback, track 1..8).
+void web_queue_mix(int32_t kind, int32_t track, int32_t value);
+
+// Main thread (web/web_menu.cc): runs one menu, learn, unmap or drum event.
+void web_run_event(const WebEvent& event);
+// Main thread: the "panel" message: the screen the panel shows as a touch list (the menu with
+// each item's current value, a value entry with its range, or an editor's two lines), the drum
+// machine and the clock, and the MIDI mappings.
+std::string web_panel_json();
+// The "functions" message: the names the page offers to learn (any thread, constant).
+const std::string& web_functions_json();
 
 // Reads the token from .zt4.web-token in the working directory, or makes one and keeps it there
 // (the OSC server's peers beyond loopback use the same one). False when it cannot be kept.

@@ -10,6 +10,8 @@
 #include "engine/track.h"
 #include "host/looper.h"
 #include "net/status_report.h"
+#include "config/config.h"
+#include "midi/midi_queue.h"
 #include "panel/command_queue.h"
 #include "panel/display.h"
 #include "panel/input.h"
@@ -65,6 +67,126 @@ TEST_F(WebTest, MessagesAreCheckedBeforeAnythingHappens) {
   EXPECT_STREQ(parse("fn Rec/Dub").text, "Rec/Dub");
   const std::string with_nul("fn Undo\0x", 9);
   EXPECT_EQ(parse(with_nul).action, WebAction::none);
+}
+
+// The menu, mixer, learn and drum messages: each bounded where it is read.
+TEST_F(WebTest, PanelMessagesAreCheckedBeforeAnythingHappens) {
+  constexpr int32_t any_value = INT32_MIN;
+  struct Case {
+    const char* text;
+    WebAction action;
+    int32_t part, value;
+  };
+  const Case cases[] = {
+      {"item 0", WebAction::item, 0, 0},
+      {"item 99", WebAction::item, 0, 99},
+      {"value -99999", WebAction::entry, 0, -99999},
+      {"value 130", WebAction::entry, 0, 130},
+      {"mix 2 level -96", WebAction::mix, web_mix_level, -96},
+      {"mix 8 pan 127", WebAction::mix, web_mix_pan, 127},
+      {"mix 1 feedback 0", WebAction::mix, web_mix_feedback, 0},
+      {"learn Redo", WebAction::learn, web_learn_function, any_value},
+      {"learn shrink to 50%", WebAction::learn, web_learn_function, any_value},
+      {"learn Track 2 Volume", WebAction::learn, web_learn_controller, 4},
+      {"learn track 8 pan", WebAction::learn, web_learn_controller, 28},
+      {"unmap 316", WebAction::unmap, web_unmap_list, 316},
+      {"unmap cc 127", WebAction::unmap, web_unmap_controller, 127},
+      {"drums bpm 60", WebAction::drums, web_drums_bpm, 60},
+      {"drums pattern 64", WebAction::drums, web_drums_pattern, 64},
+      {"item 100", WebAction::none, 0, 0},
+      {"item -1", WebAction::none, 0, 0},
+      {"item", WebAction::none, 0, 0},
+      {"value 100000", WebAction::none, 0, 0},
+      {"value 1.5", WebAction::none, 0, 0},
+      {"mix 0 level -3", WebAction::none, 0, 0},
+      {"mix 9 level -3", WebAction::none, 0, 0},
+      {"mix 2 level 1", WebAction::none, 0, 0},
+      {"mix 2 level -97", WebAction::none, 0, 0},
+      {"mix 2 pan 128", WebAction::none, 0, 0},
+      {"mix 2 feedback 101", WebAction::none, 0, 0},
+      {"mix 2 volume -3", WebAction::none, 0, 0},
+      {"mix 2 level", WebAction::none, 0, 0},
+      {"mix 2  level -3", WebAction::none, 0, 0},
+      {"learn ", WebAction::none, 0, 0},
+      {"learn No Such Thing", WebAction::none, 0, 0},
+      {"learn General Use", WebAction::none, 0, 0},  // drives nothing of the looper
+      {"unmap 384", WebAction::none, 0, 0},
+      {"unmap cc 128", WebAction::none, 0, 0},
+      {"unmap cc", WebAction::none, 0, 0},
+      {"drums bpm 59", WebAction::none, 0, 0},
+      {"drums bpm 201", WebAction::none, 0, 0},
+      {"drums pattern 0", WebAction::none, 0, 0},
+      {"drums swing 3", WebAction::none, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const WebMessage m = parse(c.text);
+    EXPECT_EQ(m.action, c.action) << c.text;
+    EXPECT_EQ(m.error == nullptr, c.action != WebAction::none) << c.text;
+    if (m.action == WebAction::none) continue;
+    EXPECT_EQ(m.part, c.part) << c.text;
+    if (c.value != any_value) {
+      EXPECT_EQ(m.value, c.value) << c.text;
+    }
+  }
+  EXPECT_EQ(parse("mix 2 level -3").track, 2);
+  EXPECT_GE(parse("learn Redo").value, 0);
+}
+
+// The page's choices run through the panel's own menu stack: an item opens its choice list, a
+// choice there is stored, a value entry takes its number; learning makes the next trigger run the
+// function, and unmap takes the mapping away again.
+TEST_F(WebTest, ChoicesFromThePageRunThroughThePanelsMenus) {
+  const auto run = [](const char* text) {
+    const WebMessage m = parse(text);
+    ASSERT_EQ(m.error, nullptr) << text;
+    ASSERT_TRUE(web_queue(WebEvent{m.action, m.part, m.value})) << text;
+    web_main_service();
+  };
+  config_defaults();
+  web_panel.watched = true;
+  const auto panel = [] {
+    std::lock_guard<std::mutex> hold(web_panel.mutex);
+    return web_panel.panel_json;
+  };
+  run("item 11");  // "Time display": its choice list opens
+  EXPECT_NE(panel().find("\"title\":\"Time display\""), std::string::npos) << panel();
+  run("item 1");  // "Reverse"
+  EXPECT_EQ(config.time_display, 1);
+  EXPECT_NE(panel().find("[\"Time display\",\"Reverse\"]"), std::string::npos) << panel();
+  run("item 3");  // "MIDI channel": a value entry shown 1..16
+  EXPECT_NE(panel().find("\"kind\":\"entry\""), std::string::npos) << panel();
+  EXPECT_NE(panel().find("\"entry\":[1,16,1]"), std::string::npos) << panel();
+  run("value 99");  // brought within the range, and the entry is left
+  EXPECT_EQ(config.midi_channel, 15);
+  EXPECT_NE(panel().find("[\"MIDI channel\",\"16\"]"), std::string::npos) << panel();
+  run("value 3");  // no entry on the screen: nothing changes
+  EXPECT_EQ(config.midi_channel, 15);
+
+  config.midi_channel = 0;
+  run("learn Redo");
+  EXPECT_NE(panel().find("\"learn\":1"), std::string::npos) << panel();
+  for (uint8_t b : {0x90, 60, 100}) midi_in_put(b);
+  ui_poll();
+  web_panel.panel_built_ms = 0;  // the panel message is built again at once
+  constexpr int note_60 = list_note_base + 60;
+  EXPECT_EQ(config.midi_lists[note_60][0], 126);  // "Redo"
+  EXPECT_EQ(config.midi_lists[note_60][1], -1);
+  web_main_service();
+  EXPECT_NE(panel().find("[316,\"Note 60\",\"Redo\"]"), std::string::npos) << panel();
+  EXPECT_NE(panel().find("\"learn\":0"), std::string::npos) << panel();
+  run("unmap 316");
+  EXPECT_EQ(config.midi_lists[note_60][0], -1);
+
+  run("learn Track 2 Volume");
+  EXPECT_NE(panel().find("\"learn\":2"), std::string::npos) << panel();
+  for (uint8_t b : {0xB0, 7, 64}) midi_in_put(b);
+  ui_poll();
+  web_panel.panel_built_ms = 0;
+  EXPECT_EQ(config.cc_controller[7], 4);
+  web_main_service();
+  EXPECT_NE(panel().find("\"pedals\":[[7,\"Track 2 Volume\"]]"), std::string::npos) << panel();
+  run("unmap cc 7");
+  EXPECT_EQ(config.cc_controller[7], -1);
 }
 
 TEST_F(WebTest, PeersOtherThanTheLocalOneNeedTheToken) {

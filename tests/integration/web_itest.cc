@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "config/config.h"
 #include "tests/support/harness.h"
 
 namespace zt4test {
@@ -93,7 +95,12 @@ class WebItest : public Zt4Test {
   std::string token;
 };
 
-TEST_F(WebItest, PhoneRecordsALoopAndSetsItsLevelThroughThePanelKeys) {
+// The page as a player's front panel (tests/integration/web_browser.py): a loop recorded, track 2's
+// level fader dragged, settings changed through the menu lists, a note and a controller learnt
+// from this client's MIDI, the drums started at a new tempo, bad messages refused, and the layout
+// checked at three screen sizes. Then the looper itself is asked: the level through zt4-remote,
+// the settings and mappings in the configuration file it saved.
+TEST_F(WebItest, PhonePlaysTheLooperAsItsFrontPanel) {
   std::string out;
   ASSERT_EQ(run_shell("command -v chromium && /usr/bin/python3 -c 'import websocket'", out), 0)
       << "chromium or python3-websocket is missing (scripts/deps installs them): " << out;
@@ -104,13 +111,83 @@ TEST_F(WebItest, PhoneRecordsALoopAndSetsItsLevelThroughThePanelKeys) {
   client.play_sine(440, 0.5f);
   const std::string binary = ZT4_BINARY;
   const std::string shots = binary.substr(0, binary.rfind('/')) + "/web-shots";
+  // The MIDI a player sends once the page waits for it: note 60, then controller 7. A period the
+  // looper misses on a loaded machine loses its MIDI, so each is sent again every 3 s until the
+  // page has shown the mapping (it removes the flag then).
+  for (const char* flag : {"/learn-note", "/learn-controller"}) unlink((shots + flag).c_str());
+  std::atomic<bool> done{false};
+  std::thread midi([&] {
+    const auto send_while_flagged = [&](const char* name, const std::vector<uint8_t>& message) {
+      const std::string flag = shots + "/" + name;
+      const auto flagged = [&] { return access(flag.c_str(), F_OK) == 0; };
+      if (!wait_until([&] { return done.load() || flagged(); }, 120) || done.load()) return false;
+      for (int i = 0; i < 5 && flagged() && !done.load(); ++i) {
+        client.send_midi(message);
+        if (message[0] == 0x90) client.send_midi({0x80, message[1], 0});
+        wait_until([&] { return done.load() || !flagged(); }, 3);
+      }
+      return true;
+    };
+    if (send_while_flagged("learn-note", {0x90, 60, 100})) {
+      send_while_flagged("learn-controller", {0xB0, 7, 64});
+    }
+  });
   const int status =
       run_shell("/usr/bin/python3 " ZT4_SOURCE_DIR "/tests/integration/web_browser.py '" + url +
                     "' '" + shots + "'",
                 out);
+  done = true;
+  midi.join();
   EXPECT_EQ(status, 0) << out << zt4->output();
   EXPECT_NE(out.find("browser test passed"), std::string::npos) << out;
   std::cout << out;  // the measured figures, for the record
+
+  std::smatch level;
+  ASSERT_TRUE(std::regex_search(out, level, std::regex("result: track 2 level (-?[0-9]+)"))) << out;
+  std::string table;
+  ASSERT_EQ(
+      run_shell(tool_path("zt4-remote") + " --port " + std::to_string(zt4->udp_port()) + " status",
+                table),
+      0)
+      << table;
+  EXPECT_TRUE(std::regex_search(
+      table, std::regex("\\n 2 +[a-z]+ +[0-9.]+ +[0-9.]+ +" + level[1].str() + " ")))
+      << "track 2 at level " << level[1] << " in\n"
+      << table;
+
+  ConfigRecord saved{};
+  EXPECT_TRUE(wait_until(
+      [&] {
+        const auto bytes = dir.read(config_file_name);
+        if (!bytes || bytes->size() != sizeof saved) return false;
+        memcpy(&saved, bytes->data(), sizeof saved);
+        return saved.time_display == 1 && saved.rnd_restart_max == 9 && saved.cc_controller[7] == 4;
+      },
+      15))
+      << "time display " << saved.time_display << ", rnd restart max " << saved.rnd_restart_max
+      << ", controller 7 " << saved.cc_controller[7];
+  EXPECT_EQ(saved.midi_lists[list_note_base + 60][0], -1) << "the deleted mapping is back";
+
+  // The controller learnt for "Track 2 Volume" drives it: the top of its travel is full level.
+  const auto track_2_level = [&] {
+    run_shell(tool_path("zt4-remote") + " --port " + std::to_string(zt4->udp_port()) + " status",
+              table);
+    std::smatch m;
+    return std::regex_search(table, m, std::regex("\\n 2 +[a-z]+ +[0-9.]+ +[0-9.]+ +(-?[0-9]+) "))
+               ? std::stoi(m[1])
+               : 1;
+  };
+  // Each value sent again every second until the level follows (a missed period loses MIDI; the
+  // same value twice is one move).
+  const auto move_to = [&](uint8_t value, const std::function<bool(int)>& reached) {
+    for (int i = 0; i < 5; ++i) {
+      client.send_midi({0xB0, 7, value});
+      if (wait_until([&] { return reached(track_2_level()); }, 1)) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(move_to(0, [](int level) { return level < -48; })) << table;
+  EXPECT_TRUE(move_to(127, [](int level) { return level == 0; })) << table;
 }
 
 TEST_F(WebItest, PeerOtherThanTheTrustedOneNeedsTheToken) {
