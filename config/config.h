@@ -42,6 +42,9 @@ struct Preset {
 };
 static_assert(sizeof(Preset) == 50);
 
+// config.drums_clock_out "Off": the drum machine is no clock for the tracks or MIDI out.
+constexpr int16_t drums_clock_off = 2;
+
 struct ConfigRecord {
   uint16_t version;
   uint16_t checksum;    // Internet checksum: the words of a valid record sum to 0xFFFF

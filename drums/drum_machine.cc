@@ -16,7 +16,6 @@ constexpr int32_t pattern_samples_at_1_bpm = frames_per_second * 60 * 8;
 constexpr int32_t drum_clocks_per_measure = 96;
 constexpr int32_t last_gain_index = gain_table_size - 1;
 constexpr int32_t drums_clock_internal_and_midi = 1;
-constexpr int32_t drums_clock_off = 2;
 
 void build_timing(DrumTiming& t, int32_t bpm) {
   t.loop_length = pattern_samples_at_1_bpm / bpm;

@@ -31,7 +31,6 @@ namespace {
 
 constexpr double frames_per_minute = 60.0 * frames_per_second;
 constexpr int bpm_shown_below = 400;
-constexpr int drum_clock_off = 2;  // the drum menu's "Clock Out" choice "Off"
 
 std::string quoted(const char* text) {
   return '"' + web_json_text(text, text != nullptr ? strlen(text) : 0) + '"';
@@ -93,10 +92,10 @@ void add_drums(std::string& out) {
     running = drums.transport.running;
     source_track = engine_state.clock_source_track;
   }
-  const char* source = c.transport_period > 0 || transport_follows()              ? "JACK transport"
-                       : config.midi_clock_in != 0                                ? "MIDI clock in"
-                       : running != 0 && config.drums_clock_out != drum_clock_off ? "Drum machine"
-                                                                                  : "None";
+  const char* source = c.transport_period > 0 || transport_follows() ? "JACK transport"
+                       : config.midi_clock_in != 0                   ? "MIDI clock in"
+                       : running != 0 && config.drums_clock_out != drums_clock_off ? "Drum machine"
+                                                                                   : "None";
   int bpm = 0;
   if (c.clock_lock >= 0 && c.clock_period > 0) {
     const double b = frames_per_minute / (c.clock_period * clock_pulses_per_beat);
