@@ -11,8 +11,8 @@ namespace {
 
 constexpr double tick_hz = 1000.0;
 constexpr double accent_hz = 1500.0;
-constexpr double tick_amplitude = 0.5 * 16777216.0;  // half of full scale (2^24)
-constexpr double decay_frames = 240.0;               // the tick falls by 1/e every 5 ms
+constexpr double tick_amplitude = 0.5 * 16777216.0;     // half of full scale (2^24)
+constexpr double decay_frames = 240.0;                  // the tick falls by 1/e every 5 ms
 constexpr float float_per_sample = 1.0f / 16777216.0f;  // full scale ±2^24 is ±1.0
 
 }  // namespace
@@ -23,8 +23,8 @@ void click_reset() {
     const double hz = a != 0 ? accent_hz : tick_hz;
     for (int32_t i = 0; i < click_frames; ++i) {
       const double t = double(i) / frames_per_second;
-      c.wave[a][i] = int32_t(tick_amplitude * std::exp(-i / decay_frames) *
-                             std::sin(2.0 * M_PI * hz * t));
+      c.wave[a][i] =
+          int32_t(tick_amplitude * std::exp(-i / decay_frames) * std::sin(2.0 * M_PI * hz * t));
     }
   }
   for (int s = 0; s < click_slots; ++s) {

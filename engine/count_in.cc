@@ -152,8 +152,9 @@ CountInPress count_in_press(int32_t t) {
     }
   }
   if (!bar_clock_running()) {
-    console_printf("Count-in off: no clock runs (start the drums, MIDI clock or JACK transport); "
-                   "recording free\n");
+    console_printf(
+        "Count-in off: no clock runs (start the drums, MIDI clock or JACK transport); "
+        "recording free\n");
     return CountInPress::no_clock;
   }
   bool became_source = false;

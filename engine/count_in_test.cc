@@ -89,9 +89,9 @@ TEST_F(CountInTest, OnePressCountsInRecordsTwoBarsAndClosesOnTheBar) {
   EXPECT_EQ(count_in.phase, count_in_idle);
   EXPECT_EQ(console_text(), "Track 1 closed after 2 bars: 192000 frames\n");
   // The click sounded the four count-in beats, the first accented, and nothing after.
-  EXPECT_EQ(tick_onsets(), (std::vector<uint32_t>{bar_start(1), bar_start(1) + beat,
-                                                  bar_start(1) + 2 * beat,
-                                                  bar_start(1) + 3 * beat}));
+  EXPECT_EQ(tick_onsets(),
+            (std::vector<uint32_t>{bar_start(1), bar_start(1) + beat, bar_start(1) + 2 * beat,
+                                   bar_start(1) + 3 * beat}));
 }
 
 // What a second press or a change of clock does, by the phase it meets.

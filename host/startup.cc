@@ -111,7 +111,7 @@ void startup(const CommandLine& line) {
   drum_samples_load_all();
   drum_bank_load();
   count_in_settings_load();
-  count_in_reset();  // synthesises the click
+  count_in_reset();          // synthesises the click
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
   storage_start();
   button_start();

@@ -30,8 +30,7 @@ void remote_status_read(RemoteStatus& status) {
   status.selected = current >= 1 && current <= track_count ? current : 0;
   CountInSettings& c = count_in_store.live;
   status.rec_length = std::atomic_ref<int16_t>(c.rec_length).load(std::memory_order_relaxed);
-  status.count_in_bars =
-      std::atomic_ref<int16_t>(c.count_in_bars).load(std::memory_order_relaxed);
+  status.count_in_bars = std::atomic_ref<int16_t>(c.count_in_bars).load(std::memory_order_relaxed);
   status.click = click_mode();
   status.count_in = count_in_beats();
 }

@@ -138,9 +138,9 @@ int32_t set_click_item(int32_t mode) {
   return 0;
 }
 constexpr MenuItem rec_length_items[] = {
-    {"Free", set_rec_length_item, nullptr, 0},      {"1 Bar", set_rec_length_item, nullptr, 1},
-    {"2 Bars", set_rec_length_item, nullptr, 2},    {"4 Bars", set_rec_length_item, nullptr, 4},
-    {"8 Bars", set_rec_length_item, nullptr, 8},    {"16 Bars", set_rec_length_item, nullptr, 16},
+    {"Free", set_rec_length_item, nullptr, 0},   {"1 Bar", set_rec_length_item, nullptr, 1},
+    {"2 Bars", set_rec_length_item, nullptr, 2}, {"4 Bars", set_rec_length_item, nullptr, 4},
+    {"8 Bars", set_rec_length_item, nullptr, 8}, {"16 Bars", set_rec_length_item, nullptr, 16},
 };
 static_assert(std::size(rec_length_items) == rec_length_choice_count);
 constexpr MenuItem count_in_items[] = {
