@@ -42,7 +42,8 @@ struct Frame {
 
 class CountInTest : public Zt4Test {
  protected:
-  // Unity main level, a 120 BPM pattern whose kick sounds on each bar start only, and the
+  // Unity main level, a 120 BPM pattern whose kick sounds on each bar start only (on the left:
+  // the input noise is on the right), and the
   // count-in settings: two bars recorded after one counted in, the click during the count-in.
   void place_files() {
     config_defaults();
@@ -53,6 +54,7 @@ class CountInTest : public Zt4Test {
     bank.patterns[0].bpm = 120;
     bank.patterns[0].steps[0] = 0x01;
     bank.patterns[0].steps[96] = 0x01;
+    bank.patterns[0].pan[0] = -drum_pan_limit;  // the kick on the left only
     std::vector<uint8_t> bytes(drum_bank_file_bytes);
     drum_bank_encode(bank, bytes.data());
     dir.write(drum_bank_file_name, std::string(bytes.begin(), bytes.end()));
@@ -108,13 +110,17 @@ class CountInTest : public Zt4Test {
     return f;
   }
 
-  // Where the right channel of out holds loop[from .. from + 64); -1 when nowhere.
+  // Where the right channel of out holds loop[from .. from + 64); -1 when nowhere. The overdub
+  // after the close adds the DC filter's slowly fading tail of the noise to the loop's first
+  // frames: tens of thousands of steps of 2^24 at most, where the noise's frames differ by
+  // millions.
   static int64_t find(const std::vector<std::pair<float, float>>& out,
                       const std::vector<Frame>& loop, size_t from) {
+    constexpr int32_t tail = 1 << 16;
     for (size_t at = 0; at + match_frames <= out.size(); ++at) {
       bool all = true;
       for (int k = 0; k < match_frames && all; k++)
-        all = sample_of(out[at + k].second) == loop[from + size_t(k)].right;
+        all = std::abs(sample_of(out[at + k].second) - loop[from + size_t(k)].right) <= tail;
       if (all) return int64_t(at);
     }
     return -1;
@@ -130,7 +136,9 @@ class CountInTest : public Zt4Test {
 
   // Whether the left output sounds above -40 dB in [from, from + frames).
   static bool sounds(const std::vector<std::pair<float, float>>& out, int64_t from, int frames) {
-    for (int64_t i = from; i < from + frames; ++i)
+    EXPECT_TRUE(from >= 0 && from + frames <= int64_t(out.size())) << "outside the recording";
+    for (int64_t i = std::max<int64_t>(from, 0);
+         i < std::min<int64_t>(from + frames, int64_t(out.size())); ++i)
       if (std::fabs(out[size_t(i)].first) > heard) return true;
     return false;
   }
@@ -145,12 +153,15 @@ TEST_F(CountInTest, OnePressCountsInAndRecordsTwoBarsFromTheBarStart) {
   client.play(noise);
   pass(sample_rate / 2);
   std::vector<std::pair<float, float>> out;
-  std::thread listener([&] { out = client.record(size_t(5 * bar)); });
+  std::thread listener([&] { out = client.record(size_t(4 * bar)); });
   pass(sample_rate / 10);
   expect_line("Rec/Dub", "Count-in: track 1 records 2 bars after 1 bar of count-in");
-  ASSERT_TRUE(zt4->wait_for_output("Track 1 closed after 2 bars: 192000 frames", 20))
+  ASSERT_TRUE(wait_until([&] { return state_of(1) == "recording"; }, 10)) << zt4->output();
+  // The take's last half second is silence, so the overdub that follows the close adds nothing.
+  pass(2 * bar - sample_rate / 2);
+  client.play_silence();
+  ASSERT_TRUE(zt4->wait_for_output("Track 1 closed after 2 bars: 192000 frames", 10))
       << zt4->output();
-  client.play_silence();  // the overdub that follows adds nothing
   EXPECT_EQ(state_of(1), "overdubbing") << "it goes on as a second press would";
   listener.join();
   command("Rec/Dub");
@@ -158,32 +169,30 @@ TEST_F(CountInTest, OnePressCountsInAndRecordsTwoBarsFromTheBarStart) {
   const std::vector<Frame> loop = saved(1, 2 * bar);
   ASSERT_EQ(loop.size(), size_t(2 * bar));
 
-  // The take's first frame: a second into the loop (no kick, no click, no overdub there) found
-  // in the dry output, a second back.
-  const int64_t second = find(out, loop, size_t(sample_rate));
-  ASSERT_GE(second, 0) << "the loop's second second is not in the output";
-  const int64_t start_frame = second - sample_rate;
-  ASSERT_GE(start_frame, bar + click_length);
+  // The take's first frame, from its frames past the record gain's 512-frame ramp found in the
+  // dry output: the bar's kick starts in it. (Distances in the output are kept short: a busy
+  // machine can cost the probe a period now and then.)
+  constexpr int ramp = 512;
+  const int64_t found = find(out, loop, size_t(ramp));
+  ASSERT_GE(found, 0) << "the take is not in the output";
+  const int64_t start_frame = found - ramp;
+  ASSERT_GE(start_frame, bar + 2 * click_length);
   const int64_t onset = kick_onset(out, start_frame);
   std::printf("count-in take: first frame %d frames from the bar's kick\n",
               int(start_frame - onset));
   EXPECT_EQ(start_frame, onset) << "the take does not start on the bar start";
-  const int64_t last = find(out, loop, size_t(2 * bar - match_frames));
-  if (last >= 0) {
-    const int64_t end = last + match_frames;
-    EXPECT_EQ(end, kick_onset(out, end)) << "the loop does not end on a bar start";
-  }
 
-  // The click: on the count-in bar's beats, silent through the take but for the kicks.
-  for (int b = 1; b <= 3; ++b) {
+  // The click: a tick on the count-in's third and fourth beats (the second is under the bar's
+  // kick), quiet before each; none in the take, where only the kicks sound on the left.
+  constexpr int slack = 4 * period_frames;  // periods the probe may have lost in between
+  for (int b : {2, 3}) {
     const int64_t tick = start_frame - bar + b * beat;
-    EXPECT_TRUE(sounds(out, tick, click_length)) << "no tick on count-in beat " << b + 1;
-    // Quiet before the tick (the bar's kick rings through its first beat).
-    if (b >= 2) EXPECT_FALSE(sounds(out, tick - 2 * click_length, click_length)) << b + 1;
+    EXPECT_TRUE(sounds(out, tick - slack, click_length + 2 * slack)) << "no tick on beat " << b + 1;
+    EXPECT_FALSE(sounds(out, tick - slack - click_length, click_length)) << "beat " << b + 1;
   }
-  for (int b = 1; b < 8; ++b) {
-    if (b % 4 == 0) continue;  // a bar start: the kick
-    EXPECT_FALSE(sounds(out, start_frame + b * beat, click_length)) << "a tick in the take";
+  for (int b : {0, 1}) {
+    const int64_t after_kick = start_frame + b * bar + beat + slack;
+    EXPECT_FALSE(sounds(out, after_kick, 3 * beat - 2 * slack)) << "a tick in bar " << b + 1;
   }
   // Nothing of the click (nor of the drums) is in the track: its left input was silent.
   size_t left_nonzero = 0;
@@ -218,8 +227,9 @@ TEST_F(CountInTest, SecondPressesAndNoClock) {
       {"recording", "Track 2 closes at the next bar start"},
   };
   for (const Step& s : steps) {
-    if (s.wait_state[0] != '\0')
+    if (s.wait_state[0] != '\0') {
       ASSERT_TRUE(wait_until([&] { return state_of(2) == s.wait_state; }, 10)) << s.line;
+    }
     expect_line("Rec/Dub", s.line);
   }
   EXPECT_TRUE(zt4->wait_for_output("Track 2 closed after 1 bar: 96000 frames", 10))
