@@ -174,6 +174,12 @@ void count_in_settings_service() {
   }
 }
 
+void count_in_settings_save_pending() {
+  if (count_in_store.dirty.load() == 0) return;
+  count_in_store.countdown = 1;
+  count_in_settings_service();
+}
+
 void count_in_settings_reset() {
   apply(CountInSettings{});
   count_in_store.dirty = 0;

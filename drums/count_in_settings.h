@@ -60,5 +60,8 @@ int count_in_settings_save();
 // ("Count-in settings save failed") is retried after the next delay.
 void count_in_settings_service();
 
+// Quitting: saves a change still waiting for its second.
+void count_in_settings_save_pending();
+
 // Start-of-program state (tests): defaults, nothing pending.
 void count_in_settings_reset();

@@ -41,6 +41,16 @@ TEST_F(CountInSettingsTest, SavedSettingsComeBackAtTheNextStart) {
             "Count-in settings loaded: rec length 4, count-in 2, click count-in\n");
 }
 
+TEST_F(CountInSettingsTest, QuittingSavesAChangeStillWaiting) {
+  count_in_settings_save_pending();
+  EXPECT_EQ(read_whole_file(count_in_file_name), "") << "nothing changed, nothing written";
+  ASSERT_TRUE(set_click(click_always));
+  count_in_settings_save_pending();
+  EXPECT_EQ(read_whole_file(count_in_file_name),
+            "ZT4 count-in settings 1\nrec_length 0\ncount_in_bars 0\nclick always\n");
+  EXPECT_EQ(count_in_store.dirty.load(), 0);
+}
+
 TEST_F(CountInSettingsTest, SettersRefuseWhatTheSettingDoesNotTake) {
   for (int bars : {-1, 3, 5, 12, 32}) EXPECT_FALSE(set_rec_length(bars)) << bars;
   EXPECT_FALSE(set_count_in_bars(3));
