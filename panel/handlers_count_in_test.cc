@@ -40,8 +40,10 @@ TEST_F(CountInCommandTest, TextCommandsSetStepAndRefuse) {
       {"Count-in Bars 1", 0, {2, 1, click_off}, "Count-in Bars set to 1\n"},
       {"Click 2", 0, {2, 1, click_always}, "Click set to always\n"},
       {"Rec Length", 0, {4, 1, click_always}, "Rec Length set to 4 bars\n"},  // the next
-      {"Click", 0, {4, 1, click_off}, "Click set to off\n"},                   // wraps round
-      {"Rec Length 3", -22, {4, 1, click_off},
+      {"Click", 0, {4, 1, click_off}, "Click set to off\n"},                  // wraps round
+      {"Rec Length 3",
+       -22,
+       {4, 1, click_off},
        "Rec Length refused: 3 is not 0 (free), 1, 2, 4, 8 or 16 bars\n"},
       {"Rec Length 32", -22, {4, 1, click_off}, "Rec Length refused: 32 is outside 0..16\n"},
       {"Count-in Bars 3", -22, {4, 1, click_off}, "Count-in Bars refused: 3 is outside 0..2\n"},
