@@ -110,16 +110,18 @@ int32_t cmd_rec_dub(int32_t kind) {
   if (kind < rec_dub_free || kind > rec_dub_sync) return status_refused;
   const int k = record_function_track();
   if (k == 0) return status_refused;
-  switch (count_in_press(k - 1)) {
-    case CountInPress::taken: report(display_mode_loop_time, "COUNT", Redraw::title); return 0;
-    case CountInPress::no_clock: report(display_mode_tag, "NO CLOCK", Redraw::title); break;
-    case CountInPress::not_taken: break;
+  const CountInPress press = count_in_press(k - 1);
+  if (press == CountInPress::taken) {
+    report(display_mode_loop_time, "COUNT", Redraw::title);
+    return 0;
   }
   int32_t mode = sync_free;
   if (kind == rec_dub_midi) mode = sync_midi;
   if (kind == rec_dub_sync) mode = engine_state.clock_source_track;
   const int result = record_function(k, mode, 0, false);
-  if (kind == rec_dub_midi) {
+  if (press == CountInPress::no_clock) {
+    report(display_mode_tag, "NO CLOCK", Redraw::title);  // the console line says why
+  } else if (kind == rec_dub_midi) {
     report(display_mode_tempo, nullptr, Redraw::title);
   } else {
     report(display_mode_loop_time, kind == rec_dub_free ? "REC/D" : "SYN R", Redraw::title);
