@@ -78,10 +78,6 @@ bool bar_clock_running() {
   return bar_clock_running_locked();
 }
 
-bool count_in_wanted() {
-  return count_in.phase.load() != count_in_idle || click_mode() == click_always;
-}
-
 void count_in_frame() {
   CountIn& c = count_in;
   const ClockFollower& f = clock_follower;

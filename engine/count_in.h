@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "core/lock.h"
+#include "drums/count_in_settings.h"
 #include "engine/engine_word.h"
 
 enum CountInPhase : int32_t {
@@ -62,4 +63,7 @@ void count_in_service();
 // the recording role runs: beats, bars, the take's start and close, the click's ticks. Only
 // called while count_in_wanted() holds.
 void count_in_frame() REQUIRES(engine_capability);
-bool count_in_wanted();
+// Two loads: nothing else runs per frame while no count-in runs and the click is not always on.
+inline bool count_in_wanted() {
+  return count_in.phase.load() != count_in_idle || click_mode() == click_always;
+}
