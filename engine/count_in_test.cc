@@ -183,4 +183,37 @@ TEST_F(CountInTest, AlwaysClickTicksOnEveryBeatAndOffIsSilent) {
   EXPECT_TRUE(loud.empty());
 }
 
+// An outside MIDI clock (0xF8 every 1000 frames after 0xFA) is a bar clock too: the take starts
+// on a measure start of its ticks and lasts the set bars of them.
+TEST_F(CountInTest, AnOutsideMidiClockCountsInAsTheDrumsDo) {
+  drums_stop(0);
+  run_frames(2 * bar);  // the drums' clock is lost
+  config.midi_clock_in = 1;
+  constexpr int32_t tick_frames = 1000;  // 120 BPM
+  auto run_clocked = [](int64_t frames, auto done) {
+    for (int64_t i = 0; i < frames; ++i) {
+      if (uint32_t(engine_state.frame_counter) % tick_frames == 0) {
+        pthread_mutex_lock(engine_mutex());
+        clock_outside_byte(midi_byte_clock);
+        pthread_mutex_unlock(engine_mutex());
+      }
+      run_inline_frame();
+      if (done()) return true;
+    }
+    return false;
+  };
+  pthread_mutex_lock(engine_mutex());
+  clock_outside_byte(midi_byte_start);
+  pthread_mutex_unlock(engine_mutex());
+  run_clocked(bar, [] { return false; });  // the follower locks after a beat
+  ASSERT_TRUE(bar_clock_running());
+  set_rec_length(2);
+  set_count_in_bars(1);
+  ASSERT_EQ(count_in_press(0), CountInPress::taken);
+  ASSERT_TRUE(run_clocked(3 * bar, [] { return engine_state.record_track == 0; }));
+  EXPECT_EQ(clock_follower.clocks_in_measure, 1) << "the take starts on a measure's first tick";
+  ASSERT_TRUE(run_clocked(3 * bar, [] { return count_in.phase == count_in_closed; }));
+  EXPECT_EQ(tracks[0].length, 2 * bar);
+}
+
 }  // namespace
