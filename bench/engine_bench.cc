@@ -12,7 +12,9 @@
 #include <cstdint>
 
 #include "config/config.h"
+#include "drums/count_in_settings.h"
 #include "drums/drum_machine.h"
+#include "engine/click.h"
 #include "engine/engine.h"
 #include "engine/listen_ring.h"
 #include "engine/track.h"
@@ -126,7 +128,13 @@ void drums_running() {
   }
 }
 
-void run_frames(benchmark::State& state) {
+constexpr uint32_t bench_period = 256;  // frames per period when the click is mixed
+
+// With mix_click, the frames are taken as periods of bench_period, each followed by the click's
+// mix into the period's main output, as the process callback does.
+void run_frames(benchmark::State& state, bool mix_click = false) {
+  float period_left[bench_period] = {}, period_right[bench_period] = {};
+  uint32_t in_period = 0;
   pthread_mutex_t* mutex = engine_mutex();
   int64_t hand_over_until = INT64_MAX;  // no thread asks here
   uint32_t i = 0;
@@ -142,6 +150,15 @@ void run_frames(benchmark::State& state) {
     while (const uint8_t* bytes = midi_out_take_audio_lane(&length))
       benchmark::DoNotOptimize(bytes);
     benchmark::DoNotOptimize(out_main);
+    if (mix_click) {
+      period_left[in_period] = float(out_main[0]);
+      period_right[in_period] = float(out_main[1]);
+      if (++in_period == bench_period) {
+        click_mix_period(period_left, period_right, bench_period, engine_state.frame_counter);
+        benchmark::DoNotOptimize(period_left);
+        in_period = 0;
+      }
+    }
     i = (i + 1) & (input_frames - 1);
   }
   pthread_mutex_unlock(mutex);
@@ -181,6 +198,15 @@ void BM_FullLoadWithDrums(benchmark::State& state) {
   run_frames(state);
 }
 
+// The drums with the click (range 0: its mode, 0 off, 2 on every beat), the frames taken in
+// periods with the click mixed after each, as the process callback does: the click's cost.
+void BM_DrumsClick(benchmark::State& state) {
+  reset_all();
+  drums_running();
+  set_click(int32_t(state.range(0)));
+  run_frames(state, true);
+}
+
 // The same with the capture ring of the last minute of input on: the cost it adds per frame.
 void BM_IdleCaptureRing(benchmark::State& state) {
   reset_all();
@@ -202,6 +228,7 @@ BENCHMARK(BM_FullLoad);
 BENCHMARK(BM_FullLoadCaptureRing);
 BENCHMARK(BM_DrumsAlone);
 BENCHMARK(BM_FullLoadWithDrums);
+BENCHMARK(BM_DrumsClick)->ArgName("click")->Arg(click_off)->Arg(click_always);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include "config/config.h"
 #include "drums/drum_machine.h"
+#include "engine/count_in.h"
 #include "engine/input_conditioning.h"
 #include "engine/listen_ring.h"
 #include "engine/latency_measure.h"
@@ -184,6 +185,9 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
   int32_t* const aux1 = bus[1];
   int32_t* const aux2 = bus[2];
   drum_step_frame(output_pair(cfg.drum_audio_port, bus));
+  // The bar clock's ticks of this frame are signalled: a count-in or the click acts on them.
+  if (count_in_wanted()) [[unlikely]]
+    count_in_frame();
 
   int32_t sums[2] = {in[0], in[1]};
   const uint32_t playing = s.play_list;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/lock.h"
 #include "engine/track.h"
 
 // The track loader's refusal (the status codes are in core/constants.h).
@@ -44,8 +45,17 @@ void transport_reset();
 // Erases track t (0-7) and records it: mode -1 free, -2 MIDI clock, 0-7 synchronised to the clock
 // source track; beats > 0 makes a fixed-length MIDI recording that turns to play when it wraps.
 int start_record(int32_t t, int32_t mode, int32_t beats);
+// Erases track t and readies it to record as start_record does, without punching in: the take a
+// count-in starts at a bar start. *became_source (when given) tells whether t took the clock
+// source role.
+int prepare_record(int32_t t, int32_t mode, int32_t beats, bool* became_source);
 // RECORD -> OVERDUB: fixes the loop length (rounded to the synchronising unit).
 int close_loop(int32_t t);
+// The parts of starting and closing a take that run within one frame, for a caller that holds the
+// engine lock or the audio thread itself (which holds the mutex for its period): the record gain
+// ramps up as `role` names t; a free recording of t closes at its length and overdubs on.
+void punch_in_now(EngineWord<int32_t>& role, int32_t t) REQUIRES(engine_capability);
+void close_free_loop_now(int32_t t) REQUIRES(engine_capability);
 int start_overdub(int32_t t);
 int end_overdub(int32_t t);
 int start_replace(int32_t t, int32_t keep);

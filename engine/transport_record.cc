@@ -23,11 +23,7 @@ constexpr int32_t blocks_under_lock = 2;  // a closed loop's first new blocks, t
 // the engine lock.
 void punch_in(EngineWord<int32_t>& role, int32_t t) REQUIRES(engine_capability) {
   expect_engine_lock(__func__);
-  EngineState& s = engine_state;
-  s.record_gain_end = s.record_gain_full;
-  s.record_gain = 0;
-  s.record_gain_step = 1;
-  role = t;
+  punch_in_now(role, t);
 }
 
 // Overdub and replace start on a playing track while no track records, overdubs or replaces.
@@ -129,7 +125,28 @@ struct BlockRange {
 
 }  // namespace
 
-int start_record(int32_t t, int32_t mode, int32_t beats) {
+void punch_in_now(EngineWord<int32_t>& role, int32_t t) {
+  EngineState& s = engine_state;
+  s.record_gain_end = s.record_gain_full;
+  s.record_gain = 0;
+  s.record_gain_step = 1;
+  role = t;
+}
+
+void close_free_loop_now(int32_t t) {
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
+  v.rate = non_negative(v.rate);
+  // The input arriving now was played with what is heard now, which is the loop's start:
+  // the play head starts `compensation` frames in, so that its write head starts at frame 0.
+  v.position = wrap_into_loop(close_offset(v), v.length);
+  set_play_window(v);
+  s.overdub_track = t;
+  s.record_track = -1;
+  normalise_vsp(v);
+}
+
+int prepare_record(int32_t t, int32_t mode, int32_t beats, bool* became_source_out) {
   if (!valid_track_index(t) || mode < sync_midi || mode >= track_count || beats < 0)
     return status_refused;
   Track& v = tracks[t];
@@ -162,6 +179,7 @@ int start_record(int32_t t, int32_t mode, int32_t beats) {
     v.half_speed = half_speed;
     v.clock_source = mode;
   }
+  if (became_source_out != nullptr) *became_source_out = became_source;
   if (mode >= 0) {
     sync_to_clock_source(v, t);
   } else if (mode == sync_midi && !sync_to_midi_clock(v, t, beats)) {
@@ -171,13 +189,22 @@ int start_record(int32_t t, int32_t mode, int32_t beats) {
     if (became_source) s.clock_source_track = -1;
     return status_refused;
   }
+  EngineLockGuard lock;
+  v.position = 0;
+  v.loop_start = 0;
+  v.loop_end = 0;
+  v.rate = non_negative(v.rate);
+  set_levels_at_once(v);
+  return 0;
+}
+
+int start_record(int32_t t, int32_t mode, int32_t beats) {
+  const int prepared = prepare_record(t, mode, beats, nullptr);
+  if (prepared != 0) return prepared;
+  Track& v = tracks[t];
+  EngineState& s = engine_state;
   {
     EngineLockGuard lock;
-    v.position = 0;
-    v.loop_start = 0;
-    v.loop_end = 0;
-    v.rate = non_negative(v.rate);
-    set_levels_at_once(v);
     punch_in(s.record_track, t);
   }
   if (beats > 0 && v.multiple > 0) {
@@ -209,14 +236,7 @@ int close_loop(int32_t t) {
       EngineLockGuard lock;
       // The engine may have discarded the take since (the pool ran out): nothing to close.
       if (s.record_track != t) return status_refused;
-      v.rate = non_negative(v.rate);
-      // The input arriving now was played with what is heard now, which is the loop's start:
-      // the play head starts `compensation` frames in, so that its write head starts at frame 0.
-      v.position = wrap_into_loop(close_offset(v), v.length);
-      set_play_window(v);
-      s.overdub_track = t;
-      s.record_track = -1;
-      normalise_vsp(v);
+      close_free_loop_now(t);
     }
     build_clock_pulses(t, v.length);
     return 0;

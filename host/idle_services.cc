@@ -2,7 +2,9 @@
 
 #include "config/config.h"
 #include "core/console.h"
+#include "drums/count_in_settings.h"
 #include "drums/drum_bank_file.h"
+#include "engine/count_in.h"
 #include "engine/fades.h"
 #include "engine/transport.h"
 #include "host/audio_thread.h"
@@ -43,6 +45,8 @@ void idle_config_service() { config_save_service(); }
 void idle_ten_ms_service() {
   fade_service();
   drum_bank_save_service();
+  count_in_settings_service();
+  count_in_service();
   mixer_service();
   display_ten_ms_service();
   random_restart_service();

@@ -9,6 +9,7 @@
 
 #include "core/console.h"
 #include "core/constants.h"
+#include "engine/click.h"
 #include "engine/engine.h"
 #include "engine/latency.h"
 #include "engine/latency_measure.h"
@@ -108,6 +109,8 @@ int process_callback(jack_nframes_t nframes, void*) NO_THREAD_SAFETY_ANALYSIS {
     out_l[i] = sample_to_float(out_main[0]);
     out_r[i] = sample_to_float(out_main[1]);
   }
+  // The click goes to the main output after every frame is formed, so nothing records it.
+  if (!measuring) click_mix_period(out_l, out_r, nframes, engine_state.frame_counter);
   jack_transport_lead_snapshot();
   pthread_mutex_unlock(mutex);
   lock_statistics_callback(lock_clock_ns() - began, nframes);

@@ -4,8 +4,10 @@
 #include "core/console_output.h"
 #include "core/lock_statistics.h"
 #include "core/log_ring.h"
+#include "drums/count_in_settings.h"
 #include "drums/drum_bank_file.h"
 #include "drums/drum_machine.h"
+#include "engine/count_in.h"
 #include "engine/editing.h"
 #include "engine/engine.h"
 #include "engine/engine_wait.h"
@@ -72,6 +74,8 @@ void looper_reset() {
 
   tracks_reset();
   engine_reset();
+  count_in_reset();
+  count_in_settings_reset();
   listen_ring_reset();
   fades_reset();
   transport_reset();

@@ -13,8 +13,10 @@
 #include "config/config.h"
 #include "core/console.h"
 #include "core/lock.h"
+#include "drums/count_in_settings.h"
 #include "drums/drum_bank_file.h"
 #include "drums/drum_samples.h"
+#include "engine/count_in.h"
 #include "engine/config_apply.h"
 #include "engine/listen_ring.h"
 #include "engine/ostinato.h"
@@ -108,6 +110,8 @@ void startup(const CommandLine& line) {
   listen_ring_start(line.capture_seconds);
   drum_samples_load_all();
   drum_bank_load();
+  count_in_settings_load();
+  count_in_reset();          // synthesises the click
   config_apply_to_engine();  // the reset above cleared the engine's output shifts and gate
   storage_start();
   button_start();

@@ -20,6 +20,11 @@ struct RemoteStatus {
   int16_t pan[track_count];
   int16_t feedback[track_count];  // percent
   int32_t selected;               // 1-8 the selected track, 0 when none is
+  // The count-in settings and the beats still to count before a counted take starts (0: none).
+  int16_t rec_length;     // bars, 0 free
+  int16_t count_in_bars;  // 0 off, 1, 2
+  int16_t click;          // 0 off, 1 during the count-in, 2 always
+  int32_t count_in;
 };
 
 // Fills status from the transport's snapshot, the live mix and the panel selection.

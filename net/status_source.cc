@@ -1,6 +1,10 @@
 // Reads the live looper into a RemoteStatus: the transport's snapshot (one copy taken under the
 // engine lock), the track an edit is building, the live mix and the panel selection.
+#include <atomic>
+
 #include "config/config.h"
+#include "drums/count_in_settings.h"
+#include "engine/count_in.h"
 #include "engine/editing.h"
 #include "engine/transport.h"
 #include "net/status_report.h"
@@ -24,4 +28,9 @@ void remote_status_read(RemoteStatus& status) {
   }
   const int32_t current = selection.current_track;
   status.selected = current >= 1 && current <= track_count ? current : 0;
+  CountInSettings& c = count_in_store.live;
+  status.rec_length = std::atomic_ref<int16_t>(c.rec_length).load(std::memory_order_relaxed);
+  status.count_in_bars = std::atomic_ref<int16_t>(c.count_in_bars).load(std::memory_order_relaxed);
+  status.click = click_mode();
+  status.count_in = count_in_beats();
 }

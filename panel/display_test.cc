@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "engine/count_in.h"
 #include "midi/clock.h"
 #include "panel/display_state.h"
 #include "panel/handlers.h"
@@ -179,6 +180,12 @@ TEST_F(DisplayTest, StatusLineForEverySelectionAndMode) {
        },
        " Track 3 BPM120", ""},
       {"other mode", [] { display_state.display_mode = 3; }, " Track 3", ""},
+      {"count-in",
+       [] {
+         count_in.phase = count_in_counting;
+         count_in.beats_left = 3;
+       },
+       " Track 3 Count 3", ""},
       {"except", [] { selection.except_flag = 1; }, "Except 3 +000.0 ", ""},
       {"all tracks",
        [] {

@@ -68,6 +68,9 @@ constexpr FunctionNumbers numbers[] = {
     {cmd_capture_loop, none, 0, 0, nullptr},
     {cmd_measure_latency, none, 0, 0, nullptr},
     {cmd_transport_mode, refuse, 0, 2, "JACK transport 0 off, 1 follow, 2 master"},
+    {cmd_rec_length, refuse, 0, 16, "bars 0 (free), 1, 2, 4, 8 or 16"},
+    {cmd_count_in_bars, refuse, 0, 2, "bars counted in: 0 off, 1 or 2"},
+    {cmd_click, refuse, 0, 2, "click 0 off, 1 during the count-in, 2 always"},
 };
 
 }  // namespace

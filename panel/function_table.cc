@@ -151,11 +151,14 @@ constexpr FunctionEntry function_table[] = {
     {136, 136, "Capture Loop", cmd_capture_loop, 1},
     {137, 137, "Capture 2x", cmd_capture_loop, 2},
     {138, 138, "Capture 4x", cmd_capture_loop, 4},
+    {139, 139, "Rec Length", cmd_rec_length, -1},
+    {140, 140, "Count-in Bars", cmd_count_in_bars, -1},
+    {141, 141, "Click", cmd_click, -1},
     {-1, -1, nullptr, nullptr, 0},
 };
 
 namespace {
-constexpr int function_rows = 139;
+constexpr int function_rows = 142;
 static_assert(std::size(function_table) == function_rows + 1);
 
 // Every id below function_id_count at most once, each row covering one id.

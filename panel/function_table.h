@@ -15,7 +15,7 @@ struct FunctionEntry {
   int32_t argument;
 };
 
-constexpr int32_t function_id_count = 139;     // stored ids are 0..138
+constexpr int32_t function_id_count = 142;     // stored ids are 0..141
 constexpr int controller_function_count = 29;  // controller function ids 0..28
 constexpr int controller_function_limit = 30;  // controller ids at or above this are ignored
 constexpr int function_list_length = 8;        // ids per function list

@@ -42,6 +42,11 @@ int32_t cmd_undo(int32_t unused);
 int32_t cmd_redo(int32_t unused);
 // "Capture Loop", "Capture 2x", "Capture 4x": times is the number of lengths (1, 2, 4).
 int32_t cmd_capture_loop(int32_t times);
+// "Rec Length" (bars 0 free, 1, 2, 4, 8, 16), "Count-in Bars" (0 off, 1, 2) and "Click" (0 off,
+// 1 during the count-in, 2 always); a negative argument (no number) steps to the next value.
+int32_t cmd_rec_length(int32_t bars);
+int32_t cmd_count_in_bars(int32_t bars);
+int32_t cmd_click(int32_t mode);
 // Quantise steps (1..64) of every selected track.
 int set_quant_steps(int32_t steps);
 

@@ -2,6 +2,7 @@
 // their all-track and replay forms, erase, cue, replace, the clock source, MIDI Start.
 #include "config/config.h"
 #include "core/console.h"
+#include "engine/count_in.h"
 #include "engine/multiply.h"
 #include "engine/timing.h"
 #include "engine/track_ops.h"
@@ -109,11 +110,18 @@ int32_t cmd_rec_dub(int32_t kind) {
   if (kind < rec_dub_free || kind > rec_dub_sync) return status_refused;
   const int k = record_function_track();
   if (k == 0) return status_refused;
+  const CountInPress press = count_in_press(k - 1);
+  if (press == CountInPress::taken) {
+    report(display_mode_loop_time, "COUNT", Redraw::title);
+    return 0;
+  }
   int32_t mode = sync_free;
   if (kind == rec_dub_midi) mode = sync_midi;
   if (kind == rec_dub_sync) mode = engine_state.clock_source_track;
   const int result = record_function(k, mode, 0, false);
-  if (kind == rec_dub_midi) {
+  if (press == CountInPress::no_clock) {
+    report(display_mode_tag, "NO CLOCK", Redraw::title);  // the console line says why
+  } else if (kind == rec_dub_midi) {
     report(display_mode_tempo, nullptr, Redraw::title);
   } else {
     report(display_mode_loop_time, kind == rec_dub_free ? "REC/D" : "SYN R", Redraw::title);

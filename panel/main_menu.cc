@@ -5,10 +5,12 @@
 #include "config/backup.h"
 #include "config/config.h"
 #include "core/console.h"
+#include "drums/count_in_settings.h"
 #include "engine/config_apply.h"
 #include "engine/engine.h"
 #include "panel/display.h"
 #include "panel/editors.h"
+#include "panel/handlers.h"
 #include "panel/input.h"
 #include "panel/menus.h"
 #include "panel/panel_hooks.h"
@@ -119,6 +121,44 @@ constexpr MenuItem resume_playing_items[] = {
 constexpr Menu resume_playing_menu =
     choice_list("Resume Playing", resume_playing_items, &mixer_store.resume_playing);
 
+// Kept in the count-in settings file, not the configuration record.
+int32_t set_rec_length_item(int32_t bars) {
+  cmd_rec_length(bars);
+  dispatch_key(key_back);
+  return 0;
+}
+int32_t set_count_in_item(int32_t bars) {
+  cmd_count_in_bars(bars);
+  dispatch_key(key_back);
+  return 0;
+}
+int32_t set_click_item(int32_t mode) {
+  cmd_click(mode);
+  dispatch_key(key_back);
+  return 0;
+}
+constexpr MenuItem rec_length_items[] = {
+    {"Free", set_rec_length_item, nullptr, 0},   {"1 Bar", set_rec_length_item, nullptr, 1},
+    {"2 Bars", set_rec_length_item, nullptr, 2}, {"4 Bars", set_rec_length_item, nullptr, 4},
+    {"8 Bars", set_rec_length_item, nullptr, 8}, {"16 Bars", set_rec_length_item, nullptr, 16},
+};
+static_assert(std::size(rec_length_items) == rec_length_choice_count);
+constexpr MenuItem count_in_items[] = {
+    {"Off", set_count_in_item, nullptr, 0},
+    {"1 Bar", set_count_in_item, nullptr, 1},
+    {"2 Bars", set_count_in_item, nullptr, 2},
+};
+constexpr MenuItem click_items[] = {
+    {"Off", set_click_item, nullptr, click_off},
+    {"Count-in only", set_click_item, nullptr, click_count_in},
+    {"Always", set_click_item, nullptr, click_always},
+};
+constexpr Menu rec_length_menu =
+    choice_list("Rec Length", rec_length_items, &count_in_store.rec_length_choice);
+constexpr Menu count_in_menu =
+    choice_list("Count-in Bars", count_in_items, &count_in_store.live.count_in_bars);
+constexpr Menu click_menu = choice_list("Click", click_items, &count_in_store.live.click);
+
 constexpr MenuItem select_group_items[] = {
     {"Group 1", open_group_editor, nullptr, 1}, {"Group 2", open_group_editor, nullptr, 2},
     {"Group 3", open_group_editor, nullptr, 3}, {"Group 4", open_group_editor, nullptr, 4},
@@ -200,6 +240,9 @@ constexpr MenuItem main_items[] = {
     {"MIDI test", nullptr, nullptr, 0},
     {"Restart", restart_item, nullptr, 0},
     {"Resume Playing", nullptr, &resume_playing_menu, 0},
+    {"Rec Length", nullptr, &rec_length_menu, 0},
+    {"Count-in Bars", nullptr, &count_in_menu, 0},
+    {"Click", nullptr, &click_menu, 0},
 };
 static_assert(std::size(main_items) == main_menu_items);
 

@@ -6,6 +6,7 @@
 #include "tests/fixtures/panel_test_fixture.h"
 #include "panel/selection.h"
 #include "panel/value_entry.h"
+#include "drums/count_in_settings.h"
 #include "storage/mixer_file.h"
 
 namespace {
@@ -35,7 +36,7 @@ TEST_F(MenuTest, EncoderStepsBeforeAPollCountAsOne) {
   EXPECT_EQ(cursor(), 0);
   turn(main_menu_items + 5);
   EXPECT_EQ(cursor(), main_menu_items - 1);
-  EXPECT_EQ(line(1), padded("Resume Playing"));
+  EXPECT_EQ(line(1), padded("Click"));
 }
 
 TEST_F(MenuTest, NoteOffAndUnmappedNotesDoNothing) {
@@ -201,6 +202,10 @@ TEST_F(MenuTest, EveryChoiceListStoresItsSetting) {
       {20, "Prefer switch:", &config.switch_priority, 2},
       {21, "Loop Start Flash", &config.loop_start_flash, 3},
       {33, "Resume Playing", &mixer_store.resume_playing, 2},  // kept in the mixer file
+      // Kept in the count-in settings file; Rec Length's field is the index of its bars.
+      {34, "Rec Length", &count_in_store.rec_length_choice, 6},
+      {35, "Count-in Bars", &count_in_store.live.count_in_bars, 3},
+      {36, "Click", &count_in_store.live.click, 3},
   };
   for (const Case& c : cases) {
     for (int choice = 0; choice < c.choices; ++choice) {

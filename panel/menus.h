@@ -17,7 +17,7 @@ extern const Menu use_preset_menu;
 // Opened by the Drum Machine key; its screens come with the drum machine.
 extern const Menu drum_machine_menu;
 
-constexpr int main_menu_items = 34;
+constexpr int main_menu_items = 37;
 constexpr int track_menu_items = 54;
 constexpr int all_tracks_menu_items = 16;
 constexpr int new_length_menu_items = 22;

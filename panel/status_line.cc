@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "core/console.h"
 #include "core/lock.h"
+#include "engine/count_in.h"
 #include "engine/transport.h"
 #include "midi/clock.h"
 #include "panel/display.h"
@@ -166,6 +167,10 @@ const char* compose_status() {
       format_to(sl.status_line, "%s Pan%+d", sl.name_part, int(shown_pan[t]));
       break;
     case display_mode_loop_time:
+      if (const int32_t beats = count_in_beats(); beats > 0) {
+        format_to(sl.status_line, "%s Count %d", sl.name_part, int(beats));
+        break;
+      }
       if (k >= 1 && k <= track_count && s.temp_group == 0) {
         compose_loop_time(status, k, sl.status_line);
         break;

@@ -107,7 +107,11 @@ std::string web_state_json(const RemoteStatus& status, const char lines[][displa
     // Characters outside printable ASCII go as \u escapes: the page draws the panel's glyphs.
     out += '"' + web_json_text(lines[line], strnlen(lines[line], display_columns)) + '"';
   }
-  snprintf(item, sizeof item, "],\"in\":%d,\"out\":%d}", int(input_peak), int(output_peak));
+  snprintf(item, sizeof item,
+           "],\"in\":%d,\"out\":%d,\"rec_length\":%d,\"count_in_bars\":%d,\"click\":%d,"
+           "\"count_in\":%d}",
+           int(input_peak), int(output_peak), int(status.rec_length), int(status.count_in_bars),
+           int(status.click), int(status.count_in));
   out += item;
   return out;
 }
