@@ -19,33 +19,36 @@ add_custom_target(package_changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${changelog_gz} DESTINATION share/doc/zt4)
 # A manual page for each program, made by help2man from its --help text (a cross build runs the
 # board's program under qemu), compressed reproducibly.
-set(man_dir ${CMAKE_BINARY_DIR}/packaging/man)
-set(man_pages "")
-set(zt4_summary "eight-track audio looper for JACK")
-set(zt4-remote_summary "drive the ZT4 looper over its UDP control port")
-set(zt4-panel_summary "the ZT4 looper's front panel in a terminal")
-set(zt4-audio_summary "export and import the ZT4 looper's track audio")
-set(zt4-drumkit_summary "synthesise the ZT4 looper's default drum kit")
-foreach(program zt4 zt4-remote zt4-panel zt4-audio zt4-drumkit)
-  set(page ${man_dir}/${program}.1.gz)
-  set(runner ${man_dir}/${program})
-  # help2man runs the program by its path: a script that starts it (through the emulator when
-  # cross-compiling) stands in for it.
-  file(GENERATE OUTPUT ${runner} CONTENT
-    "#!/bin/sh\nexec ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${program}> \"$@\"\n"
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
-    WORLD_EXECUTE)
-  add_custom_command(OUTPUT ${page}
-    COMMAND help2man --no-info --no-discard-stderr --section=1
-      --version-string=${zt4_package_version} "--name=${${program}_summary}"
-      --output=${man_dir}/${program}.1 ${runner}
-    COMMAND gzip -9nf ${man_dir}/${program}.1
-    DEPENDS ${program}
-    VERBATIM)
-  list(APPEND man_pages ${page})
-endforeach()
-add_custom_target(package_manual_pages ALL DEPENDS ${man_pages})
-install(FILES ${man_pages} DESTINATION share/man/man1)
+if(ZT4_MANUAL_PAGES)
+  find_program(HELP2MAN help2man REQUIRED)
+  set(man_dir ${CMAKE_BINARY_DIR}/packaging/man)
+  set(man_pages "")
+  set(zt4_summary "eight-track audio looper for JACK")
+  set(zt4-remote_summary "drive the ZT4 looper over its UDP control port")
+  set(zt4-panel_summary "the ZT4 looper's front panel in a terminal")
+  set(zt4-audio_summary "export and import the ZT4 looper's track audio")
+  set(zt4-drumkit_summary "synthesise the ZT4 looper's default drum kit")
+  foreach(program zt4 zt4-remote zt4-panel zt4-audio zt4-drumkit)
+    set(page ${man_dir}/${program}.1.gz)
+    set(runner ${man_dir}/${program})
+    # help2man runs the program by its path: a script that starts it (through the emulator when
+    # cross-compiling) stands in for it.
+    file(GENERATE OUTPUT ${runner} CONTENT
+      "#!/bin/sh\nexec ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${program}> \"$@\"\n"
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+      WORLD_EXECUTE)
+    add_custom_command(OUTPUT ${page}
+      COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1
+        --version-string=${zt4_package_version} "--name=${${program}_summary}"
+        --output=${man_dir}/${program}.1 ${runner}
+      COMMAND gzip -9nf ${man_dir}/${program}.1
+      DEPENDS ${program}
+      VERBATIM)
+    list(APPEND man_pages ${page})
+  endforeach()
+  add_custom_target(package_manual_pages ALL DEPENDS ${man_pages})
+  install(FILES ${man_pages} DESTINATION share/man/man1)
+endif()
 install(FILES ${pkg}/zt4.service ${pkg}/zt4-jackd.service DESTINATION /lib/systemd/system)
 install(FILES ${pkg}/default DESTINATION /etc/default RENAME zt4)
 
