@@ -6,6 +6,7 @@
 #include "core/constants.h"
 #include "core/lock.h"
 #include "core/lock_statistics.h"
+#include "engine/count_in.h"
 #include "engine/engine.h"
 #include "engine/track.h"
 #include "midi/clock.h"
@@ -228,6 +229,30 @@ void report_looper_statistics() {
   console_printf("DC Offset:  %d %d\n", dc_estimate[0], dc_estimate[1]);
 }
 
+namespace {
+
+// The count-in settings and, while a count runs, the beats still to go.
+void print_count_in_line() {
+  const CountInSettings c = count_in_store.live;
+  static constexpr const char* clicks[] = {"off", "during the count-in", "always"};
+  console_printf("Count-in: ");
+  if (c.rec_length == 0)
+    console_printf("free length");
+  else
+    console_printf("record %d bar%s", c.rec_length, c.rec_length == 1 ? "" : "s");
+  if (c.count_in_bars == 0)
+    console_printf(", no count-in");
+  else
+    console_printf(", count %d bar%s in", c.count_in_bars, c.count_in_bars == 1 ? "" : "s");
+  console_printf(", click %s",
+                 clicks[c.click >= click_off && c.click <= click_always ? c.click : 0]);
+  const int32_t beats = count_in_beats();
+  if (beats > 0) console_printf(", counting: %d beat%s to go", beats, beats == 1 ? "" : "s");
+  console_printf("\n");
+}
+
+}  // namespace
+
 void report_midi_statistics() {
   console_printf("ZT4 Looper MIDI statistics:\n");
   TrackSnapshot snap;
@@ -275,6 +300,7 @@ void report_midi_statistics() {
   char transport_line[128];
   transport_report_line(transport_line, sizeof transport_line);
   console_printf("%s", transport_line);
+  print_count_in_line();
 
   EngineLockGuard hold;
   clock_follower.min_diff = min_diff_reset;

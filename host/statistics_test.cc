@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/log_ring.h"
+#include "drums/count_in_settings.h"
 #include "engine/engine.h"
 #include "engine/track.h"
 #include "host/looper.h"
@@ -216,7 +217,8 @@ TEST_F(StatisticsTest, MidiReportPhasesOffsetsAndDriftHistory) {
       " MIDI diffs: 1000 1001 1002 1003 1004 1005 1006 1007 1008 1009\n"
       "             1010 1011 1012 1013 1014 1015 1016 1017 1018 1019\n"
       "             1020 1021 1022 1023\n"
-      "Transport: off\n";
+      "Transport: off\n"
+      "Count-in: free length, no count-in, click off\n";
   EXPECT_EQ(text, expected);
   EXPECT_EQ(clock_follower.min_diff, 1000000);
   EXPECT_EQ(clock_follower.max_diff, 0);
@@ -230,6 +232,14 @@ TEST_F(StatisticsTest, MidiReportWithoutClock) {
           0),
       0u);
   expect_contains(text, " MIDI diffs: 0 0 0 0 0 0 0 0 0 0\n");
+}
+
+TEST_F(StatisticsTest, MidiReportShowsTheCountInSettings) {
+  ASSERT_TRUE(set_rec_length(2));
+  ASSERT_TRUE(set_count_in_bars(1));
+  ASSERT_TRUE(set_click(click_always));
+  expect_contains(run(report_midi_statistics),
+                  "Count-in: record 2 bars, count 1 bar in, click always\n");
 }
 
 }  // namespace
