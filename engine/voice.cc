@@ -75,7 +75,128 @@ void drift_check(Track& t, int mode, int n) {
   advance_main_voice(t, 1, n);
 }
 
+// A main voice that plays its frames as they are stored, one frame per frame, with nothing that
+// changes or acts on the way but its trigger: no delay, segments, destructive fade, level
+// approach, ramp, other rate, MIDI clock, clock-out pulses or recording role.
+bool plays_straight(const Track& t, int n) REQUIRES(engine_capability) {
+  const EngineState& s = engine_state;
+  const Engine& e = engine;
+  if (t.start_delay > 0 || t.segment_count >= 2 || t.rate != normal_rate ||
+      uint32_t(t.position_fraction) >= 256u || t.clock_source == -2)
+    return false;
+  if (t.fade_target != ramp_unity || t.fade_gain != ramp_unity) return false;
+  if (!levels_settled(t) || t.ramp_gain != ramp_unity || t.ramp_step != 0) return false;
+  if (n == s.record_track || n == s.overdub_track || n == s.replace_track) return false;
+  // The clock-out track sends pulses only from a table it can use.
+  if (n == e.clock_out_track) {
+    const int32_t count = e.clock_pulse_count[n];
+    if (count > 0 && count <= clock_pulse_slots &&
+        uint32_t(e.clock_pulse_index[n]) < uint32_t(count))
+      return false;
+  }
+  return true;
+}
+
+// ((x >> 4) × multiplier) >> shift of one gain-table entry, or silence outside the table, as
+// apply_gain gives it.
+struct Gain {
+  int64_t multiplier;
+  int32_t shift;
+};
+
+Gain gain_of(int32_t k) {
+  if (uint32_t(k) >= uint32_t(gain_table_size)) return {0, 0};
+  return {gain_table[k].multiplier, gain_table[k].shift};
+}
+
+// count frames of one block from frame into mix (rows of output pairs) at the pair's offset, and
+// into sums when given; returns the highest sample it read, or peak if none is higher.
+int32_t mix_frames(const int32_t* frame, int count, Gain left, Gain right,
+                   int32_t (*mix)[output_pairs][2], int pair, int32_t (*sums)[2], int32_t peak) {
+  for (int j = 0; j < count; j++) {
+    const int32_t l = frame[2 * j];
+    const int32_t r = frame[2 * j + 1];
+    peak = l > peak ? l : peak;
+    peak = r > peak ? r : peak;
+    const int32_t ml = int32_t((int64_t(l >> 4) * left.multiplier) >> left.shift);
+    const int32_t mr = int32_t((int64_t(r >> 4) * right.multiplier) >> right.shift);
+    mix[j][pair][0] = wrap_add(mix[j][pair][0], ml);
+    mix[j][pair][1] = wrap_add(mix[j][pair][1], mr);
+    if (sums != nullptr) {
+      sums[j][0] = wrap_add(sums[j][0], ml);
+      sums[j][1] = wrap_add(sums[j][1], mr);
+    }
+  }
+  return peak;
+}
+
+// The main voice of track n for count frames as play_main_voice plays it straight: a part of a
+// block at a time, up to the loop's end, where it wraps, and its trigger is hit where it lies
+// among the positions passed; a missing block leaves it silent and
+// frozen for the rest of the run.
+void mix_straight_voice(Engine& e, Track& t, int n, int count) REQUIRES(engine_capability) {
+  const int pair = output_pair_index(engine_state.track_output[n]);
+  int32_t(*sums)[2] = t.bounce_source != 0 ? e.run_sums : nullptr;
+  const Gain left = gain_of(t.current_level[0]);
+  const Gain right = gain_of(t.current_level[1]);
+  int32_t position = t.position;
+  const int32_t length = t.length;
+  int32_t peak = t.peak;
+  int i = 0;
+  while (i < count) {
+    const uint32_t p = uint32_t(position);
+    if (p >= uint32_t(max_track_frames)) break;
+    const int32_t* block = track_blocks[n][p / block_frames];
+    if (block == nullptr) break;
+    int32_t k = count - i;
+    const int32_t in_block = block_frames - int32_t(p % block_frames);
+    if (in_block < k) k = in_block;
+    if (position >= length) {
+      k = 1;
+    } else if (length - position < k) {
+      k = length - position;
+    }
+    const int32_t* frame = block + 2 * (p % block_frames);
+    peak = mix_frames(frame, k, left, right, e.run_mix + i, pair,
+                      sums == nullptr ? nullptr : sums + i, peak);
+    t.last_sample[0] = frame[2 * (k - 1)];
+    t.last_sample[1] = frame[2 * (k - 1) + 1];
+    const int32_t passed = position + k;  // the positions reached are position + 1 … passed
+    position = passed;
+    i += k;
+    if (position >= length) {
+      position = t.loop_start;
+      t.peak_last_pass = peak;
+      t.loop_count++;
+      peak = 0;
+    }
+    const int32_t trigger = t.trigger_position;
+    if ((trigger > passed - k && trigger < passed) || trigger == position) [[unlikely]] {
+      t.trigger_hit = 1;
+      wake_main_loop();
+    }
+  }
+  t.position = position;
+  t.peak = peak;
+}
+
 }  // namespace
+
+uint32_t mix_straight_voices(Engine& e, uint32_t voices, int count) {
+  uint32_t taken = 0;
+  for (uint32_t v = voices; v != 0; v &= v - 1) {
+    const int n = __builtin_ctz(v);
+    if (plays_straight(tracks[n], n)) taken |= 1u << n;
+  }
+  if (taken == 0) return 0;
+  std::memset(e.run_mix, 0, sizeof(e.run_mix[0]) * size_t(count));
+  std::memset(e.run_sums, 0, sizeof(e.run_sums[0]) * size_t(count));
+  for (uint32_t v = taken; v != 0; v &= v - 1) {
+    const int n = __builtin_ctz(v);
+    mix_straight_voice(e, tracks[n], n, count);
+  }
+  return taken;
+}
 
 ReadPoint segment_read_point(const Track& t, int n, int32_t position) {
   int32_t count = t.segment_count;
