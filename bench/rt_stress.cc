@@ -459,13 +459,16 @@ int main(int argc, char** argv) {
          {hand_over_budget_default - 1000, hand_over_unbounded, hand_over_budget_default}) {
       const bool quiet = budget < hand_over_unbounded;
       paused = quiet;
-      // The quiet run starts once every hostile thread has finished what it was doing.
-      while (quiet && parked.load() < int(hostile.size()))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       engine_hand_over_budget.store(quiet ? hand_over_budget_default : budget);
       AudioRun& r = audio_run;
       r.frames = frames;
       const int64_t period_ns = int64_t(frames) * 1000000000 / frames_per_second;
+      // The quiet run starts once every hostile thread has finished what it was doing; frames
+      // keep running meanwhile, for a thread that waits for the engine (a stop's fade).
+      for (uint32_t at = 0; quiet && parked.load() < int(hostile.size());) {
+        run_period(frames, period_ns, at);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       r.figures.assign(size_t(seconds * 1000000000 / period_ns), PeriodFigures{});
       LockReport cleared;
       lock_statistics_take(cleared);
