@@ -199,7 +199,7 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     ahead = e.run_voices;
     if (ahead != 0) {
       for (int p = 0; p < output_pairs; p++)
-        for (int c = 0; c < 2; c++) bus[p][c] = wrap_add(bus[p][c], e.run_mix[f][p][c]);
+        for (int c = 0; c < 2; c++) bus[p][c] = wrap_add(bus[p][c], e.run_mix[p][f][c]);
       sums[0] = wrap_add(sums[0], e.run_sums[f][0]);
       sums[1] = wrap_add(sums[1], e.run_sums[f][1]);
     }

@@ -33,12 +33,12 @@ struct Engine {
   int32_t source_delay[source_delay_frames][2];
   uint32_t source_delay_index;
   // The run of frames begun by engine_run_begin: the main voices that play straight through it
-  // (run_voices) were mixed ahead into run_mix (per frame, per output pair) and run_sums (the
+  // (run_voices) were mixed ahead into run_mix (per output pair, per frame) and run_sums (the
   // bounce sources), and each frame adds its row.
   uint32_t run_voices;
   int32_t run_frame;   // the run's next frame
   int32_t run_length;  // 0 outside a run
-  int32_t run_mix[engine_run_frames][output_pairs][2];
+  int32_t run_mix[output_pairs][engine_run_frames][2];
   int32_t run_sums[engine_run_frames][2];
 };
 

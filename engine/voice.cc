@@ -1,6 +1,10 @@
 #include "engine/voice.h"
 
 #include "config/config.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include "midi/clock.h"
 
 namespace {
@@ -100,8 +104,8 @@ bool plays_straight(const Track& t, int n) REQUIRES(engine_capability) {
 // ((x >> 4) × multiplier) >> shift of one gain-table entry, or silence outside the table, as
 // apply_gain gives it.
 struct Gain {
-  int64_t multiplier;
-  int32_t shift;
+  int32_t multiplier;
+  int32_t shift;  // below 31
 };
 
 Gain gain_of(int32_t k) {
@@ -109,25 +113,80 @@ Gain gain_of(int32_t k) {
   return {gain_table[k].multiplier, gain_table[k].shift};
 }
 
-// count frames of one block from frame into mix (rows of output pairs) at the pair's offset, and
-// into sums when given; returns the highest sample it read, or peak if none is higher.
-int32_t mix_frames(const int32_t* frame, int count, Gain left, Gain right,
-                   int32_t (*mix)[output_pairs][2], int pair, int32_t (*sums)[2], int32_t peak) {
+// The product's bits shift … shift + 31: the low word of a logical shift is that of the
+// arithmetic one apply_gain takes, since the shift is below 32.
+inline int32_t gained(int32_t x, Gain g) {
+  return int32_t(uint64_t(int64_t(x >> 4) * g.multiplier) >> g.shift);
+}
+
+// count frames from frame (left and right words) at their gains added into mix and, when given,
+// into sums (both rows of left and right words); returns the highest sample read, or peak if
+// none is higher.
+int32_t mix_frames_plain(const int32_t* frame, int count, Gain left, Gain right, int32_t* mix,
+                         int32_t* sums, int32_t peak) {
   for (int j = 0; j < count; j++) {
     const int32_t l = frame[2 * j];
     const int32_t r = frame[2 * j + 1];
     peak = l > peak ? l : peak;
     peak = r > peak ? r : peak;
-    const int32_t ml = int32_t((int64_t(l >> 4) * left.multiplier) >> left.shift);
-    const int32_t mr = int32_t((int64_t(r >> 4) * right.multiplier) >> right.shift);
-    mix[j][pair][0] = wrap_add(mix[j][pair][0], ml);
-    mix[j][pair][1] = wrap_add(mix[j][pair][1], mr);
+    const int32_t ml = gained(l, left);
+    const int32_t mr = gained(r, right);
+    mix[2 * j] = wrap_add(mix[2 * j], ml);
+    mix[2 * j + 1] = wrap_add(mix[2 * j + 1], mr);
     if (sums != nullptr) {
-      sums[j][0] = wrap_add(sums[j][0], ml);
-      sums[j][1] = wrap_add(sums[j][1], mr);
+      sums[2 * j] = wrap_add(sums[2 * j], ml);
+      sums[2 * j + 1] = wrap_add(sums[2 * j + 1], mr);
     }
   }
   return peak;
+}
+
+#if defined(__x86_64__)
+// The same four frames at a time with AVX2: the left words' products in the even 64-bit lanes'
+// multiply, the right words' in the odd ones'.
+[[gnu::target("avx2")]] int32_t mix_frames_avx2(const int32_t* frame, int count, Gain left,
+                                                Gain right, int32_t* mix, int32_t* sums,
+                                                int32_t peak) {
+  const __m256i ml = _mm256_set1_epi64x(left.multiplier);
+  const __m256i mr = _mm256_set1_epi64x(right.multiplier);
+  const __m256i sl = _mm256_set1_epi64x(left.shift);
+  const __m256i sr = _mm256_set1_epi64x(right.shift);
+  __m256i high = _mm256_set1_epi32(peak);
+  int j = 0;
+  for (; j + 4 <= count; j += 4) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(frame + 2 * j));
+    high = _mm256_max_epi32(high, v);
+    const __m256i x = _mm256_srai_epi32(v, 4);
+    const __m256i pl = _mm256_srlv_epi64(_mm256_mul_epi32(x, ml), sl);
+    const __m256i pr = _mm256_srlv_epi64(_mm256_mul_epi32(_mm256_srli_epi64(x, 32), mr), sr);
+    const __m256i gained_words = _mm256_blend_epi32(pl, _mm256_slli_epi64(pr, 32), 0xAA);
+    auto* m = reinterpret_cast<__m256i*>(mix + 2 * j);
+    _mm256_storeu_si256(m, _mm256_add_epi32(_mm256_loadu_si256(m), gained_words));
+    if (sums != nullptr) {
+      auto* u = reinterpret_cast<__m256i*>(sums + 2 * j);
+      _mm256_storeu_si256(u, _mm256_add_epi32(_mm256_loadu_si256(u), gained_words));
+    }
+  }
+  __m128i h = _mm_max_epi32(_mm256_castsi256_si128(high), _mm256_extracti128_si256(high, 1));
+  h = _mm_max_epi32(h, _mm_shuffle_epi32(h, 0x4E));
+  h = _mm_max_epi32(h, _mm_shuffle_epi32(h, 0xB1));
+  peak = _mm_cvtsi128_si32(h);
+  return mix_frames_plain(frame + 2 * j, count - j, left, right, mix + 2 * j,
+                          sums != nullptr ? sums + 2 * j : nullptr, peak);
+}
+
+const bool have_avx2 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}();
+#endif
+
+int32_t mix_frames(const int32_t* frame, int count, Gain left, Gain right, int32_t* mix,
+                   int32_t* sums, int32_t peak) {
+#if defined(__x86_64__)
+  if (have_avx2) return mix_frames_avx2(frame, count, left, right, mix, sums, peak);
+#endif
+  return mix_frames_plain(frame, count, left, right, mix, sums, peak);
 }
 
 // The main voice of track n for count frames as play_main_voice plays it straight: a part of a
@@ -136,7 +195,7 @@ int32_t mix_frames(const int32_t* frame, int count, Gain left, Gain right,
 // frozen for the rest of the run.
 void mix_straight_voice(Engine& e, Track& t, int n, int count) REQUIRES(engine_capability) {
   const int pair = output_pair_index(engine_state.track_output[n]);
-  int32_t(*sums)[2] = t.bounce_source != 0 ? e.run_sums : nullptr;
+  const bool sums = t.bounce_source != 0;
   const Gain left = gain_of(t.current_level[0]);
   const Gain right = gain_of(t.current_level[1]);
   int32_t position = t.position;
@@ -157,8 +216,8 @@ void mix_straight_voice(Engine& e, Track& t, int n, int count) REQUIRES(engine_c
       k = length - position;
     }
     const int32_t* frame = block + 2 * (p % block_frames);
-    peak = mix_frames(frame, k, left, right, e.run_mix + i, pair,
-                      sums == nullptr ? nullptr : sums + i, peak);
+    peak =
+        mix_frames(frame, k, left, right, e.run_mix[pair][i], sums ? e.run_sums[i] : nullptr, peak);
     t.last_sample[0] = frame[2 * (k - 1)];
     t.last_sample[1] = frame[2 * (k - 1) + 1];
     const int32_t passed = position + k;  // the positions reached are position + 1 … passed
@@ -189,7 +248,7 @@ uint32_t mix_straight_voices(Engine& e, uint32_t voices, int count) {
     if (plays_straight(tracks[n], n)) taken |= 1u << n;
   }
   if (taken == 0) return 0;
-  std::memset(e.run_mix, 0, sizeof(e.run_mix[0]) * size_t(count));
+  for (auto& pair : e.run_mix) std::memset(pair, 0, sizeof(pair[0]) * size_t(count));
   std::memset(e.run_sums, 0, sizeof(e.run_sums[0]) * size_t(count));
   for (uint32_t v = taken; v != 0; v &= v - 1) {
     const int n = __builtin_ctz(v);
