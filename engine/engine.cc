@@ -16,12 +16,9 @@ namespace {
 
 constexpr int max_gain_steps = 8;  // ±8 steps of 6 dB
 
-constexpr int output_pairs = 3;  // main, aux 1, aux 2
-
 // The pair an output setting names: 1 aux 1, 2 aux 2, anything else main.
 int32_t* output_pair(int32_t output, int32_t (&bus)[output_pairs][2]) {
-  const uint32_t k = uint32_t(output);
-  return bus[k < uint32_t(output_pairs) ? k : 0];
+  return bus[output_pair_index(output)];
 }
 
 // A new loop is written at its length, which grows with every frame. When the pool runs dry
@@ -162,6 +159,15 @@ int set_aux_gain(int g) {
   return set_shifts(g, engine_state.aux_shift_left, engine_state.aux_shift_right);
 }
 
+void engine_run_begin(int count) {
+  Engine& e = engine;
+  if (count > engine_run_frames) count = engine_run_frames;
+  if (count < 1) count = 1;
+  e.run_frame = 0;
+  e.run_length = count;
+  e.run_voices = mix_straight_voices(e, engine_state.play_list & 0xFFu, count);
+}
+
 void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[2],
                            int32_t out_aux2[2]) {
   EngineState& s = engine_state;
@@ -190,8 +196,20 @@ void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[
     count_in_frame();
 
   int32_t sums[2] = {in[0], in[1]};
-  const uint32_t playing = s.play_list;
-  const uint32_t muted = s.muted_list;
+  // In a run, the voices mixed ahead add this frame's row and are left out below.
+  uint32_t ahead = 0;
+  if (e.run_frame < e.run_length) {
+    const int32_t f = e.run_frame++;
+    ahead = e.run_voices;
+    if (ahead != 0) {
+      for (int p = 0; p < output_pairs; p++)
+        for (int c = 0; c < 2; c++) bus[p][c] = wrap_add(bus[p][c], e.run_mix[p][f][c]);
+      sums[0] = wrap_add(sums[0], e.run_sums[f][0]);
+      sums[1] = wrap_add(sums[1], e.run_sums[f][1]);
+    }
+  }
+  const uint32_t playing = s.play_list & ~ahead;
+  const uint32_t muted = s.muted_list & ~ahead;
   const uint32_t fading = s.fading_list;
   // Each track's main voice, then its fading voices. A MIDI-clock restart of track n adds n to
   // fading_list_2 during its own main-voice step, so that list is read after it. The pairs and

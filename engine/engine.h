@@ -12,6 +12,8 @@
 constexpr int capture_ring_words = 4096;   // the last 2048 raw input frames, interleaved
 constexpr int clock_pulse_slots = 2400;    // clock-out pulse positions per track
 constexpr int drift_history_length = 100;  // phase errors kept per MIDI-clock track
+constexpr int output_pairs = 3;            // main, aux 1, aux 2
+constexpr int engine_run_frames = 32;      // the longest run of frames mixed ahead
 
 // State the engine owns beside the track model.
 struct Engine {
@@ -30,6 +32,14 @@ struct Engine {
   // time with the input the player played to them.
   int32_t source_delay[source_delay_frames][2];
   uint32_t source_delay_index;
+  // The run of frames begun by engine_run_begin: the main voices that play straight through it
+  // (run_voices) were mixed ahead into run_mix (per output pair, per frame) and run_sums (the
+  // bounce sources), and each frame adds its row.
+  uint32_t run_voices;
+  int32_t run_frame;   // the run's next frame
+  int32_t run_length;  // 0 outside a run
+  int32_t run_mix[output_pairs][engine_run_frames][2];
+  int32_t run_sums[engine_run_frames][2];
 };
 
 extern Engine engine;
@@ -42,6 +52,13 @@ void engine_reset();
 // output words are all written.
 void engine_process_sample(int32_t in[2], int32_t out_main[2], int32_t out_aux1[2],
                            int32_t out_aux2[2]) REQUIRES(engine_capability);
+
+// Begins a run of count frames (1..engine_run_frames) that no other thread comes between: the
+// next count calls of engine_process_sample. The main voices that play straight through it (no
+// fade, level change, ramp, rate, segment, delay, trigger, clock work or recording role) are
+// mixed ahead block by block; the frames come out bit for bit as without a run. Without a run
+// every frame plays every voice itself.
+void engine_run_begin(int count) REQUIRES(engine_capability);
 
 // Output gain in 6 dB steps, g in -8..8 (else status_refused, nothing changes). Takes the engine
 // lock.

@@ -140,3 +140,15 @@ inline void advance_main_voice(Track& t, int mode, int n) REQUIRES(engine_capabi
 // voice keeps the track record's address in a register.
 void play_main_voice(Track& t, int n, int32_t pair[2], int32_t sums[2]) REQUIRES(engine_capability);
 void play_aux_voice(Track& v, int n, int32_t pair[2], int32_t sums[2]) REQUIRES(engine_capability);
+
+// The output pair (0 main, 1 aux 1, 2 aux 2) a track's output setting names: anything else main.
+inline int output_pair_index(int32_t output) {
+  const uint32_t k = uint32_t(output);
+  return k < uint32_t(output_pairs) ? int(k) : 0;
+}
+
+// Of the playing tracks in `voices`, takes the main voices that play straight for the next count
+// frames (engine_run_frames at most) and mixes them block by block into e.run_mix and
+// e.run_sums (cleared first when it takes any), leaving each voice as count frames of
+// play_main_voice would. Returns the tracks it took; the others play frame by frame.
+uint32_t mix_straight_voices(Engine& e, uint32_t voices, int count) REQUIRES(engine_capability);

@@ -48,7 +48,8 @@ bool write_midi_out(const uint8_t* bytes, int length, void* target) {
 
 // The analysis cannot follow the audio thread's hold: it takes the raw mutex for the whole
 // period (not engine_lock, whose depth count and statistics are for the other threads) and lets
-// it go and takes it back between two frames for a waiting thread (engine_hand_over_if_wanted).
+// it go and takes it back between two runs of frames for a waiting thread
+// (engine_hand_over_if_wanted).
 // Between those points it holds the engine lock for every frame it runs.
 int process_callback(jack_nframes_t nframes, void*) NO_THREAD_SAFETY_ANALYSIS {
   const int64_t began = lock_clock_ns();
@@ -84,10 +85,11 @@ int process_callback(jack_nframes_t nframes, void*) NO_THREAD_SAFETY_ANALYSIS {
   const auto* in_r = static_cast<const float*>(jack_port_get_buffer(host.port_in_r, nframes));
   auto* out_l = static_cast<float*>(jack_port_get_buffer(host.port_out_l, nframes));
   auto* out_r = static_cast<float*>(jack_port_get_buffer(host.port_out_r, nframes));
-  // The engine lock is held across the period and handed over between two frames to a thread
-  // that asked for it, so engine state is consistent between any two frames, as with a lock
-  // taken per frame, without a lock and unlock per frame. Hand-overs stop once the period's
-  // budget is spent.
+  // The engine lock is held across the period and handed over between two runs of frames
+  // (engine_run_begin) to a thread that asked for it, so engine state is consistent between any
+  // two runs, as with a lock taken per run, without a lock and unlock per run; a waiter waits
+  // at most one run's work (about a microsecond). Hand-overs stop once the period's budget is
+  // spent.
   // A round-trip measurement replaces the main output with its burst and keeps the raw INL.
   const bool measuring = latency_measure.state.load(std::memory_order_acquire) == measure_running;
   pthread_mutex_t* mutex = engine_mutex();
@@ -97,7 +99,10 @@ int process_callback(jack_nframes_t nframes, void*) NO_THREAD_SAFETY_ANALYSIS {
   for (jack_nframes_t i = 0; i < nframes; ++i) {
     int32_t in[2] = {sample_from_float(in_l[i]), sample_from_float(in_r[i])};
     int32_t out_main[2], out_aux1[2], out_aux2[2];
-    if (i != 0) engine_hand_over_if_wanted(mutex, hand_over_until);
+    if (i % engine_run_frames == 0) {
+      if (i != 0) engine_hand_over_if_wanted(mutex, hand_over_until);
+      engine_run_begin(int(std::min<jack_nframes_t>(engine_run_frames, nframes - i)));
+    }
     clock_input_apply(clock_in, i);
     const int32_t raw_left = in[0];
     engine_process_sample(in, out_main, out_aux1, out_aux2);
