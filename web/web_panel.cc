@@ -108,6 +108,16 @@ int page_handler(mg_connection* connection, void*) {
   return 200;
 }
 
+// Ends the web thread's wait at once.
+void wake_updater() {
+  WebPanel& w = web_panel;
+  {
+    std::lock_guard<std::mutex> hold(w.wake_mutex);
+    w.wake_now = true;
+  }
+  w.wake_cond.notify_one();
+}
+
 int socket_connect(const mg_connection* connection, void*) {
   const mg_request_info* info = mg_get_request_info(connection);
   if (!web_request_allowed(info->remote_addr, token_of(info).c_str())) return 1;
@@ -119,13 +129,16 @@ int socket_connect(const mg_connection* connection, void*) {
 }
 
 void socket_ready(mg_connection* connection, void*) {
-  std::lock_guard<std::mutex> hold(web_panel.clients_mutex);
-  for (WebClient& c : web_panel.clients) {
-    if (c.connection == nullptr) {
-      c = WebClient{connection, true};
-      return;
+  {
+    std::lock_guard<std::mutex> hold(web_panel.clients_mutex);
+    for (WebClient& c : web_panel.clients) {
+      if (c.connection == nullptr) {
+        c = WebClient{connection, true};
+        break;
+      }
     }
   }
+  wake_updater();  // the new page gets the whole state now
 }
 
 int socket_data(mg_connection* connection, int bits, char* data, size_t length, void*) {
@@ -278,8 +291,15 @@ void update_once() {
 }
 
 void updater() {
-  while (web_panel.running.load()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(web_update_ms));
+  WebPanel& w = web_panel;
+  while (w.running.load()) {
+    const int ms = w.watched.load() ? web_update_ms : web_idle_update_ms;
+    {
+      std::unique_lock<std::mutex> hold(w.wake_mutex);
+      w.wake_cond.wait_for(hold, std::chrono::milliseconds(ms), [&] { return w.wake_now; });
+      w.wake_now = false;
+    }
+    if (!w.running.load()) break;
     update_once();
   }
 }
@@ -434,7 +454,10 @@ int web_start(const char* listen, const char* local_address) {
 
 void web_stop() {
   WebPanel& w = web_panel;
-  if (w.running.exchange(false)) w.updater.join();
+  if (w.running.exchange(false)) {
+    wake_updater();
+    w.updater.join();
+  }
   if (w.context != nullptr) mg_stop(w.context);
   w.context = nullptr;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -35,7 +36,11 @@ constexpr int web_event_max = 16;      // key and encoder events waiting for the
 constexpr int web_wave_points = 300;   // min/max pairs per track
 constexpr int web_log_backlog = 4096;  // console text a newly opened page gets
 constexpr int web_update_ms = 20;      // snapshot period
-constexpr int web_wave_every = 10;     // snapshots between waveform checks
+// With no page open the web thread only keeps the console's newest lines for the next page; it
+// wakes this seldom (the log ring holds far more than this much console text), and at once when
+// a page connects.
+constexpr int web_idle_update_ms = 250;
+constexpr int web_wave_every = 10;  // snapshots between waveform checks
 
 // One message for the main thread, in the order the pages sent them: a key, encoder steps, or a
 // menu choice, value entry, learn, unmap or drum setting (web/web_message.h).
@@ -92,6 +97,9 @@ struct WebPanel {
   struct mg_context* context = nullptr;
   std::thread updater;
   std::atomic<bool> running{false};
+  std::mutex wake_mutex;  // with wake_cond: a page connected, or the server stops
+  std::condition_variable wake_cond;
+  bool wake_now = false;
   std::string last_state;  // the last state message sent
   std::string last_panel;  // the last panel message sent
   WebWave waves[track_count];
