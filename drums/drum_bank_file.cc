@@ -168,6 +168,12 @@ void drum_bank_save_service() {
   }
 }
 
+void drum_bank_save_pending() {
+  if (drum_bank_store.dirty.load() == 0) return;
+  drum_bank_store.countdown = 1;
+  drum_bank_save_service();
+}
+
 void drum_bank_store_reset() {
   drum_bank_store.dirty = 0;
   drum_bank_store.countdown = 0;

@@ -45,6 +45,8 @@ void drum_bank_touch();
 // Ten-millisecond service: counts down and saves; a failed save ("Drum bank save failed\n") is
 // retried after the next delay.
 void drum_bank_save_service();
+// Quitting: an edit still waiting for its second is saved now.
+void drum_bank_save_pending();
 
 // Tests: nothing pending.
 void drum_bank_store_reset();

@@ -168,6 +168,21 @@ TEST_F(DrumBankFileTest, EditsAreSavedASecondAfterTheLastOne) {
   EXPECT_EQ(drum_bank_store.dirty.load(), 0);
 }
 
+// Quitting within the second after an edit keeps the edit.
+TEST_F(DrumBankFileTest, QuittingSavesAnEditStillWaiting) {
+  drum_bank_save_pending();
+  EXPECT_FALSE(std::filesystem::exists(drum_bank_file_name)) << "nothing edited, nothing written";
+  drum_set_bpm(150);
+  drum_bank_save_pending();
+  const std::string stored = read_whole_file(drum_bank_file_name);
+  DrumBank bank{};
+  ASSERT_EQ(
+      drum_bank_decode(reinterpret_cast<const uint8_t*>(stored.data()), int(stored.size()), bank),
+      nullptr);
+  EXPECT_EQ(bank.patterns[bank.current_pattern].bpm, 150);
+  EXPECT_EQ(drum_bank_store.dirty.load(), 0);
+}
+
 TEST_F(DrumBankFileTest, FailedSaveIsReportedAndRetried) {
   std::filesystem::create_directory(std::string(drum_bank_file_name) + ".tmp");  // blocks the write
   drum_set_bpm(150);

@@ -9,6 +9,7 @@
 #include "core/console.h"
 #include "core/lock.h"
 #include "drums/count_in_settings.h"
+#include "drums/drum_bank_file.h"
 #include "engine/track.h"
 #include "engine/track_ops.h"
 #include "engine/transport.h"
@@ -115,6 +116,7 @@ bool quit_save_everything(double seconds) {
   const double deadline = monotonic_seconds() + seconds;
   storage_retry_at_once();  // a save that failed earlier is tried now, not after its back-off
   count_in_settings_save_pending();
+  drum_bank_save_pending();
   end_roles();
   // A pass of the storage thread that began after the last time work was left has written it.
   bool clean = false;
