@@ -9,6 +9,7 @@
 
 #include "core/atomic_file.h"
 #include "core/console.h"
+#include "core/text_lines.h"
 
 CountInStore count_in_store;
 
@@ -23,18 +24,6 @@ int rec_length_index(int32_t bars) {
   for (int i = 0; i < rec_length_choice_count; ++i)
     if (rec_length_choices[i] == bars) return i;
   return -1;
-}
-
-// Copies the next line (without its newline); false at the end or for a line too long.
-bool next_line(const char*& at, const char* end, char (&line)[line_max]) {
-  if (at >= end) return false;
-  const char* newline = static_cast<const char*>(memchr(at, '\n', size_t(end - at)));
-  const char* stop = newline != nullptr ? newline : end;
-  if (stop - at >= line_max || memchr(at, '\0', size_t(stop - at)) != nullptr) return false;
-  memcpy(line, at, size_t(stop - at));
-  line[stop - at] = '\0';
-  at = newline != nullptr ? newline + 1 : end;
-  return true;
 }
 
 // "NAME N" with nothing after the number.
@@ -88,18 +77,18 @@ CountInFault count_in_decode(const char* text, int length, CountInSettings& sett
   const char* at = text;
   const char* end = text + length;
   char line[line_max];
-  if (!next_line(at, end, line) || strcmp(line, first_line) != 0) return "not a count-in file";
+  if (!next_text_line(at, end, line) || strcmp(line, first_line) != 0) return "not a count-in file";
   CountInSettings d{};
   int value = 0;
-  if (!next_line(at, end, line) || !read_number(line, "rec_length", value))
+  if (!next_text_line(at, end, line) || !read_number(line, "rec_length", value))
     return "no rec_length line";
   if (rec_length_index(value) < 0) return "rec_length is not 0, 1, 2, 4, 8 or 16";
   d.rec_length = int16_t(value);
-  if (!next_line(at, end, line) || !read_number(line, "count_in_bars", value))
+  if (!next_text_line(at, end, line) || !read_number(line, "count_in_bars", value))
     return "no count_in_bars line";
   if (value < 0 || value > count_in_bars_max) return "count_in_bars is not 0, 1 or 2";
   d.count_in_bars = int16_t(value);
-  if (!next_line(at, end, line) || strncmp(line, "click ", 6) != 0) return "no click line";
+  if (!next_text_line(at, end, line) || strncmp(line, "click ", 6) != 0) return "no click line";
   int click = -1;
   for (int i = 0; i < click_word_count; ++i)
     if (strcmp(line + 6, click_words[i]) == 0) click = i;

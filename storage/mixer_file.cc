@@ -10,6 +10,7 @@
 #include "config/config.h"
 #include "core/atomic_file.h"
 #include "core/console.h"
+#include "core/text_lines.h"
 #include "engine/fades.h"
 #include "engine/track_ops.h"
 #include "engine/track_params.h"
@@ -23,19 +24,6 @@ namespace {
 constexpr char first_line[] = "ZT4 mixer settings 1";
 constexpr int line_max = 128;
 constexpr int state_word_max = 16;
-
-// Copies the next line (without its newline) into line; false at the end of the text or for a
-// line too long to be one of ours.
-bool next_line(const char*& at, const char* end, char (&line)[line_max]) {
-  if (at >= end) return false;
-  const char* newline = static_cast<const char*>(memchr(at, '\n', size_t(end - at)));
-  const char* stop = newline != nullptr ? newline : end;
-  if (stop - at >= line_max || memchr(at, '\0', size_t(stop - at)) != nullptr) return false;
-  memcpy(line, at, size_t(stop - at));
-  line[stop - at] = '\0';
-  at = newline != nullptr ? newline + 1 : end;
-  return true;
-}
 
 bool in_range(int v, int lo, int hi) { return v >= lo && v <= hi; }
 
@@ -154,16 +142,16 @@ MixerFault mixer_decode(const char* text, int length, MixerSettings& settings) {
   const char* at = text;
   const char* end = text + length;
   char line[line_max];
-  if (!next_line(at, end, line) || strcmp(line, first_line) != 0) return "not a mixer file";
+  if (!next_text_line(at, end, line) || strcmp(line, first_line) != 0) return "not a mixer file";
   MixerSettings decoded{};
-  if (!next_line(at, end, line)) return "cut short";
+  if (!next_text_line(at, end, line)) return "cut short";
   if (strcmp(line, "resume on") == 0) {
     decoded.resume = 1;
   } else if (strcmp(line, "resume off") != 0) {
     return "the resume line is neither on nor off";
   }
   for (int t = 0; t < track_count; ++t) {
-    if (!next_line(at, end, line)) return "cut short";
+    if (!next_text_line(at, end, line)) return "cut short";
     if (MixerFault fault = decode_track(line, t, decoded)) return fault;
   }
   if (at != end) return "text after the eighth track";
